@@ -1,0 +1,344 @@
+// The virtual board where the library relies on it: handles and their misuse, drivers, the
+// registry's size contract, faults, named events, debug formatting and configuration.
+#include <thread>
+
+#include "test_support.h"
+
+using vboard::Bytes;
+
+namespace {
+
+// A driver that accepts every request and answers with the input reversed in the output.
+class EchoDriver : public vboard::StreamDriver {
+public:
+    DWORD ioControl(vboard::IoRequest& r) override {
+        for (DWORD i = 0; i < r.inSize && i < r.outSize; ++i) r.out[i] = r.in[r.inSize - 1 - i];
+        r.bytesReturned = r.inSize < r.outSize ? r.inSize : r.outSize;
+        return r.code == 0xBAD ? static_cast<DWORD>(ERROR_INVALID_PARAMETER) : ERROR_SUCCESS;
+    }
+};
+
+HANDLE openEcho() {
+    return CreateFileW(L"ECH1:", GENERIC_READ | GENERIC_WRITE, 3, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+BOOL sendEcho(HANDLE h, DWORD code = 0x10) {
+    uint8_t in[3] = {1, 2, 3};
+    uint8_t out[3] = {};
+    return DeviceIoControl(h, code, in, sizeof in, out, sizeof out, nullptr, nullptr);
+}
+
+}  // namespace
+
+TEST(Drivers, OpenOfAnAbsentDeviceFailsWithFileNotFoundAndIsRecorded) {
+    HANDLE h = CreateFileW(L"NOPE:", GENERIC_READ, 3, nullptr, OPEN_EXISTING, 0x80, nullptr);
+    EXPECT_EQ(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    auto opens = vboard::opens();
+    ASSERT_EQ(opens.size(), 1u);
+    EXPECT_EQ(opens[0].params.device, "NOPE:");
+    EXPECT_EQ(opens[0].params.flags, 0x80u);
+    EXPECT_EQ(opens[0].result, INVALID_HANDLE_VALUE);
+}
+
+TEST(Drivers, RequestsReachTheModelAndAreTraced) {
+    vboard::addDriver("ECH1:", std::make_shared<EchoDriver>());
+    HANDLE h = openEcho();
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    ASSERT_NE(h, nullptr);
+    uint8_t in[3] = {1, 2, 3};
+    uint8_t out[3] = {};
+    DWORD returned = 99;
+    EXPECT_TRUE(DeviceIoControl(h, 0x224000, in, 3, out, 3, &returned, nullptr));
+    EXPECT_EQ(returned, 3u);
+    EXPECT_EQ(Bytes(out, out + 3), (Bytes{3, 2, 1}));
+    EXPECT_FALSE(sendEcho(h, 0xBAD));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_EQ(vboard::driverTraceLines(),
+              (std::vector<std::string>{
+                  "CreateFileW \"ECH1:\" access 0xC0000000 share 3 creation 3 flags 0x0 -> h1",
+                  "ECH1:: IOCTL 0x224000 in [01 02 03] out [03 02 01] -> ok",
+                  "ECH1:: IOCTL 0xBAD in [01 02 03] -> error 87",
+                  "CloseHandle h1 \"ECH1:\" -> ok",
+              }));
+    tarvik_test::expectNoMisuse();
+}
+
+TEST(Drivers, RemovedDeviceCannotBeOpenedButOpenHandlesKeepWorking) {
+    vboard::addDriver("ECH1:", std::make_shared<EchoDriver>());
+    HANDLE h = openEcho();
+    vboard::removeDriver("ECH1:");
+    EXPECT_EQ(openEcho(), INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(sendEcho(h));
+    EXPECT_EQ(vboard::openDriverHandles("ECH1:"), 1u);
+    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_EQ(vboard::openDriverHandles(), 0u);
+}
+
+TEST(Handles, ValuesAreDistinctAndNeverZeroOrInvalid) {
+    vboard::addDriver("ECH1:", std::make_shared<EchoDriver>());
+    HANDLE a = openEcho();
+    HANDLE b = openEcho();
+    HANDLE e = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    for (HANDLE h : {a, b, e}) {
+        EXPECT_NE(h, nullptr);
+        EXPECT_NE(h, INVALID_HANDLE_VALUE);
+    }
+    EXPECT_NE(a, b);
+    EXPECT_NE(b, e);
+    CloseHandle(a);
+    HANDLE c = openEcho();
+    EXPECT_NE(c, a) << "a closed handle's value is never handed out again";
+}
+
+TEST(Handles, CallsOnInvalidHandleAreCountedButAreNoMisuse) {
+    EXPECT_FALSE(sendEcho(INVALID_HANDLE_VALUE));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(vboard::invalidHandleCalls(), 1u);
+    tarvik_test::expectNoMisuse();
+}
+
+TEST(Handles, MisusesAreRecorded) {
+    vboard::addDriver("ECH1:", std::make_shared<EchoDriver>());
+    HANDLE h = openEcho();
+    EXPECT_TRUE(CloseHandle(h));
+    struct Case {
+        const char* what;
+        std::function<BOOL()> call;
+    } cases[] = {
+        {"request on a closed handle", [&] { return sendEcho(h); }},
+        {"second close", [&] { return CloseHandle(h); }},
+        {"close of INVALID_HANDLE_VALUE", [] { return CloseHandle(INVALID_HANDLE_VALUE); }},
+        {"close of 0", [] { return CloseHandle(nullptr); }},
+        {"request on a foreign handle", [] { return sendEcho(reinterpret_cast<HANDLE>(0x77)); }},
+        {"event call on a driver handle", [] { return ResetEvent(openEcho()); }},
+    };
+    size_t expected = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_FALSE(c.call());
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+        EXPECT_EQ(vboard::misuses().size(), ++expected);
+    }
+}
+
+TEST(Registry, QueryHonoursTheSizeContract) {
+    vboard::setRegistryValue(HKEY_LOCAL_MACHINE, "A\\B", "Blob", REG_BINARY, {1, 2, 3, 4, 5, 6});
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"a\\b", 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+
+    uint8_t buffer[8] = {};
+    DWORD size = 4;
+    DWORD type = 0;
+    EXPECT_EQ(RegQueryValueExW(key, L"BLOB", nullptr, &type, buffer, &size), ERROR_MORE_DATA);
+    EXPECT_EQ(size, 6u);
+    EXPECT_EQ(buffer[0], 0) << "nothing is copied into a buffer that is too small";
+
+    size = 0;
+    EXPECT_EQ(RegQueryValueExW(key, L"Blob", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, 6u);
+
+    size = sizeof buffer;
+    EXPECT_EQ(RegQueryValueExW(key, L"Blob", nullptr, &type, buffer, &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, 6u);
+    EXPECT_EQ(type, REG_BINARY);
+    EXPECT_EQ(Bytes(buffer, buffer + 6), (Bytes{1, 2, 3, 4, 5, 6}));
+
+    EXPECT_EQ(RegQueryValueExW(key, L"Missing", nullptr, nullptr, buffer, &size), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(vboard::misuses().size(), 1u);
+}
+
+TEST(Registry, OpenNeverCreatesAndSetDeleteWork) {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"ControlPanel\\BackLight", 0, KEY_ALL_ACCESS, &key),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_FALSE(vboard::registryKeyExists(HKEY_CURRENT_USER, "ControlPanel"));
+
+    vboard::createRegistryKey(HKEY_CURRENT_USER, "ControlPanel\\BackLight");
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"ControlPanel\\BackLight", 0, KEY_ALL_ACCESS, &key),
+              ERROR_SUCCESS);
+    DWORD seconds = 60;
+    EXPECT_EQ(RegSetValueExW(key, L"ACTimeout", 0, REG_DWORD, reinterpret_cast<BYTE*>(&seconds), 4),
+              ERROR_SUCCESS);
+    auto value = vboard::registryValue(HKEY_CURRENT_USER, "ControlPanel\\BackLight", "actimeout");
+    ASSERT_TRUE(value.has_value());
+    EXPECT_EQ(value->type, REG_DWORD);
+    EXPECT_EQ(value->data, (Bytes{60, 0, 0, 0}));
+    EXPECT_EQ(RegDeleteValueW(key, L"ACTimeout"), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteValueW(key, L"ACTimeout"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_TRUE(vboard::openHandles().empty());
+}
+
+TEST(Registry, StringsAreStoredAsTheDeviceStoresThem) {
+    vboard::setRegistryString(HKEY_LOCAL_MACHINE, "Ident", "Name", "VÉ");
+    auto value = vboard::registryValue(HKEY_LOCAL_MACHINE, "Ident", "Name");
+    ASSERT_TRUE(value.has_value());
+    EXPECT_EQ(value->type, REG_SZ);
+    EXPECT_EQ(value->data, (Bytes{'V', 0, 0xC9, 0, 0, 0}));
+}
+
+TEST(Faults, FailTheNthMatchingCallOrEveryOneWithTheChosenError) {
+    vboard::addDriver("ECH1:", std::make_shared<EchoDriver>());
+    HANDLE h = openEcho();
+    struct Case {
+        vboard::Fault fault;
+        std::vector<bool> expected;  // results of four requests with code 0x10
+    } cases[] = {
+        {{"DeviceIoControl", "ECH1:", 0x10u, 2, ERROR_GEN_FAILURE}, {true, false, true, true}},
+        {{"DeviceIoControl", "", std::nullopt, 0, ERROR_GEN_FAILURE}, {false, false, false, false}},
+        {{"DeviceIoControl", "", 0x11u, 0, ERROR_GEN_FAILURE}, {true, true, true, true}},
+        {{"DeviceIoControl", "OTHER:", std::nullopt, 0, ERROR_GEN_FAILURE}, {true, true, true, true}},
+        {{"", "ech1:", std::nullopt, 1, 1234}, {false, true, true, true}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault.function + " " + c.fault.device);
+        int id = vboard::armFault(c.fault);
+        for (bool expected : c.expected) {
+            EXPECT_EQ(sendEcho(h) != FALSE, expected);
+            if (!expected) {
+                EXPECT_EQ(GetLastError(), c.fault.error);
+            }
+        }
+        vboard::disarmFault(id);
+    }
+    auto lines = tarvik_test::traceOf("DeviceIoControl");
+    EXPECT_EQ(lines[1], "ECH1:: IOCTL 0x10 in [01 02 03] -> error 31 (fault)");
+}
+
+TEST(Faults, ApplyToOpensAndEvents) {
+    vboard::addDriver("ECH1:", std::make_shared<EchoDriver>());
+    vboard::armFault({"CreateFileW", "ECH1:", std::nullopt, 0, ERROR_ACCESS_DENIED});
+    EXPECT_EQ(openEcho(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    vboard::clearFaults();
+    HANDLE e = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    vboard::armFault({"EventModify", "", std::nullopt, 0, ERROR_INVALID_HANDLE});
+    EXPECT_FALSE(ResetEvent(e));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    tarvik_test::expectNoMisuse();
+}
+
+TEST(Events, NamedEventsAreSharedByName) {
+    HANDLE first = CreateEventW(nullptr, FALSE, FALSE, L"SPI_DONE");
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    HANDLE second = CreateEventW(nullptr, FALSE, FALSE, L"SPI_DONE");
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_NE(first, second);
+    EXPECT_TRUE(SetEvent(first));
+    EXPECT_EQ(WaitForSingleObject(second, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(first, 0), WAIT_TIMEOUT) << "auto-reset: one wait consumes it";
+    CloseHandle(first);
+    CloseHandle(second);
+    CreateEventW(nullptr, FALSE, FALSE, L"SPI_DONE");
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS)) << "the last handle closed it";
+}
+
+TEST(Events, ManualResetPulseAndTimeouts) {
+    HANDLE manual = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
+    EXPECT_TRUE(ResetEvent(manual));
+    EXPECT_EQ(WaitForSingleObject(manual, 10), WAIT_TIMEOUT);
+    EXPECT_EQ(vboard::eventSignaled(manual), false);
+
+    HANDLE pulsed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    EXPECT_TRUE(PulseEvent(pulsed));
+    EXPECT_EQ(vboard::eventSignaled(pulsed), false) << "a pulse with nobody waiting is lost";
+    EXPECT_EQ(WaitForSingleObject(pulsed, 0), WAIT_TIMEOUT);
+
+    // A waiter on another thread is released when a driver sets the event.
+    std::thread waiter([&] { EXPECT_EQ(WaitForSingleObject(pulsed, 5000), WAIT_OBJECT_0); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(vboard::signalEvent(pulsed));
+    waiter.join();
+    EXPECT_EQ(vboard::eventSignaled(pulsed), false) << "the waiter consumed the auto-reset event";
+    EXPECT_FALSE(EventModify(pulsed, 9));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+TEST(DebugOutput, FormatsTheWideFormatIntoExactLines) {
+    NKDbgPrintfW(L"VELNA set gpio %d pin %d - Rout %d\r\n", 0, -1, 1);
+    NKDbgPrintfW(L"%u %x %X %04x %s|%5s|%-3s|%c%%\n", 4294967295u, 0xBEEFu, 0xBEEFu, 0xAu, L"wide",
+                 L"ab", L"c", L'Z');
+    NKDbgPrintfW(L"no arguments\r\n");
+    EXPECT_EQ(vboard::debugLines(),
+              (std::vector<std::string>{"VELNA set gpio 0 pin -1 - Rout 1\r\n",
+                                        "4294967295 beef BEEF 000a wide|   ab|c  |Z%\n",
+                                        "no arguments\r\n"}));
+    EXPECT_EQ(vboard::debugText(), vboard::debugLines()[0] + vboard::debugLines()[1] +
+                                       vboard::debugLines()[2]);
+}
+
+TEST(Time, SystemTimeCanBePinnedAndSleepsCanBeVirtual) {
+    vboard::setSystemTime({2026, 12, 2, 8, 23, 59, 58, 7});
+    SYSTEMTIME t{};
+    GetSystemTime(&t);
+    EXPECT_EQ(t.wHour, 23);
+    EXPECT_EQ(t.wSecond, 58);
+    vboard::setVirtualSleep(true);
+    auto start = std::chrono::steady_clock::now();
+    Sleep(60000);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    EXPECT_EQ(vboard::sleeps(), std::vector<DWORD>{60000});
+    vboard::useHostClock();
+    GetSystemTime(&t);
+    EXPECT_GE(t.wYear, 2024);
+}
+
+TEST(Config, DirectivesSetUpTheBoardAndBadLinesAreReported) {
+    vboard::addDriver("ECH1:", std::make_shared<EchoDriver>());
+    struct Case {
+        const char* line;
+        const char* problem;  // "" when the line applies
+    } cases[] = {
+        {"registry HKLM\\Ident BSPVersionNumber dword 0x00030004  # a comment", ""},
+        {"registry HKCU\\ControlPanel\\Owner Name string Board Tour", ""},
+        {"registry HKLM\\Ident Raw binary 01 ff", ""},
+        {"remove-driver ECH1:", ""},
+        {"fault CreateFileW device=NOPE: error=5", ""},
+        {"time 2026-12-08 10:30:00", ""},
+        {"sleep virtual", ""},
+        {"", ""},
+        {"frobnicate", "unknown directive 'frobnicate'"},
+        {"registry HKXX\\Ident A dword 1",
+         "expected: registry <HKLM|HKCU>\\<path> <name> dword|string|binary <value>"},
+        {"registry HKLM\\Ident A dword twelve", "bad dword 'twelve'"},
+        {"remove-driver ECH9:", "no driver 'ECH9:' on the board"},
+        {"fault DeviceIoControl nth=x", "bad fault setting 'nth=x'"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        auto problems = vboard::applyConfigLine(c.line);
+        if (*c.problem)
+            EXPECT_EQ(problems, std::vector<std::string>{c.problem});
+        else
+            EXPECT_TRUE(problems.empty()) << problems[0];
+    }
+    EXPECT_EQ(vboard::registryValue(HKEY_LOCAL_MACHINE, "Ident", "BSPVersionNumber")->data,
+              (Bytes{4, 0, 3, 0}));
+    EXPECT_EQ(vboard::registryValue(HKEY_CURRENT_USER, "ControlPanel\\Owner", "Name")->data.size(),
+              22u);
+    EXPECT_EQ(vboard::registryValue(HKEY_LOCAL_MACHINE, "Ident", "Raw")->data, (Bytes{1, 0xFF}));
+    EXPECT_EQ(openEcho(), INVALID_HANDLE_VALUE);
+    HANDLE h = CreateFileW(L"NOPE:", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), 5u);
+    Sleep(100000);
+    EXPECT_EQ(vboard::sleeps().size(), 1u);
+}
+
+TEST(Config, FileProblemsNameTheLine) {
+    std::string path = ::testing::TempDir() + "vboard_config_test.cfg";
+    {
+        std::ofstream out(path);
+        out << "# board for a test\nsleep virtual\nsleep sometimes\n";
+    }
+    EXPECT_EQ(vboard::loadConfig(path),
+              std::vector<std::string>{path + ":3: expected: sleep virtual|real"});
+    EXPECT_EQ(vboard::loadConfig(path + ".missing"),
+              std::vector<std::string>{path + ".missing: cannot read the file"});
+}

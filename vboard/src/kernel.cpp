@@ -1,0 +1,298 @@
+// Kernel services of the virtual board: stream driver handles, the last error, events, waits,
+// pauses and the time of day.
+#include <chrono>
+#include <ctime>
+#include <thread>
+
+#include "call.h"
+#include "text.h"
+
+namespace vboard {
+namespace {
+thread_local DWORD lastError = ERROR_SUCCESS;
+
+std::string handleLabel(HANDLE handle) {
+    Board& b = board();
+    std::lock_guard<std::mutex> hold(b.lock);
+    return b.handleName(handle);
+}
+}  // namespace
+
+void setLastErrorValue(DWORD error) { lastError = error; }
+
+// ---- Events ----
+
+void EventObject::modify(DWORD function) {
+    std::lock_guard<std::mutex> hold(lock);
+    if (function == EVENT_SET) {
+        signaled = true;
+    } else if (function == EVENT_RESET) {
+        signaled = false;
+    } else if (function == EVENT_PULSE) {
+        // A pulse releases who is waiting now and leaves the event reset.
+        if (manualReset)
+            ++pulses;
+        else if (waiters > pendingPulse)
+            ++pendingPulse;
+        signaled = false;
+    }
+    changed.notify_all();
+}
+
+DWORD EventObject::wait(DWORD milliseconds) {
+    std::unique_lock<std::mutex> hold(lock);
+    const uint64_t pulsesAtStart = pulses;
+    auto ready = [&] {
+        return signaled || pulses != pulsesAtStart || pendingPulse > 0;
+    };
+    ++waiters;
+    bool woke = true;
+    if (milliseconds == INFINITE)
+        changed.wait(hold, ready);
+    else
+        woke = changed.wait_for(hold, std::chrono::milliseconds(milliseconds), ready);
+    --waiters;
+    if (!woke) return WAIT_TIMEOUT;
+    if (signaled) {
+        if (!manualReset) signaled = false;
+    } else if (pulses == pulsesAtStart && pendingPulse > 0) {
+        --pendingPulse;
+    }
+    return WAIT_OBJECT_0;
+}
+
+}  // namespace vboard
+
+using namespace vboard;
+
+extern "C" {
+
+DWORD GetLastError(void) {
+    DWORD error = lastError;
+    Call call("GetLastError");
+    call.succeed(error, std::to_string(error));
+    lastError = error;
+    return error;
+}
+
+void SetLastError(DWORD error) { lastError = error; }
+
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                   DWORD creation, DWORD flags, HANDLE templateFile) {
+    Call call("CreateFileW");
+    OpenRecord record;
+    record.params.device = toUtf8(name);
+    record.params.access = access;
+    record.params.share = share;
+    record.params.creation = creation;
+    record.params.flags = flags;
+    record.securityGiven = security != nullptr;
+    record.templateGiven = templateFile != nullptr;
+    call.entry.device = record.params.device;
+    call.entry.args = quote(record.params.device) + " access " + hex(access) + " share " +
+                      std::to_string(share) + " creation " + std::to_string(creation) +
+                      " flags " + hex(flags) + (record.securityGiven ? " security" : "") +
+                      (record.templateGiven ? " template" : "");
+
+    Board& b = board();
+    auto remember = [&](HANDLE result) {
+        record.result = result;
+        std::lock_guard<std::mutex> hold(b.lock);
+        b.opens.push_back(record);
+    };
+    if (auto error = call.fault()) {
+        remember(INVALID_HANDLE_VALUE);
+        return call.fail(INVALID_HANDLE_VALUE, *error);
+    }
+    std::shared_ptr<StreamDriver> model;
+    uint64_t instance = 0;
+    {
+        std::lock_guard<std::mutex> hold(b.lock);
+        auto it = b.drivers.find(fold(record.params.device));
+        if (it != b.drivers.end()) {
+            model = it->second;
+            instance = b.nextInstance++;
+        }
+    }
+    if (!model) {
+        remember(INVALID_HANDLE_VALUE);
+        return call.fail(INVALID_HANDLE_VALUE, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    }
+    if (DWORD error = model->open(instance, record.params)) {
+        remember(INVALID_HANDLE_VALUE);
+        return call.fail(INVALID_HANDLE_VALUE, error);
+    }
+    auto object = std::make_shared<DriverObject>();
+    object->name = record.params.device;
+    object->driver = model;
+    object->instance = instance;
+    HANDLE handle;
+    {
+        std::lock_guard<std::mutex> hold(b.lock);
+        handle = b.addHandle(object);
+    }
+    remember(handle);
+    return call.succeed(handle, handleLabel(handle));
+}
+
+BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                     DWORD outSize, LPDWORD bytesReturned, LPOVERLAPPED overlapped) {
+    Call call("DeviceIoControl");
+    call.entry.code = code;
+    call.entry.in = copyBytes(in, inSize);
+    auto target = resolve<DriverObject>(device, call.entry);
+    if (!target) return call.fail(FALSE, static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    if (auto error = call.fault()) return call.fail(FALSE, *error);
+    if (overlapped != nullptr) return call.fail(FALSE, static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+
+    IoRequest request;
+    request.instance = target->instance;
+    request.code = code;
+    request.in = static_cast<uint8_t*>(in);
+    request.inSize = in ? inSize : 0;
+    request.out = static_cast<uint8_t*>(out);
+    request.outSize = out ? outSize : 0;
+    DWORD error = target->driver->ioControl(request);
+    if (bytesReturned != nullptr) *bytesReturned = request.bytesReturned;
+    call.entry.inAfter = copyBytes(in, inSize);
+    call.entry.out = copyBytes(out, request.bytesReturned ? request.bytesReturned : outSize);
+    if (error != ERROR_SUCCESS) return call.fail(FALSE, error);
+    return call.succeed(TRUE);
+}
+
+BOOL CloseHandle(HANDLE object) {
+    Call call("CloseHandle");
+    Board& b = board();
+    std::shared_ptr<KernelObject> closed;
+    {
+        std::lock_guard<std::mutex> hold(b.lock);
+        call.entry.handle = object;
+        call.entry.args = b.handleName(object);
+        auto it = b.handles.find(reinterpret_cast<uintptr_t>(object));
+        if (it == b.handles.end() || !it->second.open) {
+            std::string what = object == nullptr                 ? "a null handle"
+                               : object == INVALID_HANDLE_VALUE ? "INVALID_HANDLE_VALUE"
+                               : it == b.handles.end()          ? "a handle never handed out"
+                                                                : "a handle already closed";
+            if (it != b.handles.end()) call.entry.device = it->second.name;
+            b.misuses.push_back("CloseHandle of " + what + " (" + call.entry.args + ")");
+        } else {
+            call.entry.device = it->second.name;
+            call.entry.args += " " + quote(call.entry.device);
+            closed = it->second.object;
+        }
+    }
+    if (!closed) return call.fail(FALSE, static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    if (auto error = call.fault()) return call.fail(FALSE, *error);
+    {
+        std::lock_guard<std::mutex> hold(b.lock);
+        b.closeHandle(object);
+    }
+    if (auto driverObject = std::dynamic_pointer_cast<DriverObject>(closed))
+        driverObject->driver->close(driverObject->instance);
+    return call.succeed(TRUE);
+}
+
+HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCWSTR name) {
+    Call call("CreateEventW");
+    std::string eventName = toUtf8(name);
+    call.entry.device = eventName;
+    call.entry.args = (name ? quote(eventName) + " " : std::string()) +
+                      (manualReset ? "manual" : "auto") + (initialState ? " set" : " reset");
+    if (auto error = call.fault()) return call.fail(static_cast<HANDLE>(nullptr), *error);
+
+    Board& b = board();
+    std::shared_ptr<EventObject> event;
+    bool existed = false;
+    HANDLE handle;
+    {
+        std::lock_guard<std::mutex> hold(b.lock);
+        if (name != nullptr) {
+            event = b.namedEvents[eventName].lock();
+            existed = event != nullptr;
+        }
+        if (!event) {
+            event = std::make_shared<EventObject>();
+            event->name = eventName;
+            event->manualReset = manualReset != FALSE;
+            event->signaled = initialState != FALSE;
+            if (name != nullptr) b.namedEvents[eventName] = event;
+        }
+        handle = b.addHandle(event);
+    }
+    // Opening a named event that exists answers the same event and says so in the last error.
+    setLastErrorValue(existed ? static_cast<DWORD>(ERROR_ALREADY_EXISTS) : ERROR_SUCCESS);
+    return call.succeed(handle, handleLabel(handle) + (existed ? " (existing)" : ""));
+}
+
+BOOL EventModify(HANDLE event, DWORD function) {
+    Call call("EventModify");
+    const char* names[] = {"?", "pulse", "reset", "set"};
+    auto target = resolve<EventObject>(event, call.entry);
+    call.entry.args = handleLabel(event) + " " + (function <= EVENT_SET ? names[function] : "?");
+    if (!target) return call.fail(FALSE, static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    if (auto error = call.fault()) return call.fail(FALSE, *error);
+    if (function < EVENT_PULSE || function > EVENT_SET)
+        return call.fail(FALSE, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    target->modify(function);
+    return call.succeed(TRUE);
+}
+
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
+    Call call("WaitForSingleObject");
+    auto target = resolve<EventObject>(object, call.entry);
+    call.entry.args = handleLabel(object) +
+                      (milliseconds == INFINITE ? " INFINITE" : " " + std::to_string(milliseconds));
+    if (!target) return call.fail(WAIT_FAILED, static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    if (auto error = call.fault()) return call.fail(WAIT_FAILED, *error);
+    DWORD result = target->wait(milliseconds);
+    return call.succeed(result, result == WAIT_OBJECT_0 ? "WAIT_OBJECT_0" : "WAIT_TIMEOUT");
+}
+
+void Sleep(DWORD milliseconds) {
+    Call call("Sleep");
+    call.entry.args = std::to_string(milliseconds);
+    bool really;
+    {
+        Board& b = board();
+        std::lock_guard<std::mutex> hold(b.lock);
+        b.sleeps.push_back(milliseconds);
+        really = !b.virtualSleep;
+    }
+    if (really) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    call.succeed(0, "ok");
+}
+
+void GetSystemTime(LPSYSTEMTIME time) {
+    Call call("GetSystemTime");
+    SYSTEMTIME now{};
+    bool fixed;
+    {
+        Board& b = board();
+        std::lock_guard<std::mutex> hold(b.lock);
+        fixed = b.fixedTime;
+        now = b.time;
+    }
+    if (!fixed) {
+        auto clock = std::chrono::system_clock::now();
+        std::time_t seconds = std::chrono::system_clock::to_time_t(clock);
+        std::tm utc{};
+        gmtime_r(&seconds, &utc);
+        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(clock.time_since_epoch()) % 1000;
+        now.wYear = static_cast<WORD>(utc.tm_year + 1900);
+        now.wMonth = static_cast<WORD>(utc.tm_mon + 1);
+        now.wDayOfWeek = static_cast<WORD>(utc.tm_wday);
+        now.wDay = static_cast<WORD>(utc.tm_mday);
+        now.wHour = static_cast<WORD>(utc.tm_hour);
+        now.wMinute = static_cast<WORD>(utc.tm_min);
+        now.wSecond = static_cast<WORD>(utc.tm_sec);
+        now.wMilliseconds = static_cast<WORD>(ms.count());
+    }
+    if (time != nullptr) *time = now;
+    char text[64];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u.%03u", now.wYear, now.wMonth,
+                  now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
+    call.succeed(0, text);
+}
+
+}  // extern "C"

@@ -1,0 +1,55 @@
+// Rendering of the trace: one stable, greppable line per platform call.
+#include <cstdio>
+
+#include "board.h"
+
+namespace vboard {
+namespace {
+
+std::string hexBytes(const Bytes& bytes) {
+    std::string out;
+    char text[4];
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        std::snprintf(text, sizeof text, "%02X", bytes[i]);
+        if (i) out += ' ';
+        out += text;
+    }
+    return out;
+}
+
+std::string outcome(const TraceEntry& e) {
+    std::string text = " -> ";
+    if (e.ok)
+        text += e.outcome.empty() ? "ok" : e.outcome;
+    else
+        text += "error " + std::to_string(e.error);
+    if (e.injected) text += " (fault)";
+    return text;
+}
+
+}  // namespace
+
+std::string renderTrace(const TraceEntry& e) {
+    if (e.function != "DeviceIoControl")
+        return e.function + (e.args.empty() ? "" : " " + e.args) + outcome(e);
+
+    std::string who = e.device;
+    if (who.empty())
+        who = e.handle == INVALID_HANDLE_VALUE ? "INVALID_HANDLE_VALUE" : "unknown handle";
+    std::vector<Decoder> decoders;
+    {
+        Board& b = board();
+        std::lock_guard<std::mutex> hold(b.decoderLock);
+        decoders = b.decoders;
+    }
+    for (const Decoder& decode : decoders) {
+        if (auto text = decode(e)) return who + ": " + *text + outcome(e);
+    }
+    std::string body = "IOCTL " + hex(e.code);
+    if (!e.in.empty()) body += " in [" + hexBytes(e.in) + "]";
+    if (e.ok && e.inAfter != e.in && !e.inAfter.empty()) body += " in-back [" + hexBytes(e.inAfter) + "]";
+    if (e.ok && !e.out.empty()) body += " out [" + hexBytes(e.out) + "]";
+    return who + ": " + body + outcome(e);
+}
+
+}  // namespace vboard
