@@ -81,10 +81,19 @@ void Board::closeHandle(HANDLE handle) {
 }
 
 std::string Board::handleName(HANDLE handle) const {
+    if (handle != INVALID_HANDLE_VALUE && handle != nullptr &&
+        handles.count(reinterpret_cast<uintptr_t>(handle)) == 0)
+        return "foreign " + hex(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle)));
+    return handleLabel(handle);
+}
+
+// Handle values are 0x1000 + 4n for the nth handle, so a label needs no look-up.
+std::string handleLabel(HANDLE handle) {
+    const auto value = reinterpret_cast<uintptr_t>(handle);
     if (handle == INVALID_HANDLE_VALUE) return "INVALID_HANDLE_VALUE";
-    auto it = handles.find(reinterpret_cast<uintptr_t>(handle));
-    if (it == handles.end()) return "foreign " + hex(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle)));
-    return "h" + std::to_string(it->second.number);
+    if (handle == nullptr) return "null";
+    if (value > 0x1000 && (value - 0x1000) % 4 == 0) return "h" + std::to_string((value - 0x1000) / 4);
+    return hex(static_cast<uint32_t>(value));
 }
 
 void Board::append(TraceEntry entry) {

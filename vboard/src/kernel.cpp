@@ -10,12 +10,6 @@
 namespace vboard {
 namespace {
 thread_local DWORD lastError = ERROR_SUCCESS;
-
-std::string handleLabel(HANDLE handle) {
-    Board& b = board();
-    std::lock_guard<std::mutex> hold(b.lock);
-    return b.handleName(handle);
-}
 }  // namespace
 
 void setLastErrorValue(DWORD error) { lastError = error; }

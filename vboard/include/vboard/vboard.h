@@ -96,6 +96,10 @@ std::vector<std::string> misuses();
 // is legitimate, so these are only counted.
 size_t invalidHandleCalls();
 
+// How the trace names a handle: "h3" for the third handle the board handed out,
+// "INVALID_HANDLE_VALUE", "null", or the raw value for one the board never handed out.
+std::string handleLabel(HANDLE handle);
+
 // Sets or reads an event as a driver would, without a platform call in the trace.
 bool signalEvent(HANDLE event);
 std::optional<bool> eventSignaled(HANDLE event);
@@ -210,3 +214,5 @@ using ConfigHandler = std::function<std::string(const std::vector<std::string>& 
 void addConfigDirective(const std::string& name, ConfigHandler handler);
 
 }  // namespace vboard
+
+#include "vboard/gpio.h"

@@ -1,0 +1,66 @@
+// The virtual GPIO controller behind "GIO1:": the i.MX6's seven GPIO banks of 32 pins.
+//
+// Bus side (what the library sends): the five GPIO requests, 0x224000 to 0x224010, with the
+// records the board's driver reads. Control side (this header): drive inputs as the outside world
+// would ("the button on pin 3.5 is pressed"), look at what the library drove, and see interrupts.
+//
+// Interrupt modes the model understands, as the i.MX6 interrupt configuration register numbers
+// them, with 5 for no interrupt:
+//   0 low level, 1 high level, 2 rising edge, 3 falling edge, 4 both edges, 5 none.
+// A level mode fires each time the input is driven to (or registered at) its level; an edge mode
+// fires when a driven input changes that way. Firing sets the event registered for the pin.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tarvik_platform.h"
+
+namespace vboard {
+
+enum GpioInterruptMode : uint32_t {
+    kGpioLowLevel = 0,
+    kGpioHighLevel = 1,
+    kGpioRisingEdge = 2,
+    kGpioFallingEdge = 3,
+    kGpioBothEdges = 4,
+    kGpioNoInterrupt = 5,
+};
+
+constexpr int kGpioBanks = 7;
+constexpr int kGpioPinsPerBank = 32;
+
+struct GpioPinState {
+    bool output = false;     // direction: false = input (the reset state)
+    bool latch = false;      // the level last driven by SET_PIN (kept for inputs too)
+    bool input = false;      // the level the outside world drives on the pad
+    uint32_t mode = kGpioNoInterrupt;
+    HANDLE event = nullptr;  // registered by SET_EVENT, until CLEAR_EVENT
+    // What a GET_PIN reads: the latch for an output, the pad for an input.
+    bool level() const { return output ? latch : input; }
+};
+
+struct GpioInterrupt {
+    int bank = 0;
+    int pin = 0;
+    uint32_t mode = kGpioNoInterrupt;
+    HANDLE event = nullptr;
+};
+
+class GpioControl {
+public:
+    virtual ~GpioControl() = default;
+    // Drives an input pad from outside, firing the pin's interrupt when its mode says so.
+    virtual void driveInput(int bank, int pin, bool level) = 0;
+    virtual GpioPinState pin(int bank, int pin) const = 0;
+    // Interrupts fired so far, oldest first.
+    virtual std::vector<GpioInterrupt> interrupts() const = 0;
+    // Puts every pin back in its reset state: input, low, no interrupt.
+    virtual void reset() = 0;
+};
+
+// The board's GPIO controller (the model behind "GIO1:", also while the device is removed).
+GpioControl& gpio();
+
+}  // namespace vboard
