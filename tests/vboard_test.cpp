@@ -58,8 +58,8 @@ TEST(Drivers, RequestsReachTheModelAndAreTraced) {
     EXPECT_EQ(vboard::driverTraceLines(),
               (std::vector<std::string>{
                   "CreateFileW \"ECH1:\" access 0xC0000000 share 3 creation 3 flags 0x0 -> h1",
-                  "ECH1:: IOCTL 0x224000 in [01 02 03] out [03 02 01] -> ok",
-                  "ECH1:: IOCTL 0xBAD in [01 02 03] -> error 87",
+                  "ECH1: IOCTL 0x224000 in [01 02 03] out [03 02 01] -> ok",
+                  "ECH1: IOCTL 0xBAD in [01 02 03] -> error 87",
                   "CloseHandle h1 \"ECH1:\" -> ok",
               }));
     tarvik_test::expectNoMisuse();
@@ -206,7 +206,7 @@ TEST(Faults, FailTheNthMatchingCallOrEveryOneWithTheChosenError) {
         vboard::disarmFault(id);
     }
     auto lines = tarvik_test::traceOf("DeviceIoControl");
-    EXPECT_EQ(lines[1], "ECH1:: IOCTL 0x10 in [01 02 03] -> error 31 (fault)");
+    EXPECT_EQ(lines[1], "ECH1: IOCTL 0x10 in [01 02 03] -> error 31 (fault)");
 }
 
 TEST(Faults, ApplyToOpensAndEvents) {

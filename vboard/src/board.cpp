@@ -83,17 +83,23 @@ void Board::closeHandle(HANDLE handle) {
 std::string Board::handleName(HANDLE handle) const {
     if (handle != INVALID_HANDLE_VALUE && handle != nullptr &&
         handles.count(reinterpret_cast<uintptr_t>(handle)) == 0)
-        return "foreign " + hex(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle)));
+        return "foreign " + handleLabel(handle);
     return handleLabel(handle);
 }
 
-// Handle values are 0x1000 + 4n for the nth handle, so a label needs no look-up.
+// Handle values are 0x1000 + 4n for the nth handle, so a label needs no look-up. A value far
+// beyond what a process hands out is shown raw.
+constexpr uintptr_t kMaxLabelledHandles = 1u << 24;
+
 std::string handleLabel(HANDLE handle) {
     const auto value = reinterpret_cast<uintptr_t>(handle);
     if (handle == INVALID_HANDLE_VALUE) return "INVALID_HANDLE_VALUE";
     if (handle == nullptr) return "null";
-    if (value > 0x1000 && (value - 0x1000) % 4 == 0) return "h" + std::to_string((value - 0x1000) / 4);
-    return hex(static_cast<uint32_t>(value));
+    if (value > 0x1000 && value < 0x1000 + 4 * kMaxLabelledHandles && (value - 0x1000) % 4 == 0)
+        return "h" + std::to_string((value - 0x1000) / 4);
+    char text[32];
+    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+    return text;
 }
 
 void Board::append(TraceEntry entry) {

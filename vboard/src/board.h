@@ -131,6 +131,8 @@ Board& board();
 // Renders a string argument for the trace: quoted, with control characters escaped.
 std::string quote(const std::string& text);
 std::string hex(uint32_t value);
+// "01 02 AB": bytes as a trace shows them.
+std::string hexBytes(const Bytes& bytes);
 RegValue dwordValue(DWORD value);
 Bytes utf16Bytes(const std::string& utf8);
 

@@ -2,9 +2,10 @@
 #include "families.h"
 
 #include "board.h"
+#include "gpio/gpio_controller.h"
 
 namespace vboard {
 
-void installFamilies(Board& /*board*/) {}
+void installFamilies(Board& board) { installGpio(board); }
 
 }  // namespace vboard

@@ -149,7 +149,10 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID 
     DWORD error = target->driver->ioControl(request);
     if (bytesReturned != nullptr) *bytesReturned = request.bytesReturned;
     call.entry.inAfter = copyBytes(in, inSize);
-    call.entry.out = copyBytes(out, request.bytesReturned ? request.bytesReturned : outSize);
+    const DWORD shown = request.bytesReturned && request.bytesReturned < request.outSize
+                            ? request.bytesReturned
+                            : request.outSize;
+    call.entry.out = copyBytes(out, shown);
     if (error != ERROR_SUCCESS) return call.fail(FALSE, error);
     return call.succeed(TRUE);
 }

@@ -4,8 +4,6 @@
 #include "board.h"
 
 namespace vboard {
-namespace {
-
 std::string hexBytes(const Bytes& bytes) {
     std::string out;
     char text[4];
@@ -16,6 +14,8 @@ std::string hexBytes(const Bytes& bytes) {
     }
     return out;
 }
+
+namespace {
 
 std::string outcome(const TraceEntry& e) {
     std::string text = " -> ";
@@ -33,7 +33,9 @@ std::string renderTrace(const TraceEntry& e) {
     if (e.function != "DeviceIoControl")
         return e.function + (e.args.empty() ? "" : " " + e.args) + outcome(e);
 
+    // "GIO1:" reads "GIO1: SET_PIN ...", not "GIO1:: SET_PIN ...".
     std::string who = e.device;
+    if (!who.empty() && who.back() == ':') who.pop_back();
     if (who.empty())
         who = e.handle == INVALID_HANDLE_VALUE ? "INVALID_HANDLE_VALUE" : "unknown handle";
     std::vector<Decoder> decoders;

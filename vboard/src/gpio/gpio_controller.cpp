@@ -1,0 +1,297 @@
+// The GPIO controller behind "GIO1:": the driver's five requests, the outside world driving input
+// pads, interrupts setting the events the library registered, and the trace decode.
+#include "gpio/gpio_controller.h"
+
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "board.h"
+#include "text.h"
+
+namespace vboard {
+namespace {
+
+static_assert(sizeof(GpioDirectionRecord) == 16, "bank, pin, direction, mode");
+static_assert(sizeof(GpioPinRecord) == 12, "bank, pin, level");
+static_assert(sizeof(GpioClearRecord) == 8, "bank, pin");
+static_assert(sizeof(GpioEventRecord) == 8 + sizeof(HANDLE), "bank, pin, then the handle");
+
+// The driver takes a request only when the input buffer is exactly its record.
+template <class Record>
+bool readRecord(const IoRequest& request, Record& record) {
+    if (request.in == nullptr || request.inSize != sizeof(Record)) return false;
+    std::memcpy(&record, request.in, sizeof record);
+    return true;
+}
+
+// Whether an input pad going from `before` to `after` raises the interrupt of a pin in `mode`.
+// A level interrupt is raised whenever the pad is at its level, changed or not; an edge needs
+// the change. Asked with before == after, it tells whether the pad's level alone asserts it.
+bool raises(uint32_t mode, bool before, bool after) {
+    switch (mode) {
+        case kGpioLowLevel: return !after;
+        case kGpioHighLevel: return after;
+        case kGpioRisingEdge: return !before && after;
+        case kGpioFallingEdge: return before && !after;
+        case kGpioBothEdges: return before != after;
+        default: return false;
+    }
+}
+
+// ---- Trace decode ----
+
+const char* requestName(DWORD code) {
+    switch (code) {
+        case kGpioSetDirection: return "SET_DIRECTION";
+        case kGpioSetPin: return "SET_PIN";
+        case kGpioGetPin: return "GET_PIN";
+        case kGpioSetEvent: return "SET_EVENT";
+        case kGpioClearEvent: return "CLEAR_EVENT";
+        default: return nullptr;
+    }
+}
+
+size_t recordSize(DWORD code) {
+    switch (code) {
+        case kGpioSetDirection: return sizeof(GpioDirectionRecord);
+        case kGpioSetPin:
+        case kGpioGetPin: return sizeof(GpioPinRecord);
+        case kGpioSetEvent: return sizeof(GpioEventRecord);
+        default: return sizeof(GpioClearRecord);
+    }
+}
+
+uint32_t word(const Bytes& bytes, size_t offset) {
+    uint32_t value = 0;
+    for (size_t i = 0; i < 4; ++i) value |= static_cast<uint32_t>(bytes[offset + i]) << (8 * i);
+    return value;
+}
+
+// ---- Configuration ----
+
+// A whole decimal number, sign allowed, so that "-1" reaches the range check as a number.
+bool wholeNumber(const std::string& text, long long& value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    value = std::strtoll(text.c_str(), &end, 10);
+    return end != nullptr && *end == 0;
+}
+
+std::string gpioDirective(GpioController& gpio, const std::vector<std::string>& words) {
+    const std::string sub = words.size() > 1 ? words[1] : "";
+    if (sub == "reset") {
+        if (words.size() != 2) return "expected: gpio reset";
+        gpio.reset();
+        return "";
+    }
+    if (sub != "input") return "expected: gpio input <bank>.<pin> <0|1> or gpio reset";
+    const std::string usage = "expected: gpio input <bank>.<pin> <0|1>";
+    if (words.size() != 4) return usage;
+    const std::string& where = words[2];
+    const size_t dot = where.find('.');
+    long long bank = 0;
+    long long pin = 0;
+    if (dot == std::string::npos || !wholeNumber(where.substr(0, dot), bank) ||
+        !wholeNumber(where.substr(dot + 1), pin))
+        return usage;
+    if (words[3] != "0" && words[3] != "1") return usage;
+    if (!GpioController::onBoard(bank, pin)) return "no pin " + where + " on the board";
+    gpio.driveInput(static_cast<int>(bank), static_cast<int>(pin), words[3] == "1");
+    return "";
+}
+
+// The controller installed on this process's board. Like the board it is never destroyed: the
+// device can be taken off the board while tests still drive its pins, and callers may reach
+// gpio() from their own static destructors.
+std::shared_ptr<GpioController>* installed = nullptr;
+
+}  // namespace
+
+// ---- Bus side ----
+
+DWORD GpioController::ioControl(IoRequest& request) {
+    switch (request.code) {
+        case kGpioSetDirection: return setDirection(request);
+        case kGpioSetPin: return setPin(request);
+        case kGpioGetPin: return getPin(request);
+        case kGpioSetEvent: return setEvent(request);
+        case kGpioClearEvent: return clearEvent(request);
+        default: return static_cast<DWORD>(ERROR_NOT_SUPPORTED);
+    }
+}
+
+DWORD GpioController::setDirection(const IoRequest& request) {
+    GpioDirectionRecord record;
+    if (!readRecord(request, record) || !onBoard(record.bank, record.pin) ||
+        record.pinDirection > 1)
+        return static_cast<DWORD>(ERROR_INVALID_PARAMETER);
+    const bool output = record.pinDirection == 1;
+    // An output raises no interrupt whatever mode came with it; an input's mode must be one the
+    // interrupt configuration register can hold.
+    if (!output && record.interruptMode > kGpioNoInterrupt)
+        return static_cast<DWORD>(ERROR_INVALID_PARAMETER);
+    std::lock_guard<std::mutex> hold(lock_);
+    GpioPinState& state = pins_[record.bank][record.pin];
+    state.output = output;
+    state.mode = output ? static_cast<uint32_t>(kGpioNoInterrupt) : record.interruptMode;
+    return ERROR_SUCCESS;
+}
+
+DWORD GpioController::setPin(const IoRequest& request) {
+    GpioPinRecord record;
+    if (!readRecord(request, record) || !onBoard(record.bank, record.pin) || record.level > 1)
+        return static_cast<DWORD>(ERROR_INVALID_PARAMETER);
+    // The data register latches the level for an input too; it reaches the pad once the pin is
+    // turned to an output.
+    std::lock_guard<std::mutex> hold(lock_);
+    pins_[record.bank][record.pin].latch = record.level == 1;
+    return ERROR_SUCCESS;
+}
+
+DWORD GpioController::getPin(IoRequest& request) {
+    GpioPinRecord record;
+    if (!readRecord(request, record) || !onBoard(record.bank, record.pin))
+        return static_cast<DWORD>(ERROR_INVALID_PARAMETER);
+    uint32_t level;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        level = pins_[record.bank][record.pin].level() ? 1 : 0;
+    }
+    std::memcpy(request.in + offsetof(GpioPinRecord, level), &level, sizeof level);
+    return ERROR_SUCCESS;
+}
+
+DWORD GpioController::setEvent(const IoRequest& request) {
+    GpioEventRecord record;
+    if (!readRecord(request, record) || !onBoard(record.bank, record.pin) ||
+        record.eventHandle == nullptr || !eventSignaled(record.eventHandle).has_value())
+        return static_cast<DWORD>(ERROR_INVALID_PARAMETER);
+    HANDLE fire = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        GpioPinState& state = pins_[record.bank][record.pin];
+        state.event = record.eventHandle;
+        // A level interrupt is asserted as soon as it is enabled on a pad already at its level.
+        if (!state.output && raises(state.mode, state.input, state.input))
+            fire = fireLocked(record.bank, record.pin, state);
+    }
+    if (fire != nullptr) signalEvent(fire);
+    return ERROR_SUCCESS;
+}
+
+DWORD GpioController::clearEvent(const IoRequest& request) {
+    GpioClearRecord record;
+    if (!readRecord(request, record) || !onBoard(record.bank, record.pin))
+        return static_cast<DWORD>(ERROR_INVALID_PARAMETER);
+    std::lock_guard<std::mutex> hold(lock_);
+    pins_[record.bank][record.pin].event = nullptr;
+    return ERROR_SUCCESS;
+}
+
+HANDLE GpioController::fireLocked(int bank, int pin, const GpioPinState& state) {
+    interrupts_.push_back(GpioInterrupt{bank, pin, state.mode, state.event});
+    return state.event;
+}
+
+// ---- Control side ----
+
+void GpioController::driveInput(int bank, int pin, bool level) {
+    if (!onBoard(bank, pin)) return;
+    HANDLE fire = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        GpioPinState& state = pins_[bank][pin];
+        const bool before = state.input;
+        state.input = level;
+        // An output drives its own pad: what the outside world does to it is only recorded.
+        if (!state.output && state.event != nullptr && raises(state.mode, before, level))
+            fire = fireLocked(bank, pin, state);
+    }
+    // Signalled once our lock is released: setting the event takes the board's lock and the
+    // event's, and the thread it wakes goes straight back to the driver.
+    if (fire != nullptr) signalEvent(fire);
+}
+
+GpioPinState GpioController::pin(int bank, int pin) const {
+    if (!onBoard(bank, pin)) return GpioPinState{};
+    std::lock_guard<std::mutex> hold(lock_);
+    return pins_[bank][pin];
+}
+
+std::vector<GpioInterrupt> GpioController::interrupts() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return interrupts_;
+}
+
+void GpioController::reset() {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (auto& bank : pins_)
+        for (GpioPinState& state : bank) state = GpioPinState{};
+}
+
+// ---- Trace ----
+
+std::optional<std::string> decodeGpioRequest(const TraceEntry& e) {
+    if (e.function != "DeviceIoControl") return std::nullopt;
+    const char* name = requestName(e.code);
+    // A call on INVALID_HANDLE_VALUE names no device; its code alone says it was meant for us.
+    if (name == nullptr || (!e.device.empty() && fold(e.device) != fold(kGpioDevice)))
+        return std::nullopt;
+    if (e.in.size() != recordSize(e.code))
+        return std::string(name) + " malformed [" + hexBytes(e.in) + "]";
+
+    std::string text = std::string(name) +
+                       " bank " + std::to_string(static_cast<int32_t>(word(e.in, 0))) +
+                       " pin " + std::to_string(static_cast<int32_t>(word(e.in, 4)));
+    switch (e.code) {
+        case kGpioSetDirection: {
+            const uint32_t direction = word(e.in, 8);
+            text += direction == 0   ? " input"
+                    : direction == 1 ? " output"
+                                     : " direction " + std::to_string(direction);
+            text += " mode " + std::to_string(word(e.in, 12));
+            break;
+        }
+        case kGpioSetPin:
+            text += " level " + std::to_string(word(e.in, 8));
+            break;
+        case kGpioGetPin:
+            // The level is the driver's answer, so there is one only when the call succeeded.
+            if (e.ok && e.inAfter.size() == e.in.size())
+                text += " level " + std::to_string(word(e.inAfter, 8));
+            break;
+        case kGpioSetEvent: {
+            HANDLE event;
+            std::memcpy(&event, e.in.data() + offsetof(GpioEventRecord, eventHandle), sizeof event);
+            text += " event " + handleLabel(event);
+            break;
+        }
+        default:
+            break;
+    }
+    return text;
+}
+
+// ---- Installation ----
+
+void installGpio(Board& board) {
+    auto controller = std::make_shared<GpioController>();
+    installed = new std::shared_ptr<GpioController>(controller);
+    board.drivers[fold(kGpioDevice)] = controller;
+    board.decoders.push_back(decodeGpioRequest);
+    // The directive drives the model it was installed with: it can run while the board is still
+    // being built (VBOARD_CONFIG), when the control API is not yet usable.
+    GpioController* model = controller.get();
+    board.directives["gpio"] = [model](const std::vector<std::string>& words) {
+        return gpioDirective(*model, words);
+    };
+}
+
+GpioControl& gpio() {
+    board();
+    return **installed;
+}
+
+}  // namespace vboard
