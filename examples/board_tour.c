@@ -18,8 +18,28 @@ static void versions(void) {
     printf("image version    0x%08X%s\n", (unsigned)image, image == 0 ? " (not readable)" : "");
 }
 
+static const char* answer(uint8_t ok) { return ok ? "ok" : "refused"; }
+
+static void gpio(void) {
+    HANDLE event;
+    /* Module index 1 is i.MX6 bank 0, pin 2. GPIOGetPin answers 1 when the pin reads low. */
+    printf("index 1 as an output, high: %s\n", answer(GPIOSetDirection(1, 0, 1)));
+    printf("index 1 reads %s\n", GPIOGetPin(1) ? "low" : "high");
+    GPIOSetPin(1, 0);
+    printf("index 1 driven low, reads %s\n", GPIOGetPin(1) ? "low" : "high");
+    printf("index 25, a UART RTS line, as an input: %s\n", answer(GPIOSetDirection(25, 1, 0)));
+    printf("index 30, which has no GPIO: %s\n", answer(GPIOSetDirection(30, 0, 0)));
+
+    event = CreateEventW(NULL, FALSE, FALSE, NULL);
+    printf("index 3, rising-edge interrupt (mode 2): %s\n", answer(GPIOSetInterrupt(3, 2, event)));
+    printf("index 3, interrupt cleared: %s\n", answer(GPIOClearInterrupt(3)));
+    CloseHandle(event);
+}
+
 int main(void) {
     printf("== versions\n");
     versions();
+    printf("== GPIO\n");
+    gpio();
     return 0;
 }

@@ -2,6 +2,7 @@
 // same name; checks, messages and results all belong to the family.
 #include "Tarvik.h"
 
+#include "gpio/gpio_operations.h"
 #include "versions.h"
 
 extern "C" {
@@ -9,5 +10,15 @@ extern "C" {
 uint32_t TarvikGetVersion(void) { return tarvik::TarvikGetVersion(); }
 uint32_t BSPGetVersion(void) { return tarvik::BSPGetVersion(); }
 uint32_t WinCEImageGetVersion(void) { return tarvik::WinCEImageGetVersion(); }
+
+uint8_t GPIOSetDirection(uint32_t index, uint8_t input, uint8_t level) {
+    return tarvik::GPIOSetDirection(index, input, level);
+}
+void GPIOSetPin(uint32_t index, uint8_t level) { tarvik::GPIOSetPin(index, level); }
+uint8_t GPIOGetPin(uint32_t index) { return tarvik::GPIOGetPin(index); }
+uint8_t GPIOSetInterrupt(uint32_t index, uint32_t mode, HANDLE event) {
+    return tarvik::GPIOSetInterrupt(index, mode, event);
+}
+uint8_t GPIOClearInterrupt(uint32_t index) { return tarvik::GPIOClearInterrupt(index); }
 
 }  // extern "C"

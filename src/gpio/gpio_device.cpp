@@ -1,0 +1,117 @@
+// GpioDevice: opens "GIO1:", sends the five pin requests and reports each one in the debug
+// output. The value printed after "gpio" is the 0-based bank, not the GPIO number.
+#include "gpio/gpio_device.h"
+
+#include "gpio/gpio_records.h"
+
+namespace tarvik {
+namespace {
+
+void reportLastError() { NKDbgPrintfW(L"VELNA HANDLE ERROR: %d\r\n", static_cast<int>(GetLastError())); }
+
+// Every GPIO request travels in the input buffer; the driver answers a read in the same record.
+BOOL send(HANDLE handle, DWORD code, void* record, DWORD size) {
+    return DeviceIoControl(handle, code, record, size, nullptr, 0, nullptr, nullptr);
+}
+
+bool holdsOpenHandle(const HANDLE* slot) {
+    return *slot != nullptr && *slot != INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
+bool GpioDevice::openDriver(HANDLE* slot) const {
+    if (slot == nullptr) return false;
+    *slot = CreateFileW(L"GIO1:", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS, nullptr);
+    return true;
+}
+
+bool GpioDevice::closeDriver(HANDLE* slot) const {
+    if (slot == nullptr) return false;
+    // A failed open left nothing to close, and a handle is closed only once.
+    if (holdsOpenHandle(slot)) CloseHandle(*slot);
+    *slot = nullptr;
+    return true;
+}
+
+bool GpioDevice::setDirection(HANDLE* slot, int32_t bank, int32_t pin, uint8_t inputFlag,
+                              uint32_t interruptMode) const {
+    if (slot == nullptr) {
+        reportLastError();
+        return false;
+    }
+    const bool input = inputFlag == 1;
+    GpioDirectionRecord record = {bank, pin, input ? 0u : 1u,
+                                  input ? interruptMode : kGpioNoInterruptMode};
+    const BOOL result = send(*slot, IOCTL_GPIO_SET_DIRECTION, &record, sizeof record);
+    if (result) {
+        NKDbgPrintfW(L"VELNA set direction gpio %d pin %d direction %d - Rout %d\r\n", bank, pin,
+                     static_cast<int>(record.pinDirection), result);
+        return true;
+    }
+    NKDbgPrintfW(L"VELNA set direction gpio %d pin %d direction %d - Rerr %d\r\n", bank, pin,
+                 static_cast<int>(record.pinDirection), result);
+    reportLastError();
+    return false;
+}
+
+bool GpioDevice::setPin(HANDLE* slot, int32_t bank, int32_t pin, uint8_t levelFlag) const {
+    if (slot == nullptr) {
+        reportLastError();
+        return false;
+    }
+    GpioLevelRecord record = {bank, pin, levelFlag == 1 ? 1u : 0u};
+    const BOOL result = send(*slot, IOCTL_GPIO_SET_PIN, &record, sizeof record);
+    if (result) {
+        NKDbgPrintfW(L"VELNA set gpio %d pin %d - Rout %d\r\n", bank, pin, result);
+        return true;
+    }
+    NKDbgPrintfW(L"VELNA set gpio %d pin %d - Rerr %d\r\n", bank, pin, result);
+    reportLastError();
+    return false;
+}
+
+bool GpioDevice::getPin(HANDLE* slot, int32_t bank, int32_t pin) const {
+    if (slot == nullptr || *slot == nullptr) return false;
+    GpioLevelRecord record = {bank, pin, 1u};
+    const BOOL result = send(*slot, IOCTL_GPIO_GET_PIN, &record, sizeof record);
+    if (!result) {
+        NKDbgPrintfW(L"VELNA get gpio %d pin %d data %d - Rerr %d\r\n", bank, pin,
+                     static_cast<int>(record.level), result);
+        reportLastError();
+        return false;
+    }
+    NKDbgPrintfW(L"VELNA get gpio %d pin %d data %d - Rout %d\r\n", bank, pin,
+                 static_cast<int>(record.level), result);
+    // Callers rely on this reading: true means the pin is low.
+    return record.level == 0;
+}
+
+bool GpioDevice::registerEvent(HANDLE* slot, HANDLE event, int32_t bank, int32_t pin) const {
+    if (slot == nullptr || *slot == nullptr) return false;
+    GpioEventRecord record = {bank, pin, event};
+    const BOOL result = send(*slot, IOCTL_GPIO_SET_EVENT, &record, sizeof record);
+    if (result) {
+        NKDbgPrintfW(L"VELNA event on gpio %d pin %d data %d - Rout %d\r\n", bank, pin, 0, result);
+        return true;
+    }
+    NKDbgPrintfW(L"VELNA event on gpio %d pin %d data %d - Rerr %d\r\n", bank, pin, 0, result);
+    reportLastError();
+    return false;
+}
+
+bool GpioDevice::clearEvent(HANDLE* slot, int32_t bank, int32_t pin) const {
+    if (slot == nullptr) return false;
+    GpioPinRecord record = {bank, pin};
+    const BOOL result = send(*slot, IOCTL_GPIO_CLEAR_EVENT, &record, sizeof record);
+    if (result) {
+        NKDbgPrintfW(L"VELNA event on gpio %d pin %d clear- Rout %d\r\n", bank, pin, result);
+        return true;
+    }
+    NKDbgPrintfW(L"VELNA event on gpio %d pin %d clear - Rerr %d\r\n", bank, pin, result);
+    reportLastError();
+    return false;
+}
+
+}  // namespace tarvik
