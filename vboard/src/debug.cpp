@@ -9,9 +9,9 @@
 namespace vboard {
 namespace {
 
-std::string formatNumber(const std::string& spec, char conversion, long long value) {
+std::string formatNumber(const std::string& pattern, char conversion, long long value) {
     char text[64];
-    std::string f = spec + "ll" + conversion;
+    std::string f = pattern + "ll" + conversion;
     std::snprintf(text, sizeof text, f.c_str(), value);
     return text;
 }
@@ -24,19 +24,19 @@ std::string formatWide(const wchar_t* format, va_list args) {
             appendUtf8(out, static_cast<uint32_t>(*p));
             continue;
         }
-        std::string spec = "%";
+        std::string pattern = "%";
         ++p;
         while (*p == L'-' || *p == L'0' || *p == L'+' || *p == L' ' || *p == L'#')
-            spec += static_cast<char>(*p++);
+            pattern += static_cast<char>(*p++);
         int width = -1;
         int precision = -1;
         if (*p == L'*') {
             width = va_arg(args, int);
             ++p;
         } else {
-            while (*p >= L'0' && *p <= L'9') spec += static_cast<char>(*p++);
+            while (*p >= L'0' && *p <= L'9') pattern += static_cast<char>(*p++);
         }
-        if (width >= 0) spec += std::to_string(width);
+        if (width >= 0) pattern += std::to_string(width);
         if (*p == L'.') {
             ++p;
             if (*p == L'*') {
@@ -59,7 +59,7 @@ std::string formatWide(const wchar_t* format, va_list args) {
         }
         const wchar_t conversion = *p;
         if (conversion == 0) break;
-        std::string numberSpec = spec + (precision >= 0 ? "." + std::to_string(precision) : "");
+        std::string numberSpec = pattern + (precision >= 0 ? "." + std::to_string(precision) : "");
         switch (conversion) {
             case L'd':
             case L'i': {
@@ -93,7 +93,7 @@ std::string formatWide(const wchar_t* format, va_list args) {
                     text.resize(static_cast<size_t>(precision));
                 std::string utf8 = toUtf8(text);
                 int pad = 0;
-                std::string digits = spec.substr(1);
+                std::string digits = pattern.substr(1);
                 bool left = digits.find('-') != std::string::npos;
                 while (!digits.empty() && !(digits[0] >= '1' && digits[0] <= '9')) digits.erase(0, 1);
                 if (!digits.empty()) pad = std::stoi(digits) - static_cast<int>(text.size());
@@ -106,7 +106,7 @@ std::string formatWide(const wchar_t* format, va_list args) {
                 out += '%';
                 break;
             default:  // unknown conversion: shown as written
-                out += spec;
+                out += pattern;
                 appendUtf8(out, static_cast<uint32_t>(conversion));
         }
     }
