@@ -24,6 +24,32 @@ std::shared_ptr<RegistryKey> keyLocked(Board& b, HKEY key, TraceEntry& entry, st
     return object->key;
 }
 
+// The key a call works on, named in the trace by its path; null when the handle is no open key.
+std::shared_ptr<RegistryKey> keyFor(Call& call, HKEY key) {
+    Board& b = board();
+    std::lock_guard<std::mutex> hold(b.lock);
+    std::string path;
+    auto node = keyLocked(b, key, call.entry, path);
+    call.entry.device = path;
+    return node;
+}
+
+// Why a call on a key is refused before it reaches the tree: no such key, or an armed fault.
+std::optional<LONG> refusal(Call& call, const std::shared_ptr<RegistryKey>& node) {
+    if (!node) return ERROR_INVALID_HANDLE;
+    if (auto error = call.fault()) return static_cast<LONG>(*error);
+    return std::nullopt;
+}
+
+// Runs `work` on a key with the board locked; a key deleted since it was opened refuses.
+template <class Work>
+LONG onKey(RegistryKey& node, Work work) {
+    Board& b = board();
+    std::lock_guard<std::mutex> hold(b.lock);
+    if (node.deleted) return kKeyDeleted;
+    return work(node);
+}
+
 }  // namespace
 
 extern "C" {
@@ -65,27 +91,20 @@ LONG RegOpenKeyExW(HKEY root, LPCWSTR subKey, DWORD options, REGSAM sam, PHKEY r
 LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                       LPDWORD size) {
     Call call("RegQueryValueExW");
-    Board& b = board();
-    std::unique_lock<std::mutex> hold(b.lock);
-    std::string path;
-    auto node = keyLocked(b, key, call.entry, path);
-    std::string valueName = toUtf8(name);
-    call.entry.device = path;
-    call.entry.args = path + " " + quote(valueName) +
+    auto node = keyFor(call, key);
+    const std::string valueName = toUtf8(name);
+    call.entry.args = call.entry.device + " " + quote(valueName) +
                       (size ? " size " + std::to_string(*size) : std::string(" no size")) +
                       (type ? " type" : "") + (reserved ? " reserved" : "");
-    hold.unlock();
-    if (!node) return call.answer(ERROR_INVALID_HANDLE);
+    if (auto refused = refusal(call, node)) return call.answer(*refused);
     if (data != nullptr && size == nullptr) return call.answer(ERROR_INVALID_PARAMETER);
-    if (auto error = call.fault()) return call.answer(static_cast<LONG>(*error));
-    hold.lock();
-    if (node->deleted) {
-        hold.unlock();
-        return call.answer(kKeyDeleted);
-    }
-    auto value = Registry::value(*node, valueName);
-    hold.unlock();
-    if (!value) return call.answer(ERROR_FILE_NOT_FOUND);
+    std::optional<RegValue> value;
+    const LONG status = onKey(*node, [&](RegistryKey& k) {
+        value = Registry::value(k, valueName);
+        return value ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+    });
+    if (status != ERROR_SUCCESS) return call.answer(status);
+
     const DWORD needed = static_cast<DWORD>(value->data.size());
     if (type != nullptr) *type = value->type;
     std::string outcome = "type " + std::to_string(value->type) + " size " + std::to_string(needed);
@@ -106,45 +125,28 @@ LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LP
 LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
                     DWORD size) {
     Call call("RegSetValueExW");
-    Board& b = board();
-    std::unique_lock<std::mutex> hold(b.lock);
-    std::string path;
-    auto node = keyLocked(b, key, call.entry, path);
-    std::string valueName = toUtf8(name);
-    call.entry.device = path;
-    call.entry.args = path + " " + quote(valueName) + " type " + std::to_string(type) +
+    auto node = keyFor(call, key);
+    const std::string valueName = toUtf8(name);
+    call.entry.args = call.entry.device + " " + quote(valueName) + " type " + std::to_string(type) +
                       (reserved ? " reserved " + std::to_string(reserved) : std::string());
     call.entry.in = copyBytes(data, size);
-    hold.unlock();
-    if (!node) return call.answer(ERROR_INVALID_HANDLE);
+    if (auto refused = refusal(call, node)) return call.answer(*refused);
     if (data == nullptr && size > 0) return call.answer(ERROR_INVALID_PARAMETER);
-    if (auto error = call.fault()) return call.answer(static_cast<LONG>(*error));
-    hold.lock();
-    if (node->deleted) {
-        hold.unlock();
-        return call.answer(kKeyDeleted);
-    }
-    Registry::setValue(*node, valueName, RegValue{type, copyBytes(data, size)});
-    hold.unlock();
-    return call.answer(ERROR_SUCCESS);
+    return call.answer(onKey(*node, [&](RegistryKey& k) {
+        Registry::setValue(k, valueName, RegValue{type, copyBytes(data, size)});
+        return ERROR_SUCCESS;
+    }));
 }
 
 LONG RegDeleteValueW(HKEY key, LPCWSTR name) {
     Call call("RegDeleteValueW");
-    Board& b = board();
-    std::unique_lock<std::mutex> hold(b.lock);
-    std::string path;
-    auto node = keyLocked(b, key, call.entry, path);
-    std::string valueName = toUtf8(name);
-    call.entry.device = path;
-    call.entry.args = path + " " + quote(valueName);
-    hold.unlock();
-    if (!node) return call.answer(ERROR_INVALID_HANDLE);
-    if (auto error = call.fault()) return call.answer(static_cast<LONG>(*error));
-    hold.lock();
-    bool removed = !node->deleted && Registry::removeValue(*node, valueName);
-    hold.unlock();
-    return call.answer(removed ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
+    auto node = keyFor(call, key);
+    const std::string valueName = toUtf8(name);
+    call.entry.args = call.entry.device + " " + quote(valueName);
+    if (auto refused = refusal(call, node)) return call.answer(*refused);
+    return call.answer(onKey(*node, [&](RegistryKey& k) {
+        return Registry::removeValue(k, valueName) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+    }));
 }
 
 LONG RegCloseKey(HKEY key) {
@@ -177,15 +179,9 @@ LONG RegCloseKey(HKEY key) {
 
 LONG RegFlushKey(HKEY key) {
     Call call("RegFlushKey");
-    Board& b = board();
-    std::unique_lock<std::mutex> hold(b.lock);
-    std::string path;
-    auto node = keyLocked(b, key, call.entry, path);
-    call.entry.device = path;
-    call.entry.args = path;
-    hold.unlock();
-    if (!node) return call.answer(ERROR_INVALID_HANDLE);
-    if (auto error = call.fault()) return call.answer(static_cast<LONG>(*error));
+    auto node = keyFor(call, key);
+    call.entry.args = call.entry.device;
+    if (auto refused = refusal(call, node)) return call.answer(*refused);
     return call.answer(ERROR_SUCCESS);
 }
 
