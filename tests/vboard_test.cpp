@@ -342,3 +342,32 @@ TEST(Config, FileProblemsNameTheLine) {
     EXPECT_EQ(vboard::loadConfig(path + ".missing"),
               std::vector<std::string>{path + ".missing: cannot read the file"});
 }
+
+TEST(Threads, ConcurrentCallersKeepHandlesTraceAndEventsConsistent) {
+    vboard::addDriver("ECH1:", std::make_shared<EchoDriver>());
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 200;
+    HANDLE shared = CreateEventW(nullptr, TRUE, FALSE, L"SHARED");
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&] {
+            HANDLE mine = CreateEventW(nullptr, TRUE, FALSE, L"SHARED");
+            for (int i = 0; i < kRounds; ++i) {
+                HANDLE h = openEcho();
+                EXPECT_TRUE(sendEcho(h));
+                EXPECT_TRUE(CloseHandle(h));
+                SetEvent(mine);
+                NKDbgPrintfW(L"round %d\r\n", i);
+            }
+            CloseHandle(mine);
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(WaitForSingleObject(shared, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(tarvik_test::traceOf("DeviceIoControl").size(), size_t{kThreads * kRounds});
+    EXPECT_EQ(vboard::debugLines().size(), size_t{kThreads * kRounds});
+    EXPECT_EQ(vboard::openHandles().size(), 1u);
+    tarvik_test::expectNoMisuse();
+    uint64_t seq = 0;
+    for (const auto& e : vboard::trace()) EXPECT_EQ(e.seq, ++seq);
+}

@@ -175,7 +175,8 @@ BOOL CloseHandle(HANDLE object) {
             b.misuses.push_back("CloseHandle of " + what + " (" + call.entry.args + ")");
         } else {
             call.entry.device = it->second.name;
-            call.entry.args += " " + quote(call.entry.device);
+            call.entry.args += " " + (call.entry.device.empty() ? "(" + it->second.kind + ")"
+                                                                : quote(call.entry.device));
             closed = it->second.object;
         }
     }
