@@ -19,13 +19,6 @@ std::vector<std::string> words(const std::string& line) {
     return out;
 }
 
-bool number(const std::string& text, unsigned long& value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    value = std::strtoul(text.c_str(), &end, 0);
-    return end != nullptr && *end == 0;
-}
-
 // "HKLM\Ident" -> the root and the path below it.
 bool splitKey(const std::string& text, HKEY& root, std::string& path) {
     std::string head = text.substr(0, text.find('\\'));
@@ -62,7 +55,7 @@ std::string registryDirective(Board& b, const std::string& line, const std::vect
     const std::string type = fold(w[3]);
     if (type == "dword") {
         unsigned long n;
-        if (w.size() != 5 || !number(w[4], n)) return "bad dword '" + w[4] + "'";
+        if (w.size() != 5 || !parseUnsigned(w[4], n)) return "bad dword '" + w[4] + "'";
         value = dwordValue(static_cast<DWORD>(n));
     } else if (type == "string") {
         value.type = REG_SZ;
@@ -71,7 +64,7 @@ std::string registryDirective(Board& b, const std::string& line, const std::vect
         value.type = REG_BINARY;
         for (size_t i = 4; i < w.size(); ++i) {
             unsigned long n;
-            if (!number("0x" + w[i], n) || n > 0xFF) return "bad byte '" + w[i] + "'";
+            if (!parseUnsigned("0x" + w[i], n) || n > 0xFF) return "bad byte '" + w[i] + "'";
             value.data.push_back(static_cast<uint8_t>(n));
         }
     } else {
@@ -92,11 +85,11 @@ std::string faultDirective(Board& b, const std::vector<std::string>& w) {
         unsigned long n = 0;
         if (key == "device") {
             f.device = val;
-        } else if (key == "code" && number(val, n)) {
+        } else if (key == "code" && parseUnsigned(val, n)) {
             f.code = static_cast<DWORD>(n);
-        } else if (key == "nth" && number(val, n)) {
+        } else if (key == "nth" && parseUnsigned(val, n)) {
             f.occurrence = static_cast<unsigned>(n);
-        } else if (key == "error" && number(val, n)) {
+        } else if (key == "error" && parseUnsigned(val, n)) {
             f.error = static_cast<DWORD>(n);
         } else {
             return "bad fault setting '" + w[i] + "'";

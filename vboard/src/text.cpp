@@ -2,6 +2,7 @@
 #include "text.h"
 
 #include <cstdint>
+#include <cstdlib>
 
 namespace vboard {
 
@@ -55,6 +56,20 @@ std::string fold(const std::string& text) {
     for (char& c : out)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return out;
+}
+
+bool parseUnsigned(const std::string& text, unsigned long& value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    value = std::strtoul(text.c_str(), &end, 0);
+    return *end == 0;
+}
+
+bool parseSigned(const std::string& text, long long& value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    value = std::strtoll(text.c_str(), &end, 10);
+    return *end == 0;
 }
 
 }  // namespace vboard

@@ -71,13 +71,6 @@ uint32_t word(const Bytes& bytes, size_t offset) {
 
 // ---- Configuration ----
 
-// A whole decimal number, sign allowed, so that "-1" reaches the range check as a number.
-bool wholeNumber(const std::string& text, long long& value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    value = std::strtoll(text.c_str(), &end, 10);
-    return end != nullptr && *end == 0;
-}
 
 std::string gpioDirective(GpioController& gpio, const std::vector<std::string>& words) {
     const std::string sub = words.size() > 1 ? words[1] : "";
@@ -93,8 +86,8 @@ std::string gpioDirective(GpioController& gpio, const std::vector<std::string>& 
     const size_t dot = where.find('.');
     long long bank = 0;
     long long pin = 0;
-    if (dot == std::string::npos || !wholeNumber(where.substr(0, dot), bank) ||
-        !wholeNumber(where.substr(dot + 1), pin))
+    if (dot == std::string::npos || !parseSigned(where.substr(0, dot), bank) ||
+        !parseSigned(where.substr(dot + 1), pin))
         return usage;
     if (words[3] != "0" && words[3] != "1") return usage;
     if (!GpioController::onBoard(bank, pin)) return "no pin " + where + " on the board";
