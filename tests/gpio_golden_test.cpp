@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "Tarvik.h"
+#include "library_test.h"
 #include "test_support.h"
 
 namespace {
@@ -31,7 +32,9 @@ void expectGolden(const std::string& name, const std::vector<std::string>& lines
 
 }  // namespace
 
-TEST(GpioGolden, DirectionReadAndInterruptRoundTrip) {
+class GpioGolden : public tarvik_test::LibraryTest {};
+
+TEST_F(GpioGolden, DirectionReadAndInterruptRoundTrip) {
     EXPECT_EQ(GPIOSetDirection(1, 0, 1), 1);
     EXPECT_EQ(GPIOGetPin(1), 0);
     HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);

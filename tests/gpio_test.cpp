@@ -5,6 +5,7 @@
 
 #include "Tarvik.h"
 #include "gpio/gpio_records.h"
+#include "library_test.h"
 #include "test_support.h"
 
 using tarvik_test::expectNoMisuse;
@@ -95,7 +96,11 @@ int setPin(uint32_t index, uint8_t level) {
 
 }  // namespace
 
-TEST(GpioOperations, SendTheRecordsAndPrintTheLinesOfASuccess) {
+class GpioOperations : public tarvik_test::LibraryTest {};
+class GpioInterrupt : public tarvik_test::LibraryTest {};
+class GpioHandles : public tarvik_test::LibraryTest {};
+
+TEST_F(GpioOperations, SendTheRecordsAndPrintTheLinesOfASuccess) {
     runCases({
         {"set pin 1 high", nullptr, [] { return setPin(1, 1); }, -1,
          {"VELNA set gpio 0 pin 2 - Rout 1\r\n", "VELNA gpio operate successful\r\n"},
@@ -123,14 +128,14 @@ TEST(GpioOperations, SendTheRecordsAndPrintTheLinesOfASuccess) {
     });
 }
 
-TEST(GpioOperations, OpenTheDriverWithTheBoardsParameters) {
+TEST_F(GpioOperations, OpenTheDriverWithTheBoardsParameters) {
     GPIOSetPin(1, 1);
     EXPECT_EQ(vboard::driverTraceLines(),
               (Lines{"CreateFileW \"GIO1:\" access 0xC0000000 share 3 creation 3 flags 0x10000000 -> h1",
                      "GIO1: SET_PIN bank 0 pin 2 level 1 -> ok", "CloseHandle h1 \"GIO1:\" -> ok"}));
 }
 
-TEST(GpioOperations, ReportEveryRejectedRequest) {
+TEST_F(GpioOperations, ReportEveryRejectedRequest) {
     runCases({
         {"set pin rejected", [] { armRejection(kSetPin); }, [] { return setPin(1, 1); }, -1,
          {"VELNA set gpio 0 pin 2 - Rerr 0\r\n", "VELNA HANDLE ERROR: 31\r\n",
@@ -152,7 +157,7 @@ TEST(GpioOperations, ReportEveryRejectedRequest) {
     });
 }
 
-TEST(GpioOperations, WithoutTheDriverEveryRequestFailsOnTheInvalidHandle) {
+TEST_F(GpioOperations, WithoutTheDriverEveryRequestFailsOnTheInvalidHandle) {
     vboard::removeDriver("GIO1:");
     runCases({
         {"set pin", nullptr, [] { return setPin(1, 1); }, -1,
@@ -175,7 +180,7 @@ TEST(GpioOperations, WithoutTheDriverEveryRequestFailsOnTheInvalidHandle) {
     EXPECT_EQ(countOf("EventModify"), 0u);
 }
 
-TEST(GpioOperations, IndicesWithoutAGpioNeverReachTheDriver) {
+TEST_F(GpioOperations, IndicesWithoutAGpioNeverReachTheDriver) {
     std::vector<Case> cases;
     for (uint32_t index : {0u, 30u, 33u, 35u, 100u, 0xFFFFFFFFu}) {
         const Lines missing = {"VELNA gpio doesn't exist\r\n"};
@@ -195,7 +200,7 @@ TEST(GpioOperations, IndicesWithoutAGpioNeverReachTheDriver) {
     EXPECT_EQ(countOf("CreateFileW"), 0u);
 }
 
-TEST(GpioOperations, RtsLinesRefuseTheirForbiddenDirectionAndHaveNoGpio) {
+TEST_F(GpioOperations, RtsLinesRefuseTheirForbiddenDirectionAndHaveNoGpio) {
     const char* input = "UART RTS could not be an input\r\n";
     const char* output = "UART RTS could not be an output\r\n";
     const char* missing = "VELNA gpio doesn't exist\r\n";
@@ -218,7 +223,7 @@ TEST(GpioOperations, RtsLinesRefuseTheirForbiddenDirectionAndHaveNoGpio) {
     EXPECT_EQ(countOf("CreateFileW"), 1u);
 }
 
-TEST(GpioInterrupt, SignalsTheCallersEventUntilCleared) {
+TEST_F(GpioInterrupt, SignalsTheCallersEventUntilCleared) {
     HANDLE event = CreateEventW(nullptr, FALSE, TRUE, nullptr);
     ASSERT_EQ(GPIOSetInterrupt(3, vboard::kGpioRisingEdge, event), 1);
     EXPECT_EQ(vboard::eventSignaled(event), false) << "the event is reset before it is armed";
@@ -254,7 +259,7 @@ TEST(GpioInterrupt, SignalsTheCallersEventUntilCleared) {
     expectNoMisuse();
 }
 
-TEST(GpioInterrupt, SettingItAgainReArmsTheKeptHandle) {
+TEST_F(GpioInterrupt, SettingItAgainReArmsTheKeptHandle) {
     HANDLE first = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     HANDLE second = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     ASSERT_EQ(GPIOSetInterrupt(1, vboard::kGpioRisingEdge, first), 1);
@@ -270,7 +275,7 @@ TEST(GpioInterrupt, SettingItAgainReArmsTheKeptHandle) {
     expectNoMisuse();
 }
 
-TEST(GpioInterrupt, EachFailureClosesTheHandleAndLeavesNothingSet) {
+TEST_F(GpioInterrupt, EachFailureClosesTheHandleAndLeavesNothingSet) {
     HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     struct Failure {
         const char* what;
@@ -307,7 +312,7 @@ TEST(GpioInterrupt, EachFailureClosesTheHandleAndLeavesNothingSet) {
     expectNoMisuse();
 }
 
-TEST(GpioInterrupt, ClearAnswersOneEvenWhenTheDriverRejectsIt) {
+TEST_F(GpioInterrupt, ClearAnswersOneEvenWhenTheDriverRejectsIt) {
     HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     ASSERT_EQ(GPIOSetInterrupt(2, 4, event), 1);
     armRejection(kClearEvent);
@@ -320,7 +325,7 @@ TEST(GpioInterrupt, ClearAnswersOneEvenWhenTheDriverRejectsIt) {
     expectNoMisuse();
 }
 
-TEST(GpioHandles, OnlySetInterruptsStayOpenWhateverTheCallers) {
+TEST_F(GpioHandles, OnlySetInterruptsStayOpenWhateverTheCallers) {
     HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     for (uint32_t index = 0; index <= 40; ++index) {
         GPIOSetDirection(index, static_cast<uint8_t>(index % 3), 1);

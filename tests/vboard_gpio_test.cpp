@@ -3,6 +3,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "vboard/gtest.h"
 #include "test_support.h"
 
 using vboard::Bytes;
@@ -47,15 +48,16 @@ BOOL send(HANDLE h, DWORD code, Bytes& record) {
                            static_cast<DWORD>(record.size()), nullptr, 0, nullptr, nullptr);
 }
 
-class GpioController : public ::testing::Test {
+class GpioController : public vboard::testing::BoardTest {
 protected:
     void SetUp() override {
+        BoardTest::SetUp();
         h = openGpio();
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
     }
     void TearDown() override {
         EXPECT_TRUE(CloseHandle(h));
-        tarvik_test::expectNoMisuse();
+        BoardTest::TearDown();
     }
 
     BOOL request(DWORD code, Bytes record) { return send(h, code, record); }
@@ -251,7 +253,7 @@ TEST_F(GpioController, RequestsAreDecodedInTheTrace) {
                   "GIO1: CLEAR_EVENT bank 0 pin 2 -> ok",
                   "GIO1: SET_PIN malformed [01 02 AB] -> error 87",
                   "GIO1: IOCTL 0x224014 in [01 00 00 00] -> error 50",
-                  "INVALID_HANDLE_VALUE: SET_PIN bank 0 pin 2 level 1 -> error 6",
+                  "INVALID_HANDLE_VALUE: IOCTL 0x224004 in [00 00 00 00 02 00 00 00 01 00 00 00] -> error 6",
               }));
     CloseHandle(event);
 }

@@ -2,6 +2,7 @@
 // registry's size contract, faults, named events, debug formatting and configuration.
 #include <thread>
 
+#include "vboard/gtest.h"
 #include "test_support.h"
 
 using vboard::Bytes;
@@ -30,7 +31,17 @@ BOOL sendEcho(HANDLE h, DWORD code = 0x10) {
 
 }  // namespace
 
-TEST(Drivers, OpenOfAnAbsentDeviceFailsWithFileNotFoundAndIsRecorded) {
+class Drivers : public vboard::testing::BoardTest {};
+class Handles : public vboard::testing::BoardTest {};
+class Registry : public vboard::testing::BoardTest {};
+class Faults : public vboard::testing::BoardTest {};
+class Events : public vboard::testing::BoardTest {};
+class DebugOutput : public vboard::testing::BoardTest {};
+class Time : public vboard::testing::BoardTest {};
+class Config : public vboard::testing::BoardTest {};
+class Threads : public vboard::testing::BoardTest {};
+
+TEST_F(Drivers, OpenOfAnAbsentDeviceFailsWithFileNotFoundAndIsRecorded) {
     HANDLE h = CreateFileW(L"NOPE:", GENERIC_READ, 3, nullptr, OPEN_EXISTING, 0x80, nullptr);
     EXPECT_EQ(h, INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
@@ -41,7 +52,7 @@ TEST(Drivers, OpenOfAnAbsentDeviceFailsWithFileNotFoundAndIsRecorded) {
     EXPECT_EQ(opens[0].result, INVALID_HANDLE_VALUE);
 }
 
-TEST(Drivers, RequestsReachTheModelAndAreTraced) {
+TEST_F(Drivers, RequestsReachTheModelAndAreTraced) {
     vboard::addDriver("ECH1:", std::make_shared<EchoDriver>());
     HANDLE h = openEcho();
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -65,7 +76,7 @@ TEST(Drivers, RequestsReachTheModelAndAreTraced) {
     tarvik_test::expectNoMisuse();
 }
 
-TEST(Drivers, RemovedDeviceCannotBeOpenedButOpenHandlesKeepWorking) {
+TEST_F(Drivers, RemovedDeviceCannotBeOpenedButOpenHandlesKeepWorking) {
     vboard::addDriver("ECH1:", std::make_shared<EchoDriver>());
     HANDLE h = openEcho();
     vboard::removeDriver("ECH1:");
@@ -76,7 +87,7 @@ TEST(Drivers, RemovedDeviceCannotBeOpenedButOpenHandlesKeepWorking) {
     EXPECT_EQ(vboard::openDriverHandles(), 0u);
 }
 
-TEST(Handles, ValuesAreDistinctAndNeverZeroOrInvalid) {
+TEST_F(Handles, ValuesAreDistinctAndNeverZeroOrInvalid) {
     vboard::addDriver("ECH1:", std::make_shared<EchoDriver>());
     HANDLE a = openEcho();
     HANDLE b = openEcho();
@@ -92,14 +103,14 @@ TEST(Handles, ValuesAreDistinctAndNeverZeroOrInvalid) {
     EXPECT_NE(c, a) << "a closed handle's value is never handed out again";
 }
 
-TEST(Handles, CallsOnInvalidHandleAreCountedButAreNoMisuse) {
+TEST_F(Handles, CallsOnInvalidHandleAreCountedButAreNoMisuse) {
     EXPECT_FALSE(sendEcho(INVALID_HANDLE_VALUE));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     EXPECT_EQ(vboard::invalidHandleCalls(), 1u);
     tarvik_test::expectNoMisuse();
 }
 
-TEST(Handles, MisusesAreRecorded) {
+TEST_F(Handles, MisusesAreRecorded) {
     vboard::addDriver("ECH1:", std::make_shared<EchoDriver>());
     HANDLE h = openEcho();
     EXPECT_TRUE(CloseHandle(h));
@@ -121,9 +132,10 @@ TEST(Handles, MisusesAreRecorded) {
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
         EXPECT_EQ(vboard::misuses().size(), ++expected);
     }
+    vboard::clearMisuses();
 }
 
-TEST(Registry, QueryHonoursTheSizeContract) {
+TEST_F(Registry, QueryHonoursTheSizeContract) {
     vboard::setRegistryValue(HKEY_LOCAL_MACHINE, "A\\B", "Blob", REG_BINARY, {1, 2, 3, 4, 5, 6});
     HKEY key = nullptr;
     ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"a\\b", 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
@@ -149,9 +161,10 @@ TEST(Registry, QueryHonoursTheSizeContract) {
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
     EXPECT_EQ(vboard::misuses().size(), 1u);
+    vboard::clearMisuses();
 }
 
-TEST(Registry, OpenNeverCreatesAndSetDeleteWork) {
+TEST_F(Registry, OpenNeverCreatesAndSetDeleteWork) {
     HKEY key = nullptr;
     EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"ControlPanel\\BackLight", 0, KEY_ALL_ACCESS, &key),
               ERROR_FILE_NOT_FOUND);
@@ -173,7 +186,7 @@ TEST(Registry, OpenNeverCreatesAndSetDeleteWork) {
     EXPECT_TRUE(vboard::openHandles().empty());
 }
 
-TEST(Registry, StringsAreStoredAsTheDeviceStoresThem) {
+TEST_F(Registry, StringsAreStoredAsTheDeviceStoresThem) {
     vboard::setRegistryString(HKEY_LOCAL_MACHINE, "Ident", "Name", "VÉ");
     auto value = vboard::registryValue(HKEY_LOCAL_MACHINE, "Ident", "Name");
     ASSERT_TRUE(value.has_value());
@@ -181,7 +194,7 @@ TEST(Registry, StringsAreStoredAsTheDeviceStoresThem) {
     EXPECT_EQ(value->data, (Bytes{'V', 0, 0xC9, 0, 0, 0}));
 }
 
-TEST(Faults, FailTheNthMatchingCallOrEveryOneWithTheChosenError) {
+TEST_F(Faults, FailTheNthMatchingCallOrEveryOneWithTheChosenError) {
     vboard::addDriver("ECH1:", std::make_shared<EchoDriver>());
     HANDLE h = openEcho();
     struct Case {
@@ -209,7 +222,7 @@ TEST(Faults, FailTheNthMatchingCallOrEveryOneWithTheChosenError) {
     EXPECT_EQ(lines[1], "ECH1: IOCTL 0x10 in [01 02 03] -> error 31 (fault)");
 }
 
-TEST(Faults, ApplyToOpensAndEvents) {
+TEST_F(Faults, ApplyToOpensAndEvents) {
     vboard::addDriver("ECH1:", std::make_shared<EchoDriver>());
     vboard::armFault({"CreateFileW", "ECH1:", std::nullopt, 0, ERROR_ACCESS_DENIED});
     EXPECT_EQ(openEcho(), INVALID_HANDLE_VALUE);
@@ -222,7 +235,7 @@ TEST(Faults, ApplyToOpensAndEvents) {
     tarvik_test::expectNoMisuse();
 }
 
-TEST(Events, NamedEventsAreSharedByName) {
+TEST_F(Events, NamedEventsAreSharedByName) {
     HANDLE first = CreateEventW(nullptr, FALSE, FALSE, L"SPI_DONE");
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
     HANDLE second = CreateEventW(nullptr, FALSE, FALSE, L"SPI_DONE");
@@ -237,7 +250,7 @@ TEST(Events, NamedEventsAreSharedByName) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS)) << "the last handle closed it";
 }
 
-TEST(Events, ManualResetPulseAndTimeouts) {
+TEST_F(Events, ManualResetPulseAndTimeouts) {
     HANDLE manual = CreateEventW(nullptr, TRUE, TRUE, nullptr);
     EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
     EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
@@ -260,7 +273,7 @@ TEST(Events, ManualResetPulseAndTimeouts) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
-TEST(DebugOutput, FormatsTheWideFormatIntoExactLines) {
+TEST_F(DebugOutput, FormatsTheWideFormatIntoExactLines) {
     NKDbgPrintfW(L"VELNA set gpio %d pin %d - Rout %d\r\n", 0, -1, 1);
     NKDbgPrintfW(L"%u %x %X %04x %s|%5s|%-3s|%c%%\n", 4294967295u, 0xBEEFu, 0xBEEFu, 0xAu, L"wide",
                  L"ab", L"c", L'Z');
@@ -273,7 +286,7 @@ TEST(DebugOutput, FormatsTheWideFormatIntoExactLines) {
                                        vboard::debugLines()[2]);
 }
 
-TEST(Time, SystemTimeCanBePinnedAndSleepsCanBeVirtual) {
+TEST_F(Time, SystemTimeCanBePinnedAndSleepsCanBeVirtual) {
     vboard::setSystemTime({2026, 12, 2, 8, 23, 59, 58, 7});
     SYSTEMTIME t{};
     GetSystemTime(&t);
@@ -289,7 +302,7 @@ TEST(Time, SystemTimeCanBePinnedAndSleepsCanBeVirtual) {
     EXPECT_GE(t.wYear, 2024);
 }
 
-TEST(Config, DirectivesSetUpTheBoardAndBadLinesAreReported) {
+TEST_F(Config, DirectivesSetUpTheBoardAndBadLinesAreReported) {
     vboard::addDriver("ECH1:", std::make_shared<EchoDriver>());
     struct Case {
         const char* line;
@@ -306,9 +319,11 @@ TEST(Config, DirectivesSetUpTheBoardAndBadLinesAreReported) {
         {"frobnicate", "unknown directive 'frobnicate'"},
         {"registry HKXX\\Ident A dword 1",
          "expected: registry <HKLM|HKCU>\\<path> <name> dword|string|binary <value>"},
-        {"registry HKLM\\Ident A dword twelve", "bad dword 'twelve'"},
+        {"registry HKLM\\Ident A dword twelve", "bad dword 'twelve' (a number from 0 to 0xFFFFFFFF)"},
         {"remove-driver ECH9:", "no driver 'ECH9:' on the board"},
-        {"fault DeviceIoControl nth=x", "bad fault setting 'nth=x'"},
+        {"fault DeviceIoControl nth=x",
+         "bad fault setting 'nth=x'; expected: fault <function> [device=<name>] [code=<number>] "
+         "[nth=<n>] [error=<number>]"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
@@ -331,7 +346,7 @@ TEST(Config, DirectivesSetUpTheBoardAndBadLinesAreReported) {
     EXPECT_EQ(vboard::sleeps().size(), 1u);
 }
 
-TEST(Config, FileProblemsNameTheLine) {
+TEST_F(Config, FileProblemsNameTheLine) {
     std::string path = ::testing::TempDir() + "vboard_config_test.cfg";
     {
         std::ofstream out(path);
@@ -340,10 +355,10 @@ TEST(Config, FileProblemsNameTheLine) {
     EXPECT_EQ(vboard::loadConfig(path),
               std::vector<std::string>{path + ":3: expected: sleep virtual|real"});
     EXPECT_EQ(vboard::loadConfig(path + ".missing"),
-              std::vector<std::string>{path + ".missing: cannot read the file"});
+              std::vector<std::string>{path + ".missing: cannot read the file: No such file or directory"});
 }
 
-TEST(Threads, ConcurrentCallersKeepHandlesTraceAndEventsConsistent) {
+TEST_F(Threads, ConcurrentCallersKeepHandlesTraceAndEventsConsistent) {
     vboard::addDriver("ECH1:", std::make_shared<EchoDriver>());
     constexpr int kThreads = 4;
     constexpr int kRounds = 200;

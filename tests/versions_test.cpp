@@ -1,10 +1,14 @@
 // The three version queries: the library's constant and the two numbers under HKLM\Ident.
 #include "Tarvik.h"
+#include "vboard/gtest.h"
 #include "test_support.h"
 
 using tarvik_test::expectNoMisuse;
 
-TEST(TarvikGetVersion, IsTheConstantAndTouchesNothing) {
+class TarvikVersion : public vboard::testing::BoardTest {};
+class RegistryVersions : public vboard::testing::BoardTest {};
+
+TEST_F(TarvikVersion, IsTheConstantAndTouchesNothing) {
     EXPECT_EQ(TarvikGetVersion(), 0x01040001u);
     EXPECT_EQ(TarvikGetVersion(), 17039361u);
     EXPECT_TRUE(vboard::trace().empty());
@@ -47,7 +51,7 @@ const StoredValue kStoredValues[] = {
 
 }  // namespace
 
-TEST(RegistryVersions, ReturnTheStoredBytesOrFailWithTheReadMessage) {
+TEST_F(RegistryVersions, ReturnTheStoredBytesOrFailWithTheReadMessage) {
     for (const Query& q : kQueries) {
         for (const StoredValue& v : kStoredValues) {
             SCOPED_TRACE(std::string(q.valueName) + ": " + v.what);
@@ -63,13 +67,13 @@ TEST(RegistryVersions, ReturnTheStoredBytesOrFailWithTheReadMessage) {
     EXPECT_TRUE(vboard::openHandles().empty());
 }
 
-TEST(RegistryVersions, DefaultBoardAnswersItsImageNumbers) {
+TEST_F(RegistryVersions, DefaultBoardAnswersItsImageNumbers) {
     EXPECT_EQ(BSPGetVersion(), vboard::kDefaultBspVersion);
     EXPECT_EQ(WinCEImageGetVersion(), vboard::kDefaultImageVersion);
     EXPECT_TRUE(vboard::debugLines().empty());
 }
 
-TEST(RegistryVersions, OpenTheKeyAskForFourBytesWithoutTypeAndCloseIt) {
+TEST_F(RegistryVersions, OpenTheKeyAskForFourBytesWithoutTypeAndCloseIt) {
     EXPECT_EQ(BSPGetVersion(), vboard::kDefaultBspVersion);
     EXPECT_EQ(vboard::traceLines(), (std::vector<std::string>{
                                         "RegOpenKeyExW HKLM\\Ident options 0 sam 0xF003F -> h1",
@@ -78,7 +82,7 @@ TEST(RegistryVersions, OpenTheKeyAskForFourBytesWithoutTypeAndCloseIt) {
                                     }));
 }
 
-TEST(RegistryVersions, AbsentKeyPrintsTheOpenMessage) {
+TEST_F(RegistryVersions, AbsentKeyPrintsTheOpenMessage) {
     vboard::deleteRegistryKey(HKEY_LOCAL_MACHINE, "Ident");
     EXPECT_EQ(BSPGetVersion(), 0u);
     EXPECT_EQ(WinCEImageGetVersion(), 0u);
@@ -90,7 +94,7 @@ TEST(RegistryVersions, AbsentKeyPrintsTheOpenMessage) {
     expectNoMisuse();
 }
 
-TEST(RegistryVersions, AbsentValuePrintsTheReadMessageAndClosesTheKey) {
+TEST_F(RegistryVersions, AbsentValuePrintsTheReadMessageAndClosesTheKey) {
     vboard::deleteRegistryValue(HKEY_LOCAL_MACHINE, "Ident", "BSPVersionNumber");
     vboard::deleteRegistryValue(HKEY_LOCAL_MACHINE, "Ident", "ImageVersionNumber");
     EXPECT_EQ(BSPGetVersion(), 0u);
@@ -103,7 +107,7 @@ TEST(RegistryVersions, AbsentValuePrintsTheReadMessageAndClosesTheKey) {
     expectNoMisuse();
 }
 
-TEST(RegistryVersions, FailedOpenOrQueryFromAFaultEndsTheSameWay) {
+TEST_F(RegistryVersions, FailedOpenOrQueryFromAFaultEndsTheSameWay) {
     vboard::armFault({"RegOpenKeyExW", "", std::nullopt, 1, ERROR_ACCESS_DENIED});
     vboard::armFault({"RegQueryValueExW", "", std::nullopt, 1, ERROR_GEN_FAILURE});
     EXPECT_EQ(BSPGetVersion(), 0u);  // the open fails

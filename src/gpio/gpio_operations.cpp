@@ -169,4 +169,8 @@ uint8_t GPIOClearInterrupt(uint32_t index) {
     return 1;
 }
 
+void resetGpioState() {
+    for (HANDLE& slot : gpioHandles) slot = nullptr;
+}
+
 }  // namespace tarvik

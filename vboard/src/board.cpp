@@ -13,7 +13,38 @@
 namespace vboard {
 
 DWORD StreamDriver::open(uint64_t, const OpenParams&) { return ERROR_SUCCESS; }
+void StreamDriver::preClose(uint64_t) {}
 void StreamDriver::close(uint64_t) {}
+DWORD StreamDriver::read(uint64_t, uint8_t*, DWORD, DWORD& transferred) {
+    transferred = 0;
+    return static_cast<DWORD>(ERROR_INVALID_FUNCTION);
+}
+DWORD StreamDriver::write(uint64_t, const uint8_t*, DWORD, DWORD& transferred) {
+    transferred = 0;
+    return static_cast<DWORD>(ERROR_INVALID_FUNCTION);
+}
+std::optional<std::string> StreamDriver::decode(const TraceEntry&) const { return std::nullopt; }
+
+// ---- Opens of drivers ----
+
+void DriverObject::enter() {
+    std::lock_guard<std::mutex> hold(lock);
+    ++active;
+}
+
+void DriverObject::leave() {
+    std::lock_guard<std::mutex> hold(lock);
+    if (--active == 0) idle.notify_all();
+}
+
+void DriverObject::shutDown() {
+    driver->preClose(instance);
+    {
+        std::unique_lock<std::mutex> hold(lock);
+        idle.wait(hold, [this] { return active == 0; });
+    }
+    driver->close(instance);
+}
 
 // ---- Sinks ----
 
@@ -22,22 +53,24 @@ Sink::~Sink() {
 }
 
 bool Sink::open(const std::string& target) {
+    std::lock_guard<std::mutex> hold(lock_);
     if (owned_ && file_ != nullptr) std::fclose(file_);
     file_ = nullptr;
     owned_ = false;
-    if (target.empty()) return true;
     if (target == "stdout") {
         file_ = stdout;
     } else if (target == "stderr") {
         file_ = stderr;
-    } else {
+    } else if (!target.empty()) {
         file_ = std::fopen(target.c_str(), "ab");
         owned_ = file_ != nullptr;
     }
-    return file_ != nullptr;
+    active_.store(file_ != nullptr, std::memory_order_relaxed);
+    return target.empty() || file_ != nullptr;
 }
 
 void Sink::write(const std::string& text) {
+    std::lock_guard<std::mutex> hold(lock_);
     if (file_ == nullptr) return;
     std::fwrite(text.data(), 1, text.size(), file_);
     std::fflush(file_);
@@ -46,66 +79,178 @@ void Sink::write(const std::string& text) {
 // ---- Board ----
 
 Board::Board() {
-    auto ident = Registry::create(registry.root(HKEY_LOCAL_MACHINE), "Ident");
-    Registry::setValue(*ident, "BSPVersionNumber", dwordValue(kDefaultBspVersion));
-    Registry::setValue(*ident, "ImageVersionNumber", dwordValue(kDefaultImageVersion));
+    installBuiltInDirectives(*this);
     installFamilies(*this);
-    if (const char* target = std::getenv("VBOARD_DEBUG")) debugEcho.open(target);
-    if (const char* target = std::getenv("VBOARD_TRACE")) traceEcho.open(target);
-    if (const char* path = std::getenv("VBOARD_CONFIG")) {
-        for (const std::string& problem : loadConfigInto(*this, path))
-            std::fprintf(stderr, "vboard: %s\n", problem.c_str());
+    powerOn();
+}
+
+void Board::powerOn() {
+    // Every handle still open is closed first, so that each driver sees its opens closed and
+    // releases what was registered through them, as when a process ends on the device.
+    std::vector<std::shared_ptr<KernelObject>> stillOpen;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        for (auto& h : handles) stillOpen.push_back(std::move(h.second.object));
+        handles.clear();
+        handleBase.store(handleCount, std::memory_order_relaxed);
+    }
+    for (auto& object : stillOpen)
+        if (auto open = std::dynamic_pointer_cast<DriverObject>(object)) open->shutDown();
+    stillOpen.clear();
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        drivers.clear();
+        opens.clear();
+        namedEvents.clear();
+        misuses.clear();
+        invalidHandleCalls = 0;
+        debug.clear();
+        trace.clear();
+        nextSeq = 1;
+        faults.clear();
+        armedFaults.store(0, std::memory_order_relaxed);
+        registry = Registry();
+        auto ident = Registry::create(registry.root(HKEY_LOCAL_MACHINE), "Ident");
+        Registry::setValue(*ident, "BSPVersionNumber", dwordValue(kDefaultBspVersion));
+        Registry::setValue(*ident, "ImageVersionNumber", dwordValue(kDefaultImageVersion));
+        fixedTime = false;
+        time = SYSTEMTIME{};
+        virtualSleep = false;
+        sleeps.clear();
+        applyRecording(Recording{});
+    }
+    for (const auto& step : powerOnSteps) step(*this);
+    // The configuration the board started with is part of its power-on state. Its problems were
+    // reported when it was first applied.
+    std::vector<std::string> lines;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        lines = startupConfig;
+    }
+    for (const std::string& line : lines) applyLineTo(*this, line);
+}
+
+void Board::addDirective(Directive directive) {
+    std::lock_guard<std::mutex> hold(lock);
+    const std::string name = directive.name;
+    if (!directives.emplace(name, std::move(directive)).second) {
+        std::fprintf(stderr, "vboard: the directive '%s' is registered twice\n", name.c_str());
+        std::abort();
     }
 }
 
 Board& board() {
     // Never destroyed: the library and its callers may still reach the board from their own
-    // static destructors.
+    // static destructors. Starting it (the environment, VBOARD_CONFIG) happens once it is built,
+    // so a directive that reaches the board finds it whole; calls made by the thread that is
+    // starting it see it as it is.
     static Board* instance = new Board();
+    static std::once_flag started;
+    static std::atomic<bool> starting{false};
+    static thread_local bool startingHere = false;
+    if (startingHere) return *instance;
+    std::call_once(started, [] {
+        startingHere = true;
+        starting = true;
+        instance->start();
+        starting = false;
+        startingHere = false;
+    });
     return *instance;
 }
 
+size_t Board::keepLimit() const {
+    switch (recordingSetting.mode) {
+        case RecordMode::Off: return 0;
+        case RecordMode::All: return std::numeric_limits<size_t>::max();
+        default: return recordingSetting.limit;
+    }
+}
+
+// Misuses are faults in the caller: they are kept whatever the recording, in a bounded window.
+size_t Board::misuseLimit() const {
+    if (recordingSetting.mode == RecordMode::All) return std::numeric_limits<size_t>::max();
+    if (recordingSetting.mode == RecordMode::Last && recordingSetting.limit > 0)
+        return recordingSetting.limit;
+    return kDefaultRecordLimit;
+}
+
+void Board::applyRecording(const Recording& r) {
+    recordingSetting = r;
+    if (r.mode == RecordMode::Last && r.limit == 0) recordingSetting.mode = RecordMode::Off;
+    keeping.store(recordingSetting.mode != RecordMode::Off, std::memory_order_relaxed);
+    const size_t limit = keepLimit();
+    trace.trim(limit);
+    debug.trim(limit);
+    opens.trim(limit);
+    sleeps.trim(limit);
+    misuses.trim(misuseLimit());
+}
+
+// Handle values are 0x1000 + 4n for the nth handle of the process.
+namespace {
+constexpr uintptr_t kFirstHandle = 0x1000;
+bool handleNumber(HANDLE handle, uint64_t& number) {
+    const auto value = reinterpret_cast<uintptr_t>(handle);
+    if (value <= kFirstHandle || (value - kFirstHandle) % 4 != 0) return false;
+    number = (value - kFirstHandle) / 4;
+    return true;
+}
+}  // namespace
+
 HANDLE Board::addHandle(std::shared_ptr<KernelObject> object) {
     ++handleCount;
-    uintptr_t value = 0x1000 + 4 * static_cast<uintptr_t>(handleCount);
-    std::string kind = object->kind();
-    std::string name = object->name;
-    handles[value] = HandleSlot{std::move(object), true, handleCount, kind, name};
+    const uintptr_t value = kFirstHandle + 4 * static_cast<uintptr_t>(handleCount);
+    handles.emplace(value, HandleSlot{std::move(object), handleCount});
     return reinterpret_cast<HANDLE>(value);
 }
 
-void Board::closeHandle(HANDLE handle) {
-    HandleSlot& slot = handles[reinterpret_cast<uintptr_t>(handle)];
-    slot.open = false;
-    slot.object.reset();
+std::shared_ptr<KernelObject> Board::takeHandle(HANDLE handle) {
+    auto it = handles.find(reinterpret_cast<uintptr_t>(handle));
+    if (it == handles.end()) return nullptr;
+    auto object = std::move(it->second.object);
+    handles.erase(it);
+    return object;
+}
+
+Board::HandleState Board::handleState(HANDLE handle) const {
+    if (handle == INVALID_HANDLE_VALUE) return HandleState::Invalid;
+    if (handle == nullptr) return HandleState::Null;
+    if (handles.count(reinterpret_cast<uintptr_t>(handle))) return HandleState::Open;
+    uint64_t number = 0;
+    if (handleNumber(handle, number) && number <= handleCount) return HandleState::Closed;
+    return HandleState::Foreign;
 }
 
 std::string Board::handleName(HANDLE handle) const {
-    if (handle != INVALID_HANDLE_VALUE && handle != nullptr &&
-        handles.count(reinterpret_cast<uintptr_t>(handle)) == 0)
-        return "foreign " + handleLabel(handle);
+    if (handleState(handle) == HandleState::Foreign) return "foreign " + handleLabel(handle);
     return handleLabel(handle);
 }
 
-// Handle values are 0x1000 + 4n for the nth handle, so a label needs no look-up. A value far
-// beyond what a process hands out is shown raw.
-constexpr uintptr_t kMaxLabelledHandles = 1u << 24;
+void Board::addMisuse(std::string text) { misuses.push(std::move(text), misuseLimit()); }
 
 std::string handleLabel(HANDLE handle) {
-    const auto value = reinterpret_cast<uintptr_t>(handle);
     if (handle == INVALID_HANDLE_VALUE) return "INVALID_HANDLE_VALUE";
     if (handle == nullptr) return "null";
-    if (value > 0x1000 && value < 0x1000 + 4 * kMaxLabelledHandles && (value - 0x1000) % 4 == 0)
-        return "h" + std::to_string((value - 0x1000) / 4);
+    uint64_t number = 0;
+    if (handleNumber(handle, number)) {
+        const uint64_t base = board().handleBase.load(std::memory_order_relaxed);
+        if (number > base) return "h" + std::to_string(number - base);
+        return "stale h" + std::to_string(number);
+    }
     char text[32];
-    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+    std::snprintf(text, sizeof text, "0x%llX",
+                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(handle)));
     return text;
 }
 
-void Board::append(TraceEntry entry) {
+void Board::append(TraceEntry&& entry) {
     entry.seq = nextSeq++;
-    if (traceEcho.active()) traceEcho.write(renderTrace(entry) + "\n");
-    trace.push_back(std::move(entry));
+    const size_t limit = keepLimit();
+    if (limit == 0)
+        trace.count();
+    else
+        trace.push(std::move(entry), limit);
 }
 
 std::optional<DWORD> Board::matchFault(const TraceEntry& call) {
@@ -119,10 +264,17 @@ std::optional<DWORD> Board::matchFault(const TraceEntry& call) {
         if (it->seen == f.occurrence) {
             DWORD error = f.error;
             faults.erase(it);  // a one-shot fault has done its work
+            armedFaults.store(faults.size(), std::memory_order_relaxed);
             return error;
         }
     }
     return std::nullopt;
+}
+
+int Board::addFault(const Fault& fault) {
+    faults.push_back({nextFaultId, fault, 0});
+    armedFaults.store(faults.size(), std::memory_order_relaxed);
+    return nextFaultId++;
 }
 
 RegValue dwordValue(DWORD value) {
@@ -193,7 +345,53 @@ std::vector<std::string> devices() {
 std::vector<OpenRecord> opens() {
     Board& b = board();
     std::lock_guard<std::mutex> hold(b.lock);
-    return b.opens;
+    return b.opens.items();
+}
+
+// ---- Control API: the board as a whole, and what it records ----
+
+void reset() { board().powerOn(); }
+
+void setRecording(const Recording& recording) {
+    Board& b = board();
+    std::lock_guard<std::mutex> hold(b.lock);
+    b.applyRecording(recording);
+}
+
+Recording recording() {
+    Board& b = board();
+    std::lock_guard<std::mutex> hold(b.lock);
+    return b.recordingSetting;
+}
+
+Tally traceTally() {
+    Board& b = board();
+    std::lock_guard<std::mutex> hold(b.lock);
+    return b.trace.tally();
+}
+
+Tally debugTally() {
+    Board& b = board();
+    std::lock_guard<std::mutex> hold(b.lock);
+    return b.debug.tally();
+}
+
+Tally opensTally() {
+    Board& b = board();
+    std::lock_guard<std::mutex> hold(b.lock);
+    return b.opens.tally();
+}
+
+Tally sleepsTally() {
+    Board& b = board();
+    std::lock_guard<std::mutex> hold(b.lock);
+    return b.sleeps.tally();
+}
+
+Tally misuseTally() {
+    Board& b = board();
+    std::lock_guard<std::mutex> hold(b.lock);
+    return b.misuses.tally();
 }
 
 // ---- Control API: handles ----
@@ -202,10 +400,13 @@ std::vector<HandleInfo> openHandles() {
     Board& b = board();
     std::lock_guard<std::mutex> hold(b.lock);
     std::vector<HandleInfo> out;
-    for (const auto& h : b.handles) {
-        if (!h.second.open) continue;
-        out.push_back({reinterpret_cast<HANDLE>(h.first), h.second.kind, h.second.name});
-    }
+    for (const auto& h : b.handles)
+        out.push_back({reinterpret_cast<HANDLE>(h.first), h.second.object->kind(),
+                       h.second.object->name});
+    // In the order they were handed out.
+    std::sort(out.begin(), out.end(), [](const HandleInfo& x, const HandleInfo& y) {
+        return reinterpret_cast<uintptr_t>(x.value) < reinterpret_cast<uintptr_t>(y.value);
+    });
     return out;
 }
 
@@ -219,7 +420,13 @@ size_t openDriverHandles(const std::string& device) {
 std::vector<std::string> misuses() {
     Board& b = board();
     std::lock_guard<std::mutex> hold(b.lock);
-    return b.misuses;
+    return b.misuses.items();
+}
+
+void clearMisuses() {
+    Board& b = board();
+    std::lock_guard<std::mutex> hold(b.lock);
+    b.misuses.clear();
 }
 
 size_t invalidHandleCalls() {
@@ -233,7 +440,7 @@ std::shared_ptr<EventObject> findEvent(HANDLE event) {
     Board& b = board();
     std::lock_guard<std::mutex> hold(b.lock);
     auto it = b.handles.find(reinterpret_cast<uintptr_t>(event));
-    if (it == b.handles.end() || !it->second.open) return nullptr;
+    if (it == b.handles.end()) return nullptr;
     return std::dynamic_pointer_cast<EventObject>(it->second.object);
 }
 }  // namespace
@@ -257,7 +464,7 @@ std::optional<bool> eventSignaled(HANDLE event) {
 std::vector<std::string> debugLines() {
     Board& b = board();
     std::lock_guard<std::mutex> hold(b.lock);
-    return b.debug;
+    return b.debug.items();
 }
 
 std::string debugText() {
@@ -272,18 +479,14 @@ void clearDebug() {
     b.debug.clear();
 }
 
-bool echoDebugTo(const std::string& target) {
-    Board& b = board();
-    std::lock_guard<std::mutex> hold(b.lock);
-    return b.debugEcho.open(target);
-}
+bool echoDebugTo(const std::string& target) { return board().debugEcho.open(target); }
 
 // ---- Control API: trace ----
 
 std::vector<TraceEntry> trace() {
     Board& b = board();
     std::lock_guard<std::mutex> hold(b.lock);
-    return b.trace;
+    return b.trace.items();
 }
 
 std::vector<std::string> traceLines() {
@@ -306,27 +509,17 @@ void clearTrace() {
     Board& b = board();
     std::lock_guard<std::mutex> hold(b.lock);
     b.trace.clear();
+    b.nextSeq = 1;
 }
 
-bool echoTraceTo(const std::string& target) {
-    Board& b = board();
-    std::lock_guard<std::mutex> hold(b.lock);
-    return b.traceEcho.open(target);
-}
-
-void addDecoder(Decoder decoder) {
-    Board& b = board();
-    std::lock_guard<std::mutex> hold(b.decoderLock);
-    b.decoders.push_back(std::move(decoder));
-}
+bool echoTraceTo(const std::string& target) { return board().traceEcho.open(target); }
 
 // ---- Control API: faults ----
 
 int armFault(const Fault& fault) {
     Board& b = board();
     std::lock_guard<std::mutex> hold(b.lock);
-    b.faults.push_back({b.nextFaultId, fault, 0});
-    return b.nextFaultId++;
+    return b.addFault(fault);
 }
 
 void disarmFault(int id) {
@@ -335,12 +528,14 @@ void disarmFault(int id) {
     b.faults.erase(std::remove_if(b.faults.begin(), b.faults.end(),
                                   [id](const Board::ArmedFault& f) { return f.id == id; }),
                    b.faults.end());
+    b.armedFaults.store(b.faults.size(), std::memory_order_relaxed);
 }
 
 void clearFaults() {
     Board& b = board();
     std::lock_guard<std::mutex> hold(b.lock);
     b.faults.clear();
+    b.armedFaults.store(0, std::memory_order_relaxed);
 }
 
 // ---- Control API: registry ----
@@ -439,7 +634,7 @@ void setVirtualSleep(bool on) {
 std::vector<DWORD> sleeps() {
     Board& b = board();
     std::lock_guard<std::mutex> hold(b.lock);
-    return b.sleeps;
+    return b.sleeps.items();
 }
 
 }  // namespace vboard

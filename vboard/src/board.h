@@ -1,19 +1,69 @@
 // The virtual board's shared state: one per process, behind one lock. Driver models keep their
-// own state and locks; the board lock is never held while a model runs or a caller waits.
+// own state and locks; the board lock is never held while a model runs, a caller waits, a trace
+// line is rendered or an echo is written.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <functional>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "registry_tree.h"
 #include "vboard/vboard.h"
 
 namespace vboard {
+
+// ---- Recording windows ----
+
+// The most recent entries of one kind, with exact counts of all recorded and of those dropped.
+template <class T>
+class Window {
+public:
+    // Keeps `value` unless `limit` is 0, dropping the oldest entries beyond `limit`.
+    void push(T&& value, size_t limit) {
+        ++recorded_;
+        if (limit == 0) {
+            ++dropped_;
+            return;
+        }
+        items_.push_back(std::move(value));
+        while (items_.size() > limit) {
+            items_.pop_front();
+            ++dropped_;
+        }
+    }
+    // Counts one entry that nobody keeps (recording off).
+    void count() {
+        ++recorded_;
+        ++dropped_;
+    }
+    void trim(size_t limit) {
+        while (items_.size() > limit) {
+            items_.pop_front();
+            ++dropped_;
+        }
+    }
+    std::vector<T> items() const { return std::vector<T>(items_.begin(), items_.end()); }
+    const std::deque<T>& view() const { return items_; }
+    Tally tally() const { return Tally{recorded_, dropped_}; }
+    void clear() {
+        items_.clear();
+        recorded_ = dropped_ = 0;
+    }
+
+private:
+    std::deque<T> items_;
+    uint64_t recorded_ = 0;
+    uint64_t dropped_ = 0;
+};
 
 // ---- Kernel objects ----
 
@@ -23,10 +73,19 @@ struct KernelObject {
     std::string name;
 };
 
+// One open of a stream driver. Calls in flight on it are counted, so that a close can wait for
+// them to leave the model before the model's close() runs.
 struct DriverObject : KernelObject {
     const char* kind() const override { return "driver"; }
     std::shared_ptr<StreamDriver> driver;
     uint64_t instance = 0;
+    std::mutex lock;
+    std::condition_variable idle;
+    unsigned active = 0;
+    void enter();
+    void leave();
+    // preClose(), then close() once no call is in flight.
+    void shutDown();
 };
 
 struct EventObject : KernelObject {
@@ -53,16 +112,20 @@ struct FindObject : KernelObject {
 
 // ---- Debug and trace sinks ----
 
+// Where an echo goes. Written outside the board's lock, so it has a lock of its own.
 class Sink {
 public:
     ~Sink();
+    // False, with errno from fopen, when a file can't be opened for appending.
     bool open(const std::string& target);
     void write(const std::string& text);
-    bool active() const { return file_ != nullptr; }
+    bool active() const { return active_.load(std::memory_order_relaxed); }
 
 private:
+    std::mutex lock_;
     std::FILE* file_ = nullptr;
     bool owned_ = false;
+    std::atomic<bool> active_{false};
 };
 
 // ---- The board ----
@@ -70,41 +133,53 @@ private:
 class Board {
 public:
     Board();
+    // Reads the environment and applies VBOARD_CONFIG, once the board is built.
+    void start();
+    // Back to the power-on state (see vboard::reset).
+    void powerOn();
 
     std::mutex lock;
 
-    // Handles: values are never reused, so a closed handle stays recognisable as closed.
-    // A closed handle keeps its slot, without its object, so that later use is told apart.
+    // Recording. `keeping` is read without the lock on every call, to skip work nobody reads.
+    Recording recordingSetting;
+    std::atomic<bool> keeping{true};
+    size_t keepLimit() const;
+    size_t misuseLimit() const;
+    void applyRecording(const Recording& recording);  // with the lock held
+
+    // Handles: values are never reused in a process, so a value handed out before and not open
+    // now is a closed handle. Only open handles have an entry.
     struct HandleSlot {
         std::shared_ptr<KernelObject> object;
-        bool open = true;
-        unsigned number = 0;
-        std::string kind;
-        std::string name;
+        uint64_t number = 0;
     };
-    std::map<uintptr_t, HandleSlot> handles;
-    unsigned handleCount = 0;
-    std::vector<std::string> misuses;
+    std::unordered_map<uintptr_t, HandleSlot> handles;
+    uint64_t handleCount = 0;  // handed out in this process
+    std::atomic<uint64_t> handleBase{0};  // handleCount at the last reset: labels count from it
+    Window<std::string> misuses;
     size_t invalidHandleCalls = 0;
     HANDLE addHandle(std::shared_ptr<KernelObject> object);
-    void closeHandle(HANDLE handle);
+    // Takes an open handle's object out of the table; null when the handle is not open.
+    std::shared_ptr<KernelObject> takeHandle(HANDLE handle);
+    // "h3", "h3 (closed)", "stale h12", "foreign 0x77" ...
     std::string handleName(HANDLE handle) const;
+    enum class HandleState { Open, Closed, Foreign, Invalid, Null };
+    HandleState handleState(HANDLE handle) const;
+    void addMisuse(std::string text);
 
     std::map<std::string, std::shared_ptr<StreamDriver>> drivers;
-    std::vector<OpenRecord> opens;
+    Window<OpenRecord> opens;
     uint64_t nextInstance = 1;
 
     std::map<std::string, std::weak_ptr<EventObject>> namedEvents;
 
-    std::vector<std::string> debug;
+    Window<std::string> debug;
     Sink debugEcho;
 
-    std::vector<TraceEntry> trace;
+    Window<TraceEntry> trace;
     uint64_t nextSeq = 1;
-    std::mutex decoderLock;  // apart from the board lock: the echo renders with the board locked
-    std::vector<Decoder> decoders;
     Sink traceEcho;
-    void append(TraceEntry entry);
+    void append(TraceEntry&& entry);
 
     struct ArmedFault {
         int id;
@@ -112,20 +187,33 @@ public:
         unsigned seen = 0;
     };
     std::vector<ArmedFault> faults;
+    std::atomic<size_t> armedFaults{0};
     int nextFaultId = 1;
     std::optional<DWORD> matchFault(const TraceEntry& call);
+    int addFault(const Fault& fault);  // with the lock held
 
     Registry registry;
 
     bool fixedTime = false;
     SYSTEMTIME time{};
     bool virtualSleep = false;
-    std::vector<DWORD> sleeps;
+    Window<DWORD> sleeps;
 
-    std::map<std::string, ConfigHandler> directives;
+    // The configuration directives, built-in and families', by name. A name is taken once:
+    // addDirective ends the process when an installer registers a name twice.
+    std::map<std::string, Directive> directives;
+    void addDirective(Directive directive);
+    // The lines of VBOARD_CONFIG, applied at start and again at every reset.
+    std::vector<std::string> startupConfig;
+    std::string startupConfigPath;
+    bool strict = false;
+
+    // Each family's power-on: puts its models (in their power-on state) back on the board.
+    // Installers register one; it runs without the board's lock held.
+    std::vector<std::function<void(Board&)>> powerOnSteps;
 };
 
-// The board, built on first use; it lives until the process ends.
+// The board, built and started on first use; it lives until the process ends.
 Board& board();
 
 // Renders a string argument for the trace: quoted, with control characters escaped.

@@ -14,13 +14,21 @@ void setLastErrorValue(DWORD error);
 
 class Call {
 public:
-    explicit Call(const char* function) { entry.function = function; }
+    explicit Call(const char* function) {
+        Board& b = board();
+        keep = b.keeping.load(std::memory_order_relaxed) || b.traceEcho.active();
+        entry.function = function;
+    }
 
     TraceEntry entry;
+    // Whether anybody will read this call's trace entry (kept or echoed). When not, a call
+    // renders no arguments and copies no buffers.
+    bool keep = true;
 
     // The error an armed fault makes this call fail with, if one is armed for it.
     std::optional<DWORD> fault() {
         Board& b = board();
+        if (b.armedFaults.load(std::memory_order_relaxed) == 0) return std::nullopt;
         std::lock_guard<std::mutex> hold(b.lock);
         auto error = b.matchFault(entry);
         entry.injected = error.has_value();
@@ -66,10 +74,17 @@ private:
             return static_cast<int64_t>(value);
     }
 
+    // The echo is rendered before the board is locked: a decoder may use the control API.
     void record() {
         Board& b = board();
-        std::lock_guard<std::mutex> hold(b.lock);
-        b.append(std::move(entry));
+        std::string line;
+        const bool echo = b.traceEcho.active();
+        if (echo) line = renderTrace(entry) + "\n";
+        {
+            std::lock_guard<std::mutex> hold(b.lock);
+            b.append(std::move(entry));
+        }
+        if (echo) b.traceEcho.write(line);
     }
 };
 
@@ -85,20 +100,16 @@ std::shared_ptr<T> resolveLocked(Board& b, HANDLE handle, TraceEntry& entry) {
     }
     auto it = b.handles.find(reinterpret_cast<uintptr_t>(handle));
     if (it == b.handles.end()) {
-        b.misuses.push_back(entry.function + " on " + b.handleName(handle) +
-                            ", a handle never handed out");
+        const bool closed = b.handleState(handle) == Board::HandleState::Closed;
+        b.addMisuse(entry.function + " on " + b.handleName(handle) +
+                    (closed ? ", already closed" : ", a handle never handed out"));
         return nullptr;
     }
-    entry.device = it->second.name;
-    if (!it->second.open) {
-        b.misuses.push_back(entry.function + " on " + b.handleName(handle) + " (" +
-                            entry.device + "), already closed");
-        return nullptr;
-    }
+    entry.device = it->second.object->name;
     auto object = std::dynamic_pointer_cast<T>(it->second.object);
     if (!object) {
-        b.misuses.push_back(entry.function + " on " + b.handleName(handle) + ", which is a " +
-                            it->second.kind);
+        b.addMisuse(entry.function + " on " + b.handleName(handle) + ", which is a " +
+                    it->second.object->kind());
     }
     return object;
 }
@@ -108,6 +119,37 @@ std::shared_ptr<T> resolve(HANDLE handle, TraceEntry& entry) {
     Board& b = board();
     std::lock_guard<std::mutex> hold(b.lock);
     return resolveLocked<T>(b, handle, entry);
+}
+
+// A call in flight on one open of a driver: the handle's close waits for it to leave the model.
+class DriverUse {
+public:
+    DriverUse() = default;
+    explicit DriverUse(std::shared_ptr<DriverObject> object) : object_(std::move(object)) {
+        if (object_) object_->enter();
+    }
+    DriverUse(DriverUse&& other) noexcept : object_(std::move(other.object_)) {}
+    DriverUse(const DriverUse&) = delete;
+    DriverUse& operator=(const DriverUse&) = delete;
+    DriverUse& operator=(DriverUse&&) = delete;
+    ~DriverUse() {
+        if (object_) object_->leave();
+    }
+    DriverObject* operator->() const { return object_.get(); }
+    explicit operator bool() const { return object_ != nullptr; }
+
+private:
+    std::shared_ptr<DriverObject> object_;
+};
+
+// Resolves a driver handle for a call and counts the call in flight on its open. The entry
+// learns the device and the model that will decode it.
+inline DriverUse useDriver(HANDLE handle, TraceEntry& entry) {
+    Board& b = board();
+    std::lock_guard<std::mutex> hold(b.lock);
+    auto object = resolveLocked<DriverObject>(b, handle, entry);
+    if (object) entry.driver = object->driver;
+    return DriverUse(std::move(object));
 }
 
 inline Bytes copyBytes(const void* data, DWORD size) {

@@ -8,8 +8,12 @@ namespace vboard {
 
 class Board;
 
-// Applies a configuration file to a board without going through the control API, so that it can
-// run while the board is being built. Returns one message per line it could not apply.
+// Puts the built-in directives (debug, trace, record, strict, sleep, time, remove-driver,
+// registry, registry-delete, fault, help) in the board's table.
+void installBuiltInDirectives(Board& board);
+
+// Applies a configuration file or line to a board. Returns one message per line it could not
+// apply. Directives run without the board's lock held.
 std::vector<std::string> loadConfigInto(Board& board, const std::string& path);
 std::vector<std::string> applyLineTo(Board& board, const std::string& line);
 

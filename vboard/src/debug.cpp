@@ -119,17 +119,28 @@ std::string formatWide(const wchar_t* format, va_list args) {
 using namespace vboard;
 
 extern "C" void NKDbgPrintfW(LPCWSTR format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::string line = formatWide(format, args);
-    va_end(args);
+    Board& b = board();
     Call call("NKDbgPrintfW");
-    call.entry.args = quote(line);
-    {
-        Board& b = board();
-        std::lock_guard<std::mutex> hold(b.lock);
-        b.debug.push_back(line);
-        b.debugEcho.write(line);
+    const bool keepLine = b.keeping.load(std::memory_order_relaxed);
+    const bool echo = b.debugEcho.active();
+    // Nobody keeps or echoes the line when recording is off and no echo is set: it is counted
+    // and never formatted.
+    std::string line;
+    if (keepLine || echo || call.keep) {
+        va_list args;
+        va_start(args, format);
+        line = formatWide(format, args);
+        va_end(args);
     }
+    if (call.keep) call.entry.args = quote(line);
+    {
+        std::lock_guard<std::mutex> hold(b.lock);
+        const size_t limit = b.keepLimit();
+        if (limit == 0)
+            b.debug.count();
+        else
+            b.debug.push(std::string(line), limit);
+    }
+    if (echo) b.debugEcho.write(line);
     call.succeed(0, "ok");
 }

@@ -83,16 +83,21 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTE
     record.securityGiven = security != nullptr;
     record.templateGiven = templateFile != nullptr;
     call.entry.device = record.params.device;
-    call.entry.args = quote(record.params.device) + " access " + hex(access) + " share " +
-                      std::to_string(share) + " creation " + std::to_string(creation) +
-                      " flags " + hex(flags) + (record.securityGiven ? " security" : "") +
-                      (record.templateGiven ? " template" : "");
+    if (call.keep)
+        call.entry.args = quote(record.params.device) + " access " + hex(access) + " share " +
+                          std::to_string(share) + " creation " + std::to_string(creation) +
+                          " flags " + hex(flags) + (record.securityGiven ? " security" : "") +
+                          (record.templateGiven ? " template" : "");
 
     Board& b = board();
     auto remember = [&](HANDLE result) {
         record.result = result;
         std::lock_guard<std::mutex> hold(b.lock);
-        b.opens.push_back(record);
+        const size_t limit = b.keepLimit();
+        if (limit == 0)
+            b.opens.count();
+        else
+            b.opens.push(std::move(record), limit);
     };
     if (auto error = call.fault()) {
         remember(INVALID_HANDLE_VALUE);
@@ -112,29 +117,30 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTE
         remember(INVALID_HANDLE_VALUE);
         return call.fail(INVALID_HANDLE_VALUE, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     }
+    call.entry.driver = model;
     if (DWORD error = model->open(instance, record.params)) {
         remember(INVALID_HANDLE_VALUE);
         return call.fail(INVALID_HANDLE_VALUE, error);
     }
     auto object = std::make_shared<DriverObject>();
     object->name = record.params.device;
-    object->driver = model;
+    object->driver = std::move(model);
     object->instance = instance;
     HANDLE handle;
     {
         std::lock_guard<std::mutex> hold(b.lock);
-        handle = b.addHandle(object);
+        handle = b.addHandle(std::move(object));
     }
     remember(handle);
-    return call.succeed(handle, handleLabel(handle));
+    return call.succeed(handle, call.keep ? handleLabel(handle) : std::string());
 }
 
 BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
                      DWORD outSize, LPDWORD bytesReturned, LPOVERLAPPED overlapped) {
     Call call("DeviceIoControl");
     call.entry.code = code;
-    call.entry.in = copyBytes(in, inSize);
-    auto target = resolve<DriverObject>(device, call.entry);
+    if (call.keep) call.entry.in = copyBytes(in, inSize);
+    DriverUse target = useDriver(device, call.entry);
     if (!target) return call.fail(FALSE, static_cast<DWORD>(ERROR_INVALID_HANDLE));
     if (auto error = call.fault()) return call.fail(FALSE, *error);
     if (overlapped != nullptr) return call.fail(FALSE, static_cast<DWORD>(ERROR_NOT_SUPPORTED));
@@ -148,46 +154,98 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID 
     request.outSize = out ? outSize : 0;
     DWORD error = target->driver->ioControl(request);
     if (bytesReturned != nullptr) *bytesReturned = request.bytesReturned;
-    call.entry.inAfter = copyBytes(in, inSize);
-    const DWORD shown = request.bytesReturned && request.bytesReturned < request.outSize
-                            ? request.bytesReturned
-                            : request.outSize;
-    call.entry.out = copyBytes(out, shown);
+    if (call.keep) {
+        call.entry.inAfter = copyBytes(in, inSize);
+        const DWORD shown = request.bytesReturned && request.bytesReturned < request.outSize
+                                ? request.bytesReturned
+                                : request.outSize;
+        call.entry.out = copyBytes(out, shown);
+    }
     if (error != ERROR_SUCCESS) return call.fail(FALSE, error);
     return call.succeed(TRUE);
+}
+
+// ReadFile and WriteFile on a stream driver reach its read and write.
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped) {
+    Call call("ReadFile");
+    if (read != nullptr) *read = 0;
+    DriverUse target = useDriver(file, call.entry);
+    if (call.keep) call.entry.args = "size " + std::to_string(size);
+    if (!target) return call.fail(FALSE, static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    if (auto error = call.fault()) return call.fail(FALSE, *error);
+    if (overlapped != nullptr) return call.fail(FALSE, static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+    if (buffer == nullptr && size > 0)
+        return call.fail(FALSE, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    DWORD done = 0;
+    const DWORD error =
+        target->driver->read(target->instance, static_cast<uint8_t*>(buffer), size, done);
+    if (done > size) done = size;
+    if (read != nullptr) *read = done;
+    if (call.keep) call.entry.out = copyBytes(buffer, done);
+    if (error != ERROR_SUCCESS) return call.fail(FALSE, error);
+    return call.succeed(TRUE, call.keep ? std::to_string(done) + " read" : std::string());
+}
+
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written,
+               LPOVERLAPPED overlapped) {
+    Call call("WriteFile");
+    if (written != nullptr) *written = 0;
+    DriverUse target = useDriver(file, call.entry);
+    if (call.keep) call.entry.in = copyBytes(buffer, size);
+    if (!target) return call.fail(FALSE, static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    if (auto error = call.fault()) return call.fail(FALSE, *error);
+    if (overlapped != nullptr) return call.fail(FALSE, static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+    if (buffer == nullptr && size > 0)
+        return call.fail(FALSE, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    DWORD done = 0;
+    const DWORD error = target->driver->write(target->instance,
+                                              static_cast<const uint8_t*>(buffer), size, done);
+    if (done > size) done = size;
+    if (written != nullptr) *written = done;
+    if (error != ERROR_SUCCESS) return call.fail(FALSE, error);
+    return call.succeed(TRUE, call.keep ? std::to_string(done) + " written" : std::string());
 }
 
 BOOL CloseHandle(HANDLE object) {
     Call call("CloseHandle");
     Board& b = board();
+    call.entry.handle = object;
+    bool known = false;
+    {
+        std::lock_guard<std::mutex> hold(b.lock);
+        auto it = b.handles.find(reinterpret_cast<uintptr_t>(object));
+        known = it != b.handles.end();
+        if (known) {
+            const KernelObject& o = *it->second.object;
+            call.entry.device = o.name;
+            if (call.keep)
+                call.entry.args = b.handleName(object) + " " +
+                                  (o.name.empty() ? "(" + std::string(o.kind()) + ")" : quote(o.name));
+        } else {
+            const auto state = b.handleState(object);
+            const char* what = state == Board::HandleState::Null      ? "a null handle"
+                               : state == Board::HandleState::Invalid ? "INVALID_HANDLE_VALUE"
+                               : state == Board::HandleState::Closed  ? "a handle already closed"
+                                                                      : "a handle never handed out";
+            call.entry.args = b.handleName(object);
+            b.addMisuse("CloseHandle of " + std::string(what) + " (" + call.entry.args + ")");
+        }
+    }
+    if (!known) return call.fail(FALSE, static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    if (auto error = call.fault()) return call.fail(FALSE, *error);
     std::shared_ptr<KernelObject> closed;
     {
         std::lock_guard<std::mutex> hold(b.lock);
-        call.entry.handle = object;
-        call.entry.args = b.handleName(object);
-        auto it = b.handles.find(reinterpret_cast<uintptr_t>(object));
-        if (it == b.handles.end() || !it->second.open) {
-            std::string what = object == nullptr                 ? "a null handle"
-                               : object == INVALID_HANDLE_VALUE ? "INVALID_HANDLE_VALUE"
-                               : it == b.handles.end()          ? "a handle never handed out"
-                                                                : "a handle already closed";
-            if (it != b.handles.end()) call.entry.device = it->second.name;
-            b.misuses.push_back("CloseHandle of " + what + " (" + call.entry.args + ")");
-        } else {
-            call.entry.device = it->second.name;
-            call.entry.args += " " + (call.entry.device.empty() ? "(" + it->second.kind + ")"
-                                                                : quote(call.entry.device));
-            closed = it->second.object;
-        }
+        closed = b.takeHandle(object);
+        if (!closed) b.addMisuse("CloseHandle of " + b.handleName(object) + " twice at once");
     }
     if (!closed) return call.fail(FALSE, static_cast<DWORD>(ERROR_INVALID_HANDLE));
-    if (auto error = call.fault()) return call.fail(FALSE, *error);
-    {
-        std::lock_guard<std::mutex> hold(b.lock);
-        b.closeHandle(object);
+    // A driver's open ends as on the device: blocked calls are woken and fail, and the driver's
+    // close runs once they have all left it.
+    if (auto open = std::dynamic_pointer_cast<DriverObject>(closed)) {
+        call.entry.driver = open->driver;
+        open->shutDown();
     }
-    if (auto driverObject = std::dynamic_pointer_cast<DriverObject>(closed))
-        driverObject->driver->close(driverObject->instance);
     return call.succeed(TRUE);
 }
 
@@ -195,8 +253,9 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, 
     Call call("CreateEventW");
     std::string eventName = toUtf8(name);
     call.entry.device = eventName;
-    call.entry.args = (name ? quote(eventName) + " " : std::string()) +
-                      (manualReset ? "manual" : "auto") + (initialState ? " set" : " reset");
+    if (call.keep)
+        call.entry.args = (name ? quote(eventName) + " " : std::string()) +
+                          (manualReset ? "manual" : "auto") + (initialState ? " set" : " reset");
     if (auto error = call.fault()) return call.fail(static_cast<HANDLE>(nullptr), *error);
 
     Board& b = board();
@@ -220,14 +279,16 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, 
     }
     // Opening a named event that exists answers the same event and says so in the last error.
     setLastErrorValue(existed ? static_cast<DWORD>(ERROR_ALREADY_EXISTS) : ERROR_SUCCESS);
-    return call.succeed(handle, handleLabel(handle) + (existed ? " (existing)" : ""));
+    return call.succeed(handle, call.keep ? handleLabel(handle) + (existed ? " (existing)" : "")
+                                          : std::string());
 }
 
 BOOL EventModify(HANDLE event, DWORD function) {
     Call call("EventModify");
     const char* names[] = {"?", "pulse", "reset", "set"};
     auto target = resolve<EventObject>(event, call.entry);
-    call.entry.args = handleLabel(event) + " " + (function <= EVENT_SET ? names[function] : "?");
+    if (call.keep)
+        call.entry.args = handleLabel(event) + " " + (function <= EVENT_SET ? names[function] : "?");
     if (!target) return call.fail(FALSE, static_cast<DWORD>(ERROR_INVALID_HANDLE));
     if (auto error = call.fault()) return call.fail(FALSE, *error);
     if (function < EVENT_PULSE || function > EVENT_SET)
@@ -239,8 +300,10 @@ BOOL EventModify(HANDLE event, DWORD function) {
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
     Call call("WaitForSingleObject");
     auto target = resolve<EventObject>(object, call.entry);
-    call.entry.args = handleLabel(object) +
-                      (milliseconds == INFINITE ? " INFINITE" : " " + std::to_string(milliseconds));
+    if (call.keep)
+        call.entry.args = handleLabel(object) + (milliseconds == INFINITE
+                                                     ? " INFINITE"
+                                                     : " " + std::to_string(milliseconds));
     if (!target) return call.fail(WAIT_FAILED, static_cast<DWORD>(ERROR_INVALID_HANDLE));
     if (auto error = call.fault()) return call.fail(WAIT_FAILED, *error);
     DWORD result = target->wait(milliseconds);
@@ -249,12 +312,16 @@ DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
 
 void Sleep(DWORD milliseconds) {
     Call call("Sleep");
-    call.entry.args = std::to_string(milliseconds);
+    if (call.keep) call.entry.args = std::to_string(milliseconds);
     bool really;
     {
         Board& b = board();
         std::lock_guard<std::mutex> hold(b.lock);
-        b.sleeps.push_back(milliseconds);
+        const size_t limit = b.keepLimit();
+        if (limit == 0)
+            b.sleeps.count();
+        else
+            b.sleeps.push(DWORD{milliseconds}, limit);
         really = !b.virtualSleep;
     }
     if (really) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
@@ -294,3 +361,22 @@ void GetSystemTime(LPSYSTEMTIME time) {
 }
 
 }  // extern "C"
+
+namespace vboard {
+
+const std::vector<std::string>& platformCalls() {
+    static const std::vector<std::string> names = {
+        "CloseHandle",     "CopyFileW",        "CreateEventW",     "CreateFileW",
+        "DeleteFileW",     "DeviceIoControl",  "EventModify",      "FindClose",
+        "FindFirstFileW",  "GetCommState",     "GetCommTimeouts",  "GetLastError",
+        "GetSystemTime",   "KernelIoControl",  "NKDbgPrintfW",     "PurgeComm",
+        "ReadFile",        "RegCloseKey",      "RegDeleteValueW",  "RegFlushKey",
+        "RegOpenKeyExW",   "RegQueryValueExW", "RegReplaceKeyW",   "RegSaveKeyW",
+        "RegSetValueExW",  "SetCommMask",      "SetCommState",     "SetCommTimeouts",
+        "SetCurrentUser",  "SetFileAttributesW", "Sleep",          "TouchCalibrate",
+        "WaitCommEvent",   "WaitForSingleObject", "WriteFile",
+    };
+    return names;
+}
+
+}  // namespace vboard

@@ -82,10 +82,9 @@ LONG RegOpenKeyExW(HKEY root, LPCWSTR subKey, DWORD options, REGSAM sam, PHKEY r
     object->name = path;
     object->key = found;
     HANDLE handle = b.addHandle(object);
-    std::string label = b.handleName(handle);
     hold.unlock();
     *result = reinterpret_cast<HKEY>(handle);
-    return call.answer(ERROR_SUCCESS, label);
+    return call.answer(ERROR_SUCCESS, call.keep ? handleLabel(handle) : std::string());
 }
 
 LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
@@ -160,21 +159,21 @@ LONG RegCloseKey(HKEY key) {
     }
     call.entry.args = b.handleName(reinterpret_cast<HANDLE>(key));
     auto it = b.handles.find(reinterpret_cast<uintptr_t>(key));
-    bool isOpenKey = it != b.handles.end() && it->second.open &&
+    bool isOpenKey = it != b.handles.end() &&
                      std::dynamic_pointer_cast<KeyObject>(it->second.object);
     if (!isOpenKey) {
-        b.misuses.push_back("RegCloseKey of " + call.entry.args + ", which is no open key");
+        b.addMisuse("RegCloseKey of " + call.entry.args + ", which is no open key");
         hold.unlock();
         return call.answer(ERROR_INVALID_HANDLE);
     }
-    call.entry.device = it->second.name;
+    call.entry.device = it->second.object->name;
     call.entry.args += " " + call.entry.device;
     hold.unlock();
     if (auto error = call.fault()) return call.answer(static_cast<LONG>(*error));
     hold.lock();
-    b.closeHandle(reinterpret_cast<HANDLE>(key));
+    const bool closed = b.takeHandle(reinterpret_cast<HANDLE>(key)) != nullptr;
     hold.unlock();
-    return call.answer(ERROR_SUCCESS);
+    return call.answer(closed ? ERROR_SUCCESS : ERROR_INVALID_HANDLE);
 }
 
 LONG RegFlushKey(HKEY key) {

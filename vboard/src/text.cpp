@@ -2,7 +2,9 @@
 #include "text.h"
 
 #include <cstdint>
+#include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 namespace vboard {
 
@@ -58,18 +60,65 @@ std::string fold(const std::string& text) {
     return out;
 }
 
-bool parseUnsigned(const std::string& text, unsigned long& value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    value = std::strtoul(text.c_str(), &end, 0);
-    return *end == 0;
+bool parseUnsigned(const std::string& text, uint64_t max, uint64_t& value) {
+    size_t i = 0;
+    unsigned base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        i = 2;
+    }
+    if (i >= text.size()) return false;
+    uint64_t v = 0;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        unsigned digit;
+        if (c >= '0' && c <= '9')
+            digit = static_cast<unsigned>(c - '0');
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            digit = static_cast<unsigned>(c - 'a' + 10);
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            digit = static_cast<unsigned>(c - 'A' + 10);
+        else
+            return false;
+        if (v > (max - digit) / base) return false;  // would pass the field's largest value
+        v = v * base + digit;
+    }
+    value = v;
+    return true;
 }
 
-bool parseSigned(const std::string& text, long long& value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    value = std::strtoll(text.c_str(), &end, 10);
-    return *end == 0;
+bool parseSigned(const std::string& text, int64_t min, int64_t max, int64_t& value) {
+    const bool negative = !text.empty() && text[0] == '-';
+    uint64_t magnitude = 0;
+    const std::string digits = negative ? text.substr(1) : text;
+    if (digits.empty() || digits[0] == 'x' || (digits.size() > 1 && digits[1] == 'x')) return false;
+    const uint64_t limit = negative ? static_cast<uint64_t>(-(min + 1)) + 1 : static_cast<uint64_t>(max);
+    if (!parseUnsigned(digits, limit, magnitude)) return false;
+    value = negative ? -static_cast<int64_t>(magnitude - 1) - 1 : static_cast<int64_t>(magnitude);
+    return value >= min && value <= max;
+}
+
+bool parseDword(const std::string& text, uint32_t& value) {
+    uint64_t v = 0;
+    if (!parseUnsigned(text, 0xFFFFFFFFu, v)) return false;
+    value = static_cast<uint32_t>(v);
+    return true;
+}
+
+size_t editDistance(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t above = row[j];
+            const size_t change = diagonal + (a[i - 1] == b[j - 1] ? 0 : 1);
+            row[j] = std::min({above + 1, row[j - 1] + 1, change});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
 }
 
 }  // namespace vboard

@@ -13,9 +13,15 @@ std::wstring fromUtf8(const std::string& text);
 // Case folding for names the device compares without regard to case (registry, device names).
 std::string fold(const std::string& text);
 
-// Numbers in configuration lines: the whole text must be the number.
-// Unsigned: decimal, 0x hex or 0 octal ("0x224004"). Signed: decimal, so "-1" stays a number.
-bool parseUnsigned(const std::string& text, unsigned long& value);
-bool parseSigned(const std::string& text, long long& value);
+// Numbers in configuration lines: the whole text must be the number, and it must fit the field
+// it is for: "-1" is no unsigned number and 0x100000001 no 32-bit one; nothing is truncated.
+// Unsigned: decimal or 0x hex ("0x224004"). Signed: decimal, with an optional minus.
+bool parseUnsigned(const std::string& text, uint64_t max, uint64_t& value);
+bool parseSigned(const std::string& text, int64_t min, int64_t max, int64_t& value);
+// The same for a 32-bit field (a DWORD).
+bool parseDword(const std::string& text, uint32_t& value);
+
+// How far apart two words are (insertions, deletions, substitutions), for "did you mean".
+size_t editDistance(const std::string& a, const std::string& b);
 
 }  // namespace vboard

@@ -30,23 +30,18 @@ std::string outcome(const TraceEntry& e) {
 }  // namespace
 
 std::string renderTrace(const TraceEntry& e) {
-    if (e.function != "DeviceIoControl")
-        return e.function + (e.args.empty() ? "" : " " + e.args) + outcome(e);
-
     // "GIO1:" reads "GIO1: SET_PIN ...", not "GIO1:: SET_PIN ...".
     std::string who = e.device;
     if (!who.empty() && who.back() == ':') who.pop_back();
+    // The model the call's handle was opened on decodes it; calls it declines are shown raw.
+    if (e.driver && !who.empty()) {
+        if (auto text = e.driver->decode(e)) return who + ": " + *text + outcome(e);
+    }
+    if (e.function != "DeviceIoControl")
+        return e.function + (e.args.empty() ? "" : " " + e.args) + outcome(e);
+
     if (who.empty())
         who = e.handle == INVALID_HANDLE_VALUE ? "INVALID_HANDLE_VALUE" : "unknown handle";
-    std::vector<Decoder> decoders;
-    {
-        Board& b = board();
-        std::lock_guard<std::mutex> hold(b.decoderLock);
-        decoders = b.decoders;
-    }
-    for (const Decoder& decode : decoders) {
-        if (auto text = decode(e)) return who + ": " + *text + outcome(e);
-    }
     std::string body = "IOCTL " + hex(e.code);
     if (!e.in.empty()) body += " in [" + hexBytes(e.in) + "]";
     if (e.ok && e.inAfter != e.in && !e.inAfter.empty()) body += " in-back [" + hexBytes(e.inAfter) + "]";

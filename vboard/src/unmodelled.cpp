@@ -38,15 +38,6 @@ BOOL SetCommTimeouts(HANDLE port, LPCOMMTIMEOUTS) { return refuseSerial("SetComm
 BOOL PurgeComm(HANDLE port, DWORD) { return refuseSerial("PurgeComm", port); }
 BOOL SetCommMask(HANDLE port, DWORD) { return refuseSerial("SetCommMask", port); }
 BOOL WaitCommEvent(HANDLE port, LPDWORD, LPOVERLAPPED) { return refuseSerial("WaitCommEvent", port); }
-BOOL ReadFile(HANDLE file, LPVOID, DWORD, LPDWORD read, LPOVERLAPPED) {
-    if (read != nullptr) *read = 0;
-    return refuseSerial("ReadFile", file);
-}
-BOOL WriteFile(HANDLE file, LPCVOID, DWORD, LPDWORD written, LPOVERLAPPED) {
-    if (written != nullptr) *written = 0;
-    return refuseSerial("WriteFile", file);
-}
-
 BOOL CopyFileW(LPCWSTR existing, LPCWSTR target, BOOL failIfExists) {
     return refuse("CopyFileW", quote(toUtf8(existing)) + " " + quote(toUtf8(target)) +
                                    (failIfExists ? " fail-if-exists" : ""), FALSE);

@@ -6,7 +6,10 @@
 // The board is one per process, built on first use from its defaults and the environment:
 //   VBOARD_DEBUG=stdout|stderr|<file>   echo the kernel debug output
 //   VBOARD_TRACE=stdout|stderr|<file>   echo the trace, one line per platform call
+//   VBOARD_RECORD=off|last <n>|all      what the board keeps for reading back (see setRecording)
 //   VBOARD_CONFIG=<file>                apply a board configuration file (see loadConfig)
+//   VBOARD_STRICT=1                     end the process at start on any configuration problem
+// reset() puts it back to that state, so a test suite can run every test in one process.
 #pragma once
 
 #include <cstdint>
@@ -46,20 +49,42 @@ struct IoRequest {
     DWORD bytesReturned = 0;  // written back when the caller passed a pointer for it
 };
 
-// A stream driver model. Every handle opened on the device name reaches the same object, so all
-// opens see one board state. Models are called without the board's lock held and must lock
-// their own state; they may block (a serial read waiting for data).
+struct TraceEntry;
+
+// A stream driver model, shaped like a CE stream driver (XXX_Open, XXX_PreClose, XXX_Close,
+// XXX_IOControl, XXX_Read, XXX_Write). Every CreateFileW on the device name gets an open
+// context of its own (`instance`), and each one is closed exactly once: what a caller registered
+// through an open (an interrupt event, a receive filter) belongs to that open and is released by
+// close(). Models are called without the board's lock held and must lock their own state.
+//
+// A call may block inside a model (a serial wait, a read with no data yet). When the handle is
+// closed from another thread the board first calls preClose(), which must wake every call blocked
+// on that open so that it returns a failure; close() follows once every call on the open has
+// returned, as the CE device manager does.
 class StreamDriver {
 public:
     virtual ~StreamDriver() = default;
     // ERROR_SUCCESS to accept the open, or the error CreateFileW fails with.
     virtual DWORD open(uint64_t instance, const OpenParams& params);
+    // Wakes calls blocked on this open; they should fail (ERROR_INVALID_HANDLE is usual).
+    virtual void preClose(uint64_t instance);
+    // Releases what was registered through this open. No call on it is running any more.
     virtual void close(uint64_t instance);
     // ERROR_SUCCESS when the request is accepted, or the error the caller's GetLastError sees.
     virtual DWORD ioControl(IoRequest& request) = 0;
+    // ReadFile and WriteFile on a handle of this device. `transferred` is what the caller's count
+    // receives. The defaults refuse with ERROR_INVALID_FUNCTION, as a driver without them does.
+    virtual DWORD read(uint64_t instance, uint8_t* buffer, DWORD size, DWORD& transferred);
+    virtual DWORD write(uint64_t instance, const uint8_t* buffer, DWORD size, DWORD& transferred);
+    // Names a call on this device for the trace ("SET_PIN bank 0 pin 2 level 1"), or declines
+    // with nullopt to have it shown raw. Asked for DeviceIoControl and for every other call made
+    // on a handle of this device; runs when the trace is read or echoed, never under the board's
+    // lock, so it may use the control API.
+    virtual std::optional<std::string> decode(const TraceEntry& entry) const;
 };
 
-// Puts a driver model behind a device name, replacing any model that was there.
+// Puts a driver model behind a device name, replacing any model that was there. A model added
+// here stays until the board is reset (or removeDriver); the board's own models come back at reset.
 void addDriver(const std::string& device, std::shared_ptr<StreamDriver> driver);
 // Takes a device off the board ("the board has no GIO1:"): later opens fail with
 // ERROR_FILE_NOT_FOUND; handles already open keep working.
@@ -77,6 +102,48 @@ struct OpenRecord {
 std::vector<OpenRecord> opens();
 
 // ---------------------------------------------------------------------------------------------
+// The board as a whole.
+
+// Back to the power-on state: every family's models, the registry, the records and their counts,
+// faults, time, pauses and recording, then the configuration file of VBOARD_CONFIG again. Handles
+// still open are closed (their drivers see the close), so a later use of one is a misuse. Echo
+// targets are kept. Call it between tests; the fixture in vboard/gtest.h does.
+void reset();
+
+// ---------------------------------------------------------------------------------------------
+// What the board records: the trace, the debug lines, the opens, the pauses and the misuses.
+// Each is a window of the most recent entries; the counts are exact whatever is kept, so a soak
+// test of millions of calls runs in bounded memory and can still tell what happened.
+
+enum class RecordMode {
+    Off,   // counts only; nothing is rendered, copied or formatted that nobody would read
+    Last,  // the most recent `limit` entries of each kind (the default, 65,536)
+    All,   // everything, for short tests that want the whole history
+};
+struct Recording {
+    RecordMode mode = RecordMode::Last;
+    size_t limit = 65536;
+};
+constexpr size_t kDefaultRecordLimit = 65536;
+void setRecording(const Recording& recording);
+Recording recording();
+
+// How many entries of one kind were recorded since the last reset or clear, and how many of
+// those fell out of the window. The window holds recorded - dropped entries, the newest ones.
+struct Tally {
+    uint64_t recorded = 0;
+    uint64_t dropped = 0;
+    uint64_t kept() const { return recorded - dropped; }
+    bool whole() const { return dropped == 0; }
+};
+Tally traceTally();
+Tally debugTally();
+Tally opensTally();
+Tally sleepsTally();
+// Misuses are counted and kept (the most recent `limit`) whatever the recording mode.
+Tally misuseTally();
+
+// ---------------------------------------------------------------------------------------------
 // Kernel objects and handles.
 
 struct HandleInfo {
@@ -92,12 +159,15 @@ size_t openDriverHandles(const std::string& device = "");
 // Calls on a closed handle or on one never handed out, and every close of such a handle or of
 // 0 or INVALID_HANDLE_VALUE: each is a fault in the caller. Tests assert there are none.
 std::vector<std::string> misuses();
+// Forgets the misuses: for a test that makes them on purpose and has checked them.
+void clearMisuses();
 // Calls made on INVALID_HANDLE_VALUE (other than closing it): a failed open followed by a request
 // is legitimate, so these are only counted.
 size_t invalidHandleCalls();
 
-// How the trace names a handle: "h3" for the third handle the board handed out,
-// "INVALID_HANDLE_VALUE", "null", or the raw value for one the board never handed out.
+// How the trace names a handle: "h3" for the third handle handed out since the board was last
+// reset, "INVALID_HANDLE_VALUE", "null", "stale h12" for one handed out before the last reset,
+// or the raw value for one the board never handed out. Values are never reused in a process.
 std::string handleLabel(HANDLE handle);
 
 // Sets or reads an event as a driver would, without a platform call in the trace.
@@ -107,17 +177,19 @@ std::optional<bool> eventSignaled(HANDLE event);
 // ---------------------------------------------------------------------------------------------
 // Kernel debug output: one entry per NKDbgPrintfW call, UTF-8, byte for byte ("\r\n" included).
 
+// The kept window, oldest first.
 std::vector<std::string> debugLines();
 std::string debugText();
 void clearDebug();
-// "" switches the echo off; "stdout", "stderr" or a file name (appended to).
+// "" switches the echo off; "stdout", "stderr" or a file name (appended to). The echo carries
+// every line, whatever the recording keeps. False, with errno set, when the target can't be opened.
 bool echoDebugTo(const std::string& target);
 
 // ---------------------------------------------------------------------------------------------
 // Trace: every platform call, in order.
 
 struct TraceEntry {
-    uint64_t seq = 0;
+    uint64_t seq = 0;      // 1 for the first call after a reset or clearTrace
     std::string function;  // "DeviceIoControl"
     std::string device;    // device, event or key name the call concerns; "" when unknown
     HANDLE handle = nullptr;
@@ -131,8 +203,11 @@ struct TraceEntry {
     DWORD error = 0;       // the error the call failed with
     int64_t result = 0;
     bool injected = false; // failed by an armed fault
+    // The model the call's handle was opened on; it decodes the call for the trace.
+    std::shared_ptr<const StreamDriver> driver;
 };
 
+// The kept window, oldest first.
 std::vector<TraceEntry> trace();
 // The trace as readable lines, e.g. "GIO1: SET_PIN bank 0 pin 2 level 1 -> ok".
 std::vector<std::string> traceLines();
@@ -141,11 +216,6 @@ std::vector<std::string> driverTraceLines();
 std::string renderTrace(const TraceEntry& entry);
 void clearTrace();
 bool echoTraceTo(const std::string& target);
-
-// A decoder names a request and renders its records ("SET_PIN bank 0 pin 2 level 1"), or
-// declines with nullopt. Driver families register theirs with the board.
-using Decoder = std::function<std::optional<std::string>(const TraceEntry&)>;
-void addDecoder(Decoder decoder);
 
 // ---------------------------------------------------------------------------------------------
 // Faults: make platform calls fail, in front of the models.
@@ -160,10 +230,14 @@ struct Fault {
 int armFault(const Fault& fault);
 void disarmFault(int id);
 void clearFaults();
+// The platform calls the board implements, by name: what a fault can name.
+const std::vector<std::string>& platformCalls();
 
 // ---------------------------------------------------------------------------------------------
 // Registry: HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER, paths like "ControlPanel\\BackLight".
-// Names compare without regard to case, as on the device.
+// Names compare without regard to case, as on the device. Values are kept as the device keeps
+// them: strings as UTF-16LE with their terminating zero. The W calls hand strings to the
+// application in the host's WCHAR (wchar_t), as Windows does with its own.
 
 struct RegValue {
     DWORD type = REG_NONE;
@@ -193,11 +267,14 @@ void setSystemTime(const SYSTEMTIME& time);
 void useHostClock();
 // Virtual sleep records pauses without waiting; real sleep (the default) waits too.
 void setVirtualSleep(bool on);
+// The kept window of pauses, oldest first.
 std::vector<DWORD> sleeps();
 
 // ---------------------------------------------------------------------------------------------
-// Configuration file: one directive a line, '#' starts a comment.
+// Configuration file: one directive a line; '#' after whitespace starts a comment, except in a
+// registry string value, which runs to the end of the line. `help` lists every directive:
 //   debug stdout|stderr|<file>         trace stdout|stderr|<file>
+//   record off|last <n>|all            strict
 //   sleep virtual|real                 time YYYY-MM-DD HH:MM:SS
 //   remove-driver <device>
 //   registry <HKLM|HKCU>\<path> <name> dword <number>
@@ -210,9 +287,19 @@ std::vector<DWORD> sleeps();
 std::vector<std::string> loadConfig(const std::string& path);
 std::vector<std::string> applyConfigLine(const std::string& line);
 
-// A family's driver models add their own directives ("gpio input 3.5 1").
-using ConfigHandler = std::function<std::string(const std::vector<std::string>& words)>;
-void addConfigDirective(const std::string& name, ConfigHandler handler);
+// A directive's handler gets the line's words (the directive's name first) and the text after
+// the name, and answers "" when it applied the line or the problem, in words for a person.
+using ConfigHandler =
+    std::function<std::string(const std::vector<std::string>& words, const std::string& rest)>;
+struct Directive {
+    std::string name;   // "gpio"
+    std::string usage;  // "gpio input <bank>.<pin> <0|1> | gpio reset"
+    ConfigHandler handler;
+};
+// Adds a directive to the board's one table; false when the name is taken.
+bool addConfigDirective(const Directive& directive);
+// Every directive, built-in and family, in name order.
+std::vector<Directive> configDirectives();
 
 }  // namespace vboard
 

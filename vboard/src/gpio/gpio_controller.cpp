@@ -84,10 +84,10 @@ std::string gpioDirective(GpioController& gpio, const std::vector<std::string>& 
     if (words.size() != 4) return usage;
     const std::string& where = words[2];
     const size_t dot = where.find('.');
-    long long bank = 0;
-    long long pin = 0;
-    if (dot == std::string::npos || !parseSigned(where.substr(0, dot), bank) ||
-        !parseSigned(where.substr(dot + 1), pin))
+    int64_t bank = 0;
+    int64_t pin = 0;
+    if (dot == std::string::npos || !parseSigned(where.substr(0, dot), INT32_MIN, INT32_MAX, bank) ||
+        !parseSigned(where.substr(dot + 1), INT32_MIN, INT32_MAX, pin))
         return usage;
     if (words[3] != "0" && words[3] != "1") return usage;
     if (!GpioController::onBoard(bank, pin)) return "no pin " + where + " on the board";
@@ -166,6 +166,7 @@ DWORD GpioController::setEvent(const IoRequest& request) {
         std::lock_guard<std::mutex> hold(lock_);
         GpioPinState& state = pins_[record.bank][record.pin];
         state.event = record.eventHandle;
+        owners_[record.bank][record.pin] = request.instance;
         // A level interrupt is asserted as soon as it is enabled on a pad already at its level.
         if (!state.output && raises(state.mode, state.input, state.input))
             fire = fireLocked(record.bank, record.pin, state);
@@ -180,11 +181,22 @@ DWORD GpioController::clearEvent(const IoRequest& request) {
         return static_cast<DWORD>(ERROR_INVALID_PARAMETER);
     std::lock_guard<std::mutex> hold(lock_);
     pins_[record.bank][record.pin].event = nullptr;
+    owners_[record.bank][record.pin] = 0;
     return ERROR_SUCCESS;
 }
 
+void GpioController::close(uint64_t instance) {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (int bank = 0; bank < kGpioBanks; ++bank)
+        for (int pin = 0; pin < kGpioPinsPerBank; ++pin)
+            if (owners_[bank][pin] == instance) {
+                owners_[bank][pin] = 0;
+                pins_[bank][pin].event = nullptr;
+            }
+}
+
 HANDLE GpioController::fireLocked(int bank, int pin, const GpioPinState& state) {
-    interrupts_.push_back(GpioInterrupt{bank, pin, state.mode, state.event});
+    interrupts_.push(GpioInterrupt{bank, pin, state.mode, state.event}, kDefaultRecordLimit);
     return state.event;
 }
 
@@ -215,23 +227,33 @@ GpioPinState GpioController::pin(int bank, int pin) const {
 
 std::vector<GpioInterrupt> GpioController::interrupts() const {
     std::lock_guard<std::mutex> hold(lock_);
-    return interrupts_;
+    return interrupts_.items();
 }
 
 void GpioController::reset() {
     std::lock_guard<std::mutex> hold(lock_);
     for (auto& bank : pins_)
         for (GpioPinState& state : bank) state = GpioPinState{};
+    for (auto& bank : owners_)
+        for (uint64_t& owner : bank) owner = 0;
+}
+
+void GpioController::powerOn() {
+    reset();
+    std::lock_guard<std::mutex> hold(lock_);
+    interrupts_.clear();
 }
 
 // ---- Trace ----
 
+std::optional<std::string> GpioController::decode(const TraceEntry& entry) const {
+    return decodeGpioRequest(entry);
+}
+
 std::optional<std::string> decodeGpioRequest(const TraceEntry& e) {
     if (e.function != "DeviceIoControl") return std::nullopt;
     const char* name = requestName(e.code);
-    // A call on INVALID_HANDLE_VALUE names no device; its code alone says it was meant for us.
-    if (name == nullptr || (!e.device.empty() && fold(e.device) != fold(kGpioDevice)))
-        return std::nullopt;
+    if (name == nullptr) return std::nullopt;
     if (e.in.size() != recordSize(e.code))
         return std::string(name) + " malformed [" + hexBytes(e.in) + "]";
 
@@ -272,14 +294,19 @@ std::optional<std::string> decodeGpioRequest(const TraceEntry& e) {
 void installGpio(Board& board) {
     auto controller = std::make_shared<GpioController>();
     installed = new std::shared_ptr<GpioController>(controller);
-    board.drivers[fold(kGpioDevice)] = controller;
-    board.decoders.push_back(decodeGpioRequest);
-    // The directive drives the model it was installed with: it can run while the board is still
-    // being built (VBOARD_CONFIG), when the control API is not yet usable.
+    // At power-on every pin is an input, low, without an interrupt, and "GIO1:" is on the board.
+    board.powerOnSteps.push_back([controller](Board& b) {
+        controller->powerOn();
+        std::lock_guard<std::mutex> hold(b.lock);
+        b.drivers[fold(kGpioDevice)] = controller;
+    });
+    // The directive drives the model it was installed with, also while the device is removed.
     GpioController* model = controller.get();
-    board.directives["gpio"] = [model](const std::vector<std::string>& words) {
-        return gpioDirective(*model, words);
-    };
+    board.addDirective(Directive{
+        "gpio", "gpio input <bank>.<pin> 0|1 | gpio reset",
+        [model](const std::vector<std::string>& words, const std::string&) {
+            return gpioDirective(*model, words);
+        }});
 }
 
 GpioControl& gpio() {

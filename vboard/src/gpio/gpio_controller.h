@@ -12,6 +12,7 @@
 #include <mutex>
 #include <vector>
 
+#include "board.h"
 #include "vboard/gpio.h"
 #include "vboard/vboard.h"
 
@@ -54,11 +55,16 @@ struct GpioClearRecord {
 class GpioController : public StreamDriver, public GpioControl {
 public:
     DWORD ioControl(IoRequest& request) override;
+    // An open that goes away takes its pins' interrupt registrations with it.
+    void close(uint64_t instance) override;
+    std::optional<std::string> decode(const TraceEntry& entry) const override;
 
     void driveInput(int bank, int pin, bool level) override;
     GpioPinState pin(int bank, int pin) const override;
     std::vector<GpioInterrupt> interrupts() const override;
     void reset() override;
+    // The board's power-on: reset pins, and no interrupt seen yet.
+    void powerOn();
 
     static bool onBoard(int64_t bank, int64_t pin) {
         return bank >= 0 && bank < kGpioBanks && pin >= 0 && pin < kGpioPinsPerBank;
@@ -76,13 +82,16 @@ private:
 
     mutable std::mutex lock_;
     GpioPinState pins_[kGpioBanks][kGpioPinsPerBank];
-    std::vector<GpioInterrupt> interrupts_;
+    // Which open registered each pin's event (0 = none).
+    uint64_t owners_[kGpioBanks][kGpioPinsPerBank] = {};
+    Window<GpioInterrupt> interrupts_;
 };
 
 // Renders a GPIO request for the trace, or declines a call that is not one.
 std::optional<std::string> decodeGpioRequest(const TraceEntry& entry);
 
-// Puts the controller, its decoder and the "gpio" directive on a board under construction.
+// Puts the controller on a board under construction, with its power-on step and the "gpio"
+// directive.
 void installGpio(Board& board);
 
 }  // namespace vboard

@@ -1,0 +1,10 @@
+// Each family's kept state, forgotten at once.
+#include "library_state.h"
+
+#include "gpio/gpio_operations.h"
+
+namespace tarvik {
+
+void resetLibraryState() { resetGpioState(); }
+
+}  // namespace tarvik

@@ -1,0 +1,19 @@
+// The fixture of the library's own tests: a power-on board and a library whose kept handles and
+// records are forgotten, as if it had just been loaded; no misused handle at the end.
+#pragma once
+
+#include "api/library_state.h"
+#include "vboard/gtest.h"
+
+namespace tarvik_test {
+
+class LibraryTest : public vboard::testing::BoardTest {
+protected:
+    void SetUp() override {
+        // The board's reset closes the handles the library kept; the library then forgets them.
+        BoardTest::SetUp();
+        tarvik::resetLibraryState();
+    }
+};
+
+}  // namespace tarvik_test
