@@ -194,6 +194,47 @@ TEST_F(Registry, StringsAreStoredAsTheDeviceStoresThem) {
     EXPECT_EQ(value->data, (Bytes{'V', 0, 0xC9, 0, 0, 0}));
 }
 
+TEST_F(Registry, StringValuesSpeakTheHostsWcharAndAreStoredAsUtf16) {
+    vboard::setRegistryString(HKEY_CURRENT_USER, "ControlPanel\\Owner", "Name", "Board Tour");
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"ControlPanel\\Owner", 0, KEY_ALL_ACCESS, &key),
+              ERROR_SUCCESS);
+    WCHAR text[32] = {};
+    DWORD size = 0;
+    DWORD type = 0;
+    EXPECT_EQ(RegQueryValueExW(key, L"Name", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, 11 * sizeof(WCHAR)) << "ten characters and the terminator, in host WCHARs";
+    size = 10 * sizeof(WCHAR);
+    EXPECT_EQ(RegQueryValueExW(key, L"Name", nullptr, &type, reinterpret_cast<BYTE*>(text), &size),
+              ERROR_MORE_DATA);
+    size = sizeof text;
+    EXPECT_EQ(RegQueryValueExW(key, L"Name", nullptr, &type, reinterpret_cast<BYTE*>(text), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(std::wstring(text), L"Board Tour");
+    EXPECT_EQ(type, REG_SZ);
+
+    // Written from the host, kept as the device keeps it: UTF-16LE, a surrogate pair above U+FFFF.
+    const WCHAR written[] = L"\u00C9t\U0001F600";
+    EXPECT_EQ(RegSetValueExW(key, L"Mood", 0, REG_SZ, reinterpret_cast<const BYTE*>(written),
+                             sizeof written),
+              ERROR_SUCCESS);
+    EXPECT_EQ(vboard::registryValue(HKEY_CURRENT_USER, "ControlPanel\\Owner", "Mood")->data,
+              (Bytes{0xC9, 0, 't', 0, 0x3D, 0xD8, 0x00, 0xDE, 0, 0}));
+    WCHAR back[8] = {};
+    size = sizeof back;
+    EXPECT_EQ(RegQueryValueExW(key, L"Mood", nullptr, nullptr, reinterpret_cast<BYTE*>(back), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(size, sizeof written);
+    EXPECT_EQ(std::wstring(back), std::wstring(written));
+
+    // Binary values are bytes, whatever they hold.
+    const uint8_t raw[] = {'A', 0, 'B', 0};
+    EXPECT_EQ(RegSetValueExW(key, L"Raw", 0, REG_BINARY, raw, sizeof raw), ERROR_SUCCESS);
+    EXPECT_EQ(vboard::registryValue(HKEY_CURRENT_USER, "ControlPanel\\Owner", "Raw")->data,
+              (Bytes{'A', 0, 'B', 0}));
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+}
+
 TEST_F(Faults, FailTheNthMatchingCallOrEveryOneWithTheChosenError) {
     vboard::addDriver("ECH1:", std::make_shared<EchoDriver>());
     HANDLE h = openEcho();

@@ -42,7 +42,11 @@ const StoredValue kStoredValues[] = {
     {"1 byte", REG_DWORD, {0xAB}, 0x000000ABu, false},
     {"2 bytes", REG_BINARY, {0x01, 0x02}, 0x00000201u, false},
     {"3 bytes", REG_DWORD, {0x01, 0x02, 0x03}, 0x00030201u, false},
-    {"string of 4 bytes", REG_SZ, {'A', 0, 0, 0}, 0x00000041u, false},
+    // A string is handed over in the caller's WCHARs: on the device "A" fits in four bytes, on a
+    // host with a 4-byte wchar_t it needs eight and the read fails.
+    {"string of one character", REG_SZ, {'A', 0, 0, 0}, sizeof(WCHAR) == 2 ? 0x00000041u : 0u,
+     sizeof(WCHAR) != 2},
+    {"empty string", REG_SZ, {0, 0}, 0u, false},
     {"binary of 4 bytes", REG_BINARY, {0xFF, 0xFF, 0xFF, 0xFF}, 0xFFFFFFFFu, false},
     {"zero", REG_DWORD, {0, 0, 0, 0}, 0u, false},
     {"5 bytes, too long", REG_BINARY, {1, 2, 3, 4, 5}, 0u, true},

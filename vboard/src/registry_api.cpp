@@ -50,6 +50,54 @@ LONG onKey(RegistryKey& node, Work work) {
     return work(node);
 }
 
+// String values are kept as the device keeps them, UTF-16LE, and handed to and taken from the W
+// calls in the host's WCHAR (wchar_t), as Windows does with its own WCHAR: an application on a
+// host passes L"..." literals and reads its strings back as L"...".
+bool isString(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+
+Bytes toHostWide(const Bytes& stored) {
+    Bytes out;
+    auto put = [&out](uint32_t unit) {
+        const WCHAR c = static_cast<WCHAR>(unit);
+        const auto* p = reinterpret_cast<const uint8_t*>(&c);
+        out.insert(out.end(), p, p + sizeof c);
+    };
+    for (size_t i = 0; i + 1 < stored.size(); i += 2) {
+        uint32_t unit = stored[i] | (static_cast<uint32_t>(stored[i + 1]) << 8);
+        if (sizeof(WCHAR) >= 4 && unit >= 0xD800 && unit < 0xDC00 && i + 3 < stored.size()) {
+            const uint32_t low = stored[i + 2] | (static_cast<uint32_t>(stored[i + 3]) << 8);
+            if (low >= 0xDC00 && low < 0xE000) {
+                unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        put(unit);
+    }
+    return out;
+}
+
+Bytes fromHostWide(const BYTE* data, DWORD size) {
+    Bytes out;
+    auto put = [&out](uint32_t unit) {
+        out.push_back(static_cast<uint8_t>(unit));
+        out.push_back(static_cast<uint8_t>(unit >> 8));
+    };
+    // A trailing part of a WCHAR is no character: it is dropped.
+    for (DWORD i = 0; i + sizeof(WCHAR) <= size; i += sizeof(WCHAR)) {
+        WCHAR c;
+        std::memcpy(&c, data + i, sizeof c);
+        uint32_t code = static_cast<uint32_t>(c);
+        if (code >= 0x10000 && code <= 0x10FFFF) {
+            code -= 0x10000;
+            put(0xD800 | (code >> 10));
+            put(0xDC00 | (code & 0x3FF));
+        } else {
+            put(code);
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 extern "C" {
@@ -104,6 +152,7 @@ LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LP
     });
     if (status != ERROR_SUCCESS) return call.answer(status);
 
+    if (isString(value->type)) value->data = toHostWide(value->data);
     const DWORD needed = static_cast<DWORD>(value->data.size());
     if (type != nullptr) *type = value->type;
     std::string outcome = "type " + std::to_string(value->type) + " size " + std::to_string(needed);
@@ -131,8 +180,9 @@ LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BY
     call.entry.in = copyBytes(data, size);
     if (auto refused = refusal(call, node)) return call.answer(*refused);
     if (data == nullptr && size > 0) return call.answer(ERROR_INVALID_PARAMETER);
+    Bytes stored = isString(type) ? fromHostWide(data, size) : copyBytes(data, size);
     return call.answer(onKey(*node, [&](RegistryKey& k) {
-        Registry::setValue(k, valueName, RegValue{type, copyBytes(data, size)});
+        Registry::setValue(k, valueName, RegValue{type, std::move(stored)});
         return ERROR_SUCCESS;
     }));
 }
