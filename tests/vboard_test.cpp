@@ -1,5 +1,6 @@
 // The virtual board where the library relies on it: handles and their misuse, drivers, the
 // registry's size contract, faults, named events, debug formatting and configuration.
+#include <algorithm>
 #include <thread>
 
 #include "vboard/gtest.h"
@@ -350,7 +351,7 @@ TEST_F(Config, DirectivesSetUpTheBoardAndBadLinesAreReported) {
         const char* problem;  // "" when the line applies
     } cases[] = {
         {"registry HKLM\\Ident BSPVersionNumber dword 0x00030004  # a comment", ""},
-        {"registry HKCU\\ControlPanel\\Owner Name string Board Tour", ""},
+        {"registry HKCU\\ControlPanel\\Owner Name string Board #1  ", ""},
         {"registry HKLM\\Ident Raw binary 01 ff", ""},
         {"remove-driver ECH1:", ""},
         {"fault CreateFileW device=NOPE: error=5", ""},
@@ -362,6 +363,19 @@ TEST_F(Config, DirectivesSetUpTheBoardAndBadLinesAreReported) {
          "expected: registry <HKLM|HKCU>\\<path> <name> dword|string|binary <value>"},
         {"registry HKLM\\Ident A dword twelve", "bad dword 'twelve' (a number from 0 to 0xFFFFFFFF)"},
         {"remove-driver ECH9:", "no driver 'ECH9:' on the board"},
+        // Numbers must fit their field: nothing is truncated or wrapped.
+        {"registry HKLM\\Ident A dword 0x100000001",
+         "bad dword '0x100000001' (a number from 0 to 0xFFFFFFFF)"},
+        {"registry HKLM\\Ident A dword -1", "bad dword '-1' (a number from 0 to 0xFFFFFFFF)"},
+        {"registry HKLM\\Ident Raw2 binary 1ff", "bad byte '1ff' (two hex digits)"},
+        {"fault DeviceIoControl code=0x1FFFFFFFF",
+         "bad fault setting 'code=0x1FFFFFFFF'; expected: fault <function> [device=<name>] "
+         "[code=<number>] [nth=<n>] [error=<number>]"},
+        {"fault DeviceIOControl", "no platform call 'DeviceIOControl'; did you mean 'DeviceIoControl'?"},
+        {"gpoi input 0.1 1", "unknown directive 'gpoi'; did you mean 'gpio'?"},
+        {"record sometimes", "expected: record off|last <n>|all"},
+        {"record last 0", "expected: record off|last <n>|all"},
+        {"time 2026-13-08 10:30:00", "expected: time YYYY-MM-DD HH:MM:SS"},
         {"fault DeviceIoControl nth=x",
          "bad fault setting 'nth=x'; expected: fault <function> [device=<name>] [code=<number>] "
          "[nth=<n>] [error=<number>]"},
@@ -376,8 +390,10 @@ TEST_F(Config, DirectivesSetUpTheBoardAndBadLinesAreReported) {
     }
     EXPECT_EQ(vboard::registryValue(HKEY_LOCAL_MACHINE, "Ident", "BSPVersionNumber")->data,
               (Bytes{4, 0, 3, 0}));
-    EXPECT_EQ(vboard::registryValue(HKEY_CURRENT_USER, "ControlPanel\\Owner", "Name")->data.size(),
-              22u);
+    EXPECT_EQ(vboard::registryValue(HKEY_CURRENT_USER, "ControlPanel\\Owner", "Name")->data,
+              (Bytes{'B', 0, 'o', 0, 'a', 0, 'r', 0, 'd', 0, ' ', 0, '#', 0, '1', 0, 0, 0}))
+        << "a string runs to the end of the line, '#' included";
+    EXPECT_FALSE(vboard::registryValue(HKEY_LOCAL_MACHINE, "Ident", "A").has_value());
     EXPECT_EQ(vboard::registryValue(HKEY_LOCAL_MACHINE, "Ident", "Raw")->data, (Bytes{1, 0xFF}));
     EXPECT_EQ(openEcho(), INVALID_HANDLE_VALUE);
     HANDLE h = CreateFileW(L"NOPE:", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -385,6 +401,53 @@ TEST_F(Config, DirectivesSetUpTheBoardAndBadLinesAreReported) {
     EXPECT_EQ(GetLastError(), 5u);
     Sleep(100000);
     EXPECT_EQ(vboard::sleeps().size(), 1u);
+}
+
+TEST_F(Config, OneTableOfDirectivesRefusesADuplicateName) {
+    std::vector<std::string> names;
+    for (const auto& d : vboard::configDirectives()) names.push_back(d.name);
+    for (const char* name : {"debug", "fault", "gpio", "record", "registry", "strict"}) {
+        SCOPED_TRACE(name);
+        EXPECT_NE(std::find(names.begin(), names.end(), name), names.end());
+    }
+    // Directives outlive a reset, like the families that register them: the probe is added once.
+    static int calls = 0;
+    static std::string lastRest;
+    auto probe = [](const std::vector<std::string>& w, const std::string& rest) {
+        ++calls;
+        lastRest = rest;
+        return w.size() == 2 ? std::string() : std::string("expected: probe <x>");
+    };
+    EXPECT_FALSE(vboard::addConfigDirective({"gpio", "gpio again", probe}));
+    if (std::find(names.begin(), names.end(), "probe") == names.end()) {
+        EXPECT_TRUE(vboard::addConfigDirective({"probe", "probe <x>", probe}));
+    }
+    EXPECT_FALSE(vboard::addConfigDirective({"probe", "probe <y>", probe}));
+    calls = 0;
+    // The words leave the comment out; the rest of the line is handed over as written.
+    EXPECT_TRUE(vboard::applyConfigLine("probe x # comment").empty());
+    EXPECT_EQ(lastRest, "x # comment");
+    EXPECT_EQ(vboard::applyConfigLine("probe"), std::vector<std::string>{"expected: probe <x>"});
+    EXPECT_EQ(calls, 2);
+}
+
+TEST_F(Config, RecordingKeepsAWindowWithExactCounts) {
+    EXPECT_TRUE(vboard::applyConfigLine("record last 3").empty());
+    for (int i = 0; i < 5; ++i) NKDbgPrintfW(L"line %d\r\n", i);
+    EXPECT_EQ(vboard::debugLines(), (std::vector<std::string>{"line 2\r\n", "line 3\r\n", "line 4\r\n"}));
+    EXPECT_EQ(vboard::debugTally().recorded, 5u);
+    EXPECT_EQ(vboard::debugTally().dropped, 2u);
+    EXPECT_EQ(vboard::trace().size(), 3u);
+    EXPECT_EQ(vboard::trace().front().seq, 3u) << "the window holds the newest calls";
+    EXPECT_TRUE(vboard::applyConfigLine("record off").empty());
+    NKDbgPrintfW(L"line %d\r\n", 5);
+    EXPECT_TRUE(vboard::debugLines().empty());
+    EXPECT_EQ(vboard::debugTally().recorded, 6u);
+    EXPECT_EQ(vboard::traceTally().kept(), 0u);
+    vboard::reset();
+    EXPECT_EQ(vboard::recording().mode, vboard::RecordMode::Last);
+    EXPECT_EQ(vboard::recording().limit, vboard::kDefaultRecordLimit);
+    EXPECT_EQ(vboard::debugTally().recorded, 0u);
 }
 
 TEST_F(Config, FileProblemsNameTheLine) {

@@ -1,0 +1,141 @@
+// The board's environment variables, as an application meets them: each case runs a small
+// program with VBOARD_* set and looks at its output, its echo files, its stderr and its exit.
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string scratch(const std::string& name) {
+    const std::string dir = ::testing::TempDir() + "vboard_env_" + std::to_string(::getpid());
+    ::mkdir(dir.c_str(), 0700);
+    return dir + "/" + name;
+}
+
+void write(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+// Runs the probe with exactly these VBOARD_* variables (and the rest of the environment).
+Outcome probe(const std::map<std::string, std::string>& env, bool resetToo = false) {
+    const std::string out = scratch("out.txt");
+    const std::string err = scratch("err.txt");
+    const pid_t child = ::fork();
+    if (child == 0) {
+        for (const char* name : {"VBOARD_DEBUG", "VBOARD_TRACE", "VBOARD_CONFIG", "VBOARD_STRICT",
+                                 "VBOARD_RECORD"})
+            ::unsetenv(name);
+        for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
+        if (!std::freopen(out.c_str(), "w", stdout) || !std::freopen(err.c_str(), "w", stderr))
+            ::_exit(126);
+        ::execl(VBOARD_ENV_PROBE, VBOARD_ENV_PROBE, resetToo ? "reset" : nullptr, nullptr);
+        ::_exit(127);
+    }
+    Outcome run;
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = slurp(out);
+    run.err = slurp(err);
+    return run;
+}
+
+const char* kSetPinLines = "VELNA set gpio 0 pin 2 - Rout 1\r\nVELNA gpio operate successful\r\n";
+
+}  // namespace
+
+TEST(Environment, DebugAndTraceEchoGoToTheirFiles) {
+    const std::string debug = scratch("debug.txt");
+    const std::string trace = scratch("trace.txt");
+    std::remove(debug.c_str());
+    std::remove(trace.c_str());
+    Outcome run = probe({{"VBOARD_DEBUG", debug}, {"VBOARD_TRACE", trace}});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(slurp(debug), kSetPinLines);
+    EXPECT_NE(slurp(trace).find("GIO1: SET_PIN bank 0 pin 2 level 1 -> ok\n"), std::string::npos);
+}
+
+TEST(Environment, UnusableTargetsAreReportedWithTheirReasonAndTheProgramGoesOn) {
+    const std::string folder = scratch("");
+    struct Case {
+        const char* variable;
+        std::string value;
+        std::string reason;
+    } cases[] = {
+        {"VBOARD_DEBUG", folder, "cannot open it for appending: Is a directory"},
+        {"VBOARD_TRACE", "/nonexistent-folder/trace.txt",
+         "cannot open it for appending: No such file or directory"},
+        {"VBOARD_CONFIG", scratch("missing.cfg"),
+         "cannot read the file: No such file or directory"},
+        {"VBOARD_CONFIG", folder, "cannot read the file: it is a folder"},
+        {"VBOARD_RECORD", "sometimes", "expected: record off|last <n>|all"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.variable);
+        Outcome run = probe({{c.variable, c.value}});
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.err, "vboard: " + std::string(c.variable) + "=" + c.value + ": " + c.reason + "\n");
+        EXPECT_NE(run.out.find(kSetPinLines), std::string::npos);
+    }
+}
+
+TEST(Environment, ConfigIsAppliedAtStartAndAgainAtEveryReset) {
+    const std::string config = scratch("board.cfg");
+    write(config,
+          "registry HKLM\\Ident BSPVersionNumber dword 0x00030004\n"
+          "remove-driver GIO1:   # no GPIO driver on this board\n");
+    Outcome run = probe({{"VBOARD_CONFIG", config}}, true);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    const std::string failed = "VELNA set gpio 0 pin 2 - Rerr 0\r\nVELNA HANDLE ERROR: 6\r\n"
+                               "VELNA gpio doesn't operate successful\r\n";
+    EXPECT_EQ(run.out, "start: debug recorded 3, trace recorded 9, bsp 0x00030004\n" + failed +
+                           "reset: debug recorded 3, trace recorded 9, bsp 0x00030004\n" + failed);
+}
+
+TEST(Environment, StrictEndsTheProcessAtStartOnAnyProblem) {
+    const std::string config = scratch("strict.cfg");
+    write(config, "sleep virtual\nfault DeviceIOControl\n");
+    const std::string problem = "vboard: " + config +
+                                ":2: no platform call 'DeviceIOControl'; did you mean "
+                                "'DeviceIoControl'?\n";
+    Outcome lenient = probe({{"VBOARD_CONFIG", config}});
+    EXPECT_EQ(lenient.status, 0);
+    EXPECT_EQ(lenient.err, problem);
+
+    Outcome strict = probe({{"VBOARD_CONFIG", config}, {"VBOARD_STRICT", "1"}});
+    EXPECT_EQ(strict.status, 2);
+    EXPECT_EQ(strict.out, "");
+    EXPECT_EQ(strict.err, problem +
+                              "vboard: stopping: the board's configuration has 1 problem (strict "
+                              "configuration)\n");
+
+    write(config, "strict\nrecord sometimes\n");
+    Outcome directive = probe({{"VBOARD_CONFIG", config}});
+    EXPECT_EQ(directive.status, 2);
+}
+
+TEST(Environment, RecordOffKeepsCountsOnly) {
+    Outcome run = probe({{"VBOARD_RECORD", "off"}});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "start: debug recorded 2, trace recorded 8, bsp 0x00020001\n");
+}
