@@ -248,6 +248,7 @@ TEST_F(GpioInterrupt, SignalsTheCallersEventUntilCleared) {
                                            "VELNA gpio clear interrupt operate successful\r\n"}));
     EXPECT_EQ(requests().back(), (Request{kClearEvent, words({0, 5})}));
     EXPECT_EQ(vboard::openDriverHandles(), 0u);
+    EXPECT_EQ(vboard::gpio().pin(0, 5).event, nullptr);
 
     vboard::gpio().driveInput(0, 5, false);
     vboard::gpio().driveInput(0, 5, true);
@@ -305,11 +306,28 @@ TEST_F(GpioInterrupt, EachFailureClosesTheHandleAndLeavesNothingSet) {
         EXPECT_EQ(requests().size(), f.requests);
         EXPECT_EQ(countOf("CloseHandle"), 1u);
         EXPECT_EQ(vboard::openDriverHandles(), 0u);
+        EXPECT_EQ(vboard::gpio().pin(0, 2).event, nullptr) << "nothing stays registered";
         vboard::clearDebug();
         EXPECT_EQ(GPIOClearInterrupt(1), 0);
         EXPECT_EQ(vboard::debugLines(), (Lines{"VELNA gpio clear interrupt doesn't operate successful\r\n"}));
     }
     expectNoMisuse();
+}
+
+TEST_F(GpioInterrupt, AFailedReArmTakesTheRegistrationWithItsHandle) {
+    HANDLE first = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    ASSERT_EQ(GPIOSetInterrupt(1, vboard::kGpioRisingEdge, first), 1);
+    EXPECT_EQ(vboard::gpio().pin(0, 2).event, first);
+    // Re-armed with no event: ResetEvent refuses it, and the library closes its kept handle.
+    EXPECT_EQ(GPIOSetInterrupt(1, vboard::kGpioRisingEdge, nullptr), 0);
+    EXPECT_EQ(vboard::misuses().size(), 1u) << "the caller's null event";
+    vboard::clearMisuses();
+    EXPECT_EQ(vboard::openDriverHandles(), 0u);
+    EXPECT_EQ(vboard::gpio().pin(0, 2).event, nullptr) << "the driver dropped it with the open";
+    EXPECT_EQ(GPIOClearInterrupt(1), 0);
+    vboard::gpio().driveInput(0, 2, true);
+    EXPECT_EQ(WaitForSingleObject(first, 0), WAIT_TIMEOUT) << "a released interrupt stays quiet";
+    EXPECT_TRUE(vboard::gpio().interrupts().empty());
 }
 
 TEST_F(GpioInterrupt, ClearAnswersOneEvenWhenTheDriverRejectsIt) {
@@ -322,6 +340,7 @@ TEST_F(GpioInterrupt, ClearAnswersOneEvenWhenTheDriverRejectsIt) {
                                            "VELNA HANDLE ERROR: 31\r\n",
                                            "VELNA gpio clear interrupt doesn't operate successful\r\n"}));
     EXPECT_EQ(vboard::openDriverHandles(), 0u) << "the handle is closed all the same";
+    EXPECT_EQ(vboard::gpio().pin(0, 4).event, nullptr) << "and its registration went with it";
     expectNoMisuse();
 }
 

@@ -1,6 +1,8 @@
 // The virtual board where the library relies on it: handles and their misuse, drivers, the
 // registry's size contract, faults, named events, debug formatting and configuration.
 #include <algorithm>
+#include <condition_variable>
+#include <set>
 #include <thread>
 
 #include "vboard/gtest.h"
@@ -29,6 +31,61 @@ BOOL sendEcho(HANDLE h, DWORD code = 0x10) {
     uint8_t out[3] = {};
     return DeviceIoControl(h, code, in, sizeof in, out, sizeof out, nullptr, nullptr);
 }
+
+// A driver with one blocking request (code 0xB10C) that waits until its open is closed, and
+// read/write that move bytes through a small queue. It records its opens' life.
+class BlockingDriver : public vboard::StreamDriver {
+public:
+    DWORD ioControl(vboard::IoRequest& r) override {
+        if (r.code != 0xB10C) return ERROR_SUCCESS;
+        std::unique_lock<std::mutex> hold(lock_);
+        ++blocked_;
+        changed_.notify_all();
+        changed_.wait(hold, [&] { return closing_.count(r.instance) != 0; });
+        return static_cast<DWORD>(ERROR_INVALID_HANDLE);
+    }
+    void preClose(uint64_t instance) override {
+        std::lock_guard<std::mutex> hold(lock_);
+        closing_.insert(instance);
+        events_.push_back("preClose");
+        changed_.notify_all();
+    }
+    void close(uint64_t) override {
+        std::lock_guard<std::mutex> hold(lock_);
+        events_.push_back("close");
+    }
+    DWORD write(uint64_t, const uint8_t* data, DWORD size, DWORD& done) override {
+        std::lock_guard<std::mutex> hold(lock_);
+        queue_.insert(queue_.end(), data, data + size);
+        done = size;
+        return ERROR_SUCCESS;
+    }
+    DWORD read(uint64_t, uint8_t* data, DWORD size, DWORD& done) override {
+        std::lock_guard<std::mutex> hold(lock_);
+        done = 0;
+        while (done < size && !queue_.empty()) {
+            data[done++] = queue_.front();
+            queue_.erase(queue_.begin());
+        }
+        return ERROR_SUCCESS;
+    }
+    void waitUntilBlocked() {
+        std::unique_lock<std::mutex> hold(lock_);
+        changed_.wait(hold, [&] { return blocked_ > 0; });
+    }
+    std::vector<std::string> events() {
+        std::lock_guard<std::mutex> hold(lock_);
+        return events_;
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::set<uint64_t> closing_;
+    unsigned blocked_ = 0;
+    std::vector<std::string> events_;
+    std::vector<uint8_t> queue_;
+};
 
 }  // namespace
 
@@ -86,6 +143,73 @@ TEST_F(Drivers, RemovedDeviceCannotBeOpenedButOpenHandlesKeepWorking) {
     EXPECT_EQ(vboard::openDriverHandles("ECH1:"), 1u);
     EXPECT_TRUE(CloseHandle(h));
     EXPECT_EQ(vboard::openDriverHandles(), 0u);
+}
+
+TEST_F(Drivers, AClosedHandleEndsABlockedCallBeforeTheDriverSeesTheClose) {
+    auto model = std::make_shared<BlockingDriver>();
+    vboard::addDriver("BLK1:", model);
+    HANDLE h = CreateFileW(L"BLK1:", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    BOOL result = TRUE;
+    DWORD error = 0;
+    std::thread caller([&] {
+        result = DeviceIoControl(h, 0xB10C, nullptr, 0, nullptr, 0, nullptr, nullptr);
+        error = GetLastError();
+    });
+    model->waitUntilBlocked();
+    EXPECT_TRUE(CloseHandle(h));
+    caller.join();
+    EXPECT_FALSE(result);
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(model->events(), (std::vector<std::string>{"preClose", "close"}));
+}
+
+TEST_F(Drivers, ReadAndWriteReachTheModel) {
+    vboard::addDriver("BLK1:", std::make_shared<BlockingDriver>());
+    vboard::addDriver("ECH1:", std::make_shared<EchoDriver>());
+    HANDLE h = CreateFileW(L"BLK1:", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD count = 99;
+    EXPECT_TRUE(WriteFile(h, "abc", 3, &count, nullptr));
+    EXPECT_EQ(count, 3u);
+    char buffer[8] = {};
+    EXPECT_TRUE(ReadFile(h, buffer, sizeof buffer, &count, nullptr));
+    EXPECT_EQ(count, 3u);
+    EXPECT_EQ(std::string(buffer, 3), "abc");
+    HANDLE echo = openEcho();
+    EXPECT_FALSE(ReadFile(echo, buffer, 1, &count, nullptr)) << "a driver without read";
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FUNCTION));
+    EXPECT_EQ(count, 0u);
+    CloseHandle(h);
+    CloseHandle(echo);
+}
+
+TEST_F(Handles, AResetClosesWhatIsOpenAndLaterUseIsAMisuse) {
+    auto model = std::make_shared<BlockingDriver>();
+    vboard::addDriver("BLK1:", model);
+    HANDLE h = CreateFileW(L"BLK1:", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    vboard::setRegistryDword(HKEY_LOCAL_MACHINE, "Ident", "BSPVersionNumber", 7);
+    vboard::armFault({"CreateFileW", "", std::nullopt, 0, ERROR_ACCESS_DENIED});
+    vboard::setVirtualSleep(true);
+    vboard::reset();
+    EXPECT_EQ(model->events(), (std::vector<std::string>{"preClose", "close"}));
+    EXPECT_TRUE(vboard::openHandles().empty());
+    EXPECT_EQ(vboard::driver("BLK1:"), nullptr) << "a test's own driver goes with the reset";
+    EXPECT_NE(vboard::driver("GIO1:"), nullptr) << "the board's own come back";
+    EXPECT_EQ(vboard::registryValue(HKEY_LOCAL_MACHINE, "Ident", "BSPVersionNumber")->data,
+              (Bytes{0x01, 0x00, 0x02, 0x00}));
+    EXPECT_TRUE(vboard::trace().empty());
+    EXPECT_FALSE(CloseHandle(h));
+    EXPECT_FALSE(SetEvent(event));
+    EXPECT_EQ(vboard::misuses().size(), 2u);
+    EXPECT_EQ(vboard::handleLabel(h), "stale h" + std::to_string(
+                                          (reinterpret_cast<uintptr_t>(h) - 0x1000) / 4));
+    vboard::clearMisuses();
+    HANDLE again = CreateFileW(L"GIO1:", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(again, INVALID_HANDLE_VALUE) << "the fault went with the reset";
+    EXPECT_EQ(vboard::handleLabel(again), "h1") << "labels count from the reset";
+    EXPECT_NE(again, h) << "values are never reused";
+    CloseHandle(again);
 }
 
 TEST_F(Handles, ValuesAreDistinctAndNeverZeroOrInvalid) {
