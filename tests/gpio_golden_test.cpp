@@ -21,7 +21,8 @@ void expectGolden(const std::string& name, const std::vector<std::string>& lines
     const std::string path = goldenPath(name);
     if (const char* update = std::getenv("TARVIK_UPDATE_GOLDEN"); update && *update == '1') {
         std::ofstream(path, std::ios::binary) << actual;
-        return;
+        // A rewrite compares nothing, so it never passes: it cannot be left on by mistake.
+        FAIL() << "rewrote " << path << "; check its diff and run again without TARVIK_UPDATE_GOLDEN";
     }
     std::ifstream in(path, std::ios::binary);
     ASSERT_TRUE(in) << "no golden trace at " << path << " (TARVIK_UPDATE_GOLDEN=1 writes it)";

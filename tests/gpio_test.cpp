@@ -1,7 +1,9 @@
 // The five GPIO exports on the virtual board: the exact requests and debug lines of every path,
 // the RTS lines, the interrupt lifecycle and the handles left behind.
 #include <cstring>
+#include <atomic>
 #include <functional>
+#include <thread>
 
 #include "Tarvik.h"
 #include "gpio/gpio_records.h"
@@ -9,6 +11,8 @@
 #include "test_support.h"
 
 using tarvik_test::expectNoMisuse;
+using tarvik_test::gpioEventRecord;
+using tarvik_test::words;
 using vboard::Bytes;
 using Lines = std::vector<std::string>;
 
@@ -33,19 +37,7 @@ std::vector<Request> requests() {
     return out;
 }
 
-Bytes words(std::initializer_list<int32_t> values) {
-    Bytes out;
-    for (int32_t v : values)
-        for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i)));
-    return out;
-}
 
-Bytes eventRecord(int32_t bank, int32_t pin, HANDLE event) {
-    tarvik::GpioEventRecord record = {bank, pin, event};
-    Bytes out(sizeof record);
-    std::memcpy(out.data(), &record, sizeof record);
-    return out;
-}
 
 constexpr DWORD kDirection = 0x224000, kSetPin = 0x224004, kGetPin = 0x224008,
                 kSetEvent = 0x22400C, kClearEvent = 0x224010;
@@ -69,6 +61,7 @@ struct Case {
     int result;
     Lines lines;
     std::vector<Request> sent;
+    int opens = -1;  // CreateFileW calls the case makes; -1 leaves them unchecked
 };
 
 void runCases(const std::vector<Case>& cases) {
@@ -82,6 +75,9 @@ void runCases(const std::vector<Case>& cases) {
         EXPECT_EQ(c.call(), c.result);
         EXPECT_EQ(vboard::debugLines(), c.lines);
         EXPECT_EQ(requests(), c.sent);
+        if (c.opens >= 0) {
+            EXPECT_EQ(countOf("CreateFileW"), static_cast<size_t>(c.opens));
+        }
         // Every handle opened was closed again, and only those.
         EXPECT_EQ(countOf("CloseHandle"), successfulOpens());
         EXPECT_EQ(vboard::openDriverHandles(), 0u);
@@ -196,8 +192,8 @@ TEST_F(GpioOperations, IndicesWithoutAGpioNeverReachTheDriver) {
         cases.push_back({"RTS set pin", nullptr, [=] { return setPin(index, 1); }, -1,
                          {"VELNA gpio doesn't exist\r\n"}, {}});
     }
+    for (Case& c : cases) c.opens = 0;
     runCases(cases);
-    EXPECT_EQ(countOf("CreateFileW"), 0u);
 }
 
 TEST_F(GpioOperations, RtsLinesRefuseTheirForbiddenDirectionAndHaveNoGpio) {
@@ -218,9 +214,9 @@ TEST_F(GpioOperations, RtsLinesRefuseTheirForbiddenDirectionAndHaveNoGpio) {
     for (const Rts& r : table)
         cases.push_back({"RTS line", nullptr, [=] { return GPIOSetDirection(r.index, r.direction, 1); },
                          0, {r.line}, {}});
+    // Each one opens the driver for its test and closes it again (runCases checks the close).
+    for (Case& c : cases) c.opens = 1;
     runCases(cases);
-    // Each one opened the driver for its test and closed it again.
-    EXPECT_EQ(countOf("CreateFileW"), 1u);
 }
 
 TEST_F(GpioInterrupt, SignalsTheCallersEventUntilCleared) {
@@ -228,7 +224,7 @@ TEST_F(GpioInterrupt, SignalsTheCallersEventUntilCleared) {
     ASSERT_EQ(GPIOSetInterrupt(3, vboard::kGpioRisingEdge, event), 1);
     EXPECT_EQ(vboard::eventSignaled(event), false) << "the event is reset before it is armed";
     EXPECT_EQ(requests(), (std::vector<Request>{{kDirection, words({0, 5, 0, 2})},
-                                                {kSetEvent, eventRecord(0, 5, event)}}));
+                                                {kSetEvent, gpioEventRecord(0, 5, event)}}));
     EXPECT_EQ(vboard::debugLines(),
               (Lines{"VELNA set direction gpio 0 pin 5 direction 0 - Rout 1\r\n",
                      "VELNA event on gpio 0 pin 5 data 0 - Rout 1\r\n"}));
@@ -360,4 +356,34 @@ TEST_F(GpioHandles, OnlySetInterruptsStayOpenWhateverTheCallers) {
     EXPECT_EQ(vboard::openDriverHandles(), 0u);
     expectNoMisuse();
     EXPECT_EQ(vboard::invalidHandleCalls(), 0u);
+}
+
+TEST_F(GpioHandles, CallersOnDifferentIndicesAtOnceEachGetTheirOwnPin) {
+    // The library takes no lock: what makes this safe is that each call opens its own handle.
+    constexpr uint32_t kThreads = 4;
+    constexpr int kRounds = 200;
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (uint32_t t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t, &wrong] {
+            const uint32_t index = t + 1;
+            for (int i = 0; i < kRounds; ++i) {
+                const uint8_t level = static_cast<uint8_t>(i & 1);
+                if (GPIOSetDirection(index, 0, level) != 1) ++wrong;
+                // GPIOGetPin answers 1 for a low pin.
+                if (GPIOGetPin(index) != (level ? 0 : 1)) ++wrong;
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(vboard::debugLines().size(), size_t{kThreads * kRounds * 3});
+    EXPECT_EQ(vboard::openDriverHandles(), 0u);
+    EXPECT_EQ(countOf("CreateFileW"), size_t{kThreads * kRounds * 2});
+    EXPECT_EQ(countOf("CloseHandle"), size_t{kThreads * kRounds * 2});
+    // Index 1..4 are bank 0 pins 2, 4, 5 and bank 5 pin 3; each ends at its last level, high.
+    for (auto [bank, pin] : {std::pair{0, 2}, {0, 4}, {0, 5}, {5, 3}}) {
+        EXPECT_TRUE(vboard::gpio().pin(bank, pin).output);
+        EXPECT_TRUE(vboard::gpio().pin(bank, pin).latch);
+    }
 }

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,28 @@ inline std::vector<std::string> exportList() {
 inline void expectNoMisuse() {
     auto misuses = vboard::misuses();
     EXPECT_TRUE(misuses.empty()) << "first misuse: " << (misuses.empty() ? "" : misuses[0]);
+}
+
+// 32-bit little-endian words, as every driver record carries them. Negative values are written
+// as their two's complement ("pin -1" is FF FF FF FF).
+inline vboard::Bytes words(std::initializer_list<int64_t> values) {
+    vboard::Bytes out;
+    for (int64_t v : values)
+        for (int i = 0; i < 4; ++i)
+            out.push_back(static_cast<uint8_t>(static_cast<uint64_t>(v) >> (8 * i)));
+    return out;
+}
+
+// The GPIO event record as the library lays it out on this host: the handle is a native pointer.
+inline vboard::Bytes gpioEventRecord(int32_t bank, int32_t pin, HANDLE event) {
+    struct {
+        int32_t bank;
+        int32_t pin;
+        HANDLE eventHandle;
+    } record = {bank, pin, event};
+    vboard::Bytes out(sizeof record);
+    std::memcpy(out.data(), &record, sizeof record);
+    return out;
 }
 
 // The trace lines of the calls of one function.

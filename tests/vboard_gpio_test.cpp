@@ -6,6 +6,8 @@
 #include "vboard/gtest.h"
 #include "test_support.h"
 
+using tarvik_test::gpioEventRecord;
+using tarvik_test::words;
 using vboard::Bytes;
 
 namespace {
@@ -16,27 +18,8 @@ constexpr DWORD kGetPin = 0x224008;
 constexpr DWORD kSetEvent = 0x22400C;
 constexpr DWORD kClearEvent = 0x224010;
 
-// The event record as the library lays it out: the handle is a native pointer.
-struct EventRecord {
-    int32_t bank;
-    int32_t pin;
-    HANDLE eventHandle;
-};
 
-// 32-bit little-endian fields, as every GPIO record carries them.
-Bytes words(std::initializer_list<uint32_t> values) {
-    Bytes bytes;
-    for (uint32_t v : values)
-        for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
-    return bytes;
-}
 
-Bytes eventRecord(int32_t bank, int32_t pin, HANDLE event) {
-    EventRecord record{bank, pin, event};
-    Bytes bytes(sizeof record);
-    std::memcpy(bytes.data(), &record, sizeof record);
-    return bytes;
-}
 
 HANDLE openGpio() {
     return CreateFileW(L"GIO1:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
@@ -68,7 +51,7 @@ protected:
         return request(kSetPin, words({uint32_t(bank), uint32_t(pin), level}));
     }
     BOOL setEvent(int32_t bank, int32_t pin, HANDLE event) {
-        return request(kSetEvent, eventRecord(bank, pin, event));
+        return request(kSetEvent, gpioEventRecord(bank, pin, event));
     }
     BOOL clearEvent(int32_t bank, int32_t pin) {
         return request(kClearEvent, words({uint32_t(bank), uint32_t(pin)}));
@@ -82,7 +65,7 @@ protected:
 TEST_F(GpioController, RequestsOutsideTheirRecordAreRefusedAndChangeNothing) {
     HANDLE closed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     CloseHandle(closed);
-    const Bytes shortEvent(sizeof(EventRecord) - 4, 0);
+    const Bytes shortEvent(gpioEventRecord(0, 2, nullptr).size() - 4, 0);
     constexpr DWORD kBad = ERROR_INVALID_PARAMETER;
     struct Case {
         const char* what;
@@ -101,10 +84,10 @@ TEST_F(GpioController, RequestsOutsideTheirRecordAreRefusedAndChangeNothing) {
         {"get: long record", kGetPin, words({0, 2, 0xAA, 0}), kBad},
         {"get: pin 32", kGetPin, words({0, 32, 0xAA}), kBad},
         {"event: short record", kSetEvent, shortEvent, kBad},
-        {"event: null event", kSetEvent, eventRecord(0, 2, nullptr), kBad},
-        {"event: closed event", kSetEvent, eventRecord(0, 2, closed), kBad},
-        {"event: a driver handle", kSetEvent, eventRecord(0, 2, h), kBad},
-        {"event: never handed out", kSetEvent, eventRecord(0, 2, reinterpret_cast<HANDLE>(0x77)),
+        {"event: null event", kSetEvent, gpioEventRecord(0, 2, nullptr), kBad},
+        {"event: closed event", kSetEvent, gpioEventRecord(0, 2, closed), kBad},
+        {"event: a driver handle", kSetEvent, gpioEventRecord(0, 2, h), kBad},
+        {"event: never handed out", kSetEvent, gpioEventRecord(0, 2, reinterpret_cast<HANDLE>(0x77)),
          kBad},
         {"clear: pin 32", kClearEvent, words({0, 32}), kBad},
         {"unknown request", 0x224014, words({0, 2, 1}), ERROR_NOT_SUPPORTED},

@@ -586,7 +586,7 @@ TEST_F(Config, FileProblemsNameTheLine) {
               std::vector<std::string>{path + ".missing: cannot read the file: No such file or directory"});
 }
 
-TEST_F(Threads, ConcurrentCallersKeepHandlesTraceAndEventsConsistent) {
+TEST_F(Threads, ConcurrentBoardCallersKeepHandlesTraceAndEventsConsistent) {
     vboard::addDriver("ECH1:", std::make_shared<EchoDriver>());
     constexpr int kThreads = 4;
     constexpr int kRounds = 200;

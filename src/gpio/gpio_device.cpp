@@ -49,71 +49,56 @@ bool sendAndReport(HANDLE handle, DWORD code, void* record, DWORD size, const Re
     return result != 0;
 }
 
-bool holdsOpenHandle(const HANDLE* slot) {
-    return *slot != nullptr && *slot != INVALID_HANDLE_VALUE;
-}
+bool holdsOpenHandle(HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
 
 }  // namespace
 
-bool GpioDevice::openDriver(HANDLE* slot) const {
-    if (slot == nullptr) return false;
-    *slot = CreateFileW(L"GIO1:", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        nullptr, OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS, nullptr);
-    return true;
+void GpioDevice::openDriver(HANDLE& slot) const {
+    slot = CreateFileW(L"GIO1:", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS, nullptr);
 }
 
-bool GpioDevice::closeDriver(HANDLE* slot) const {
-    if (slot == nullptr) return false;
+void GpioDevice::closeDriver(HANDLE& slot) const {
     // A failed open left nothing to close, and a handle is closed only once.
-    if (holdsOpenHandle(slot)) CloseHandle(*slot);
-    *slot = nullptr;
-    return true;
+    if (holdsOpenHandle(slot)) CloseHandle(slot);
+    slot = nullptr;
 }
 
-bool GpioDevice::setDirection(HANDLE* slot, int32_t bank, int32_t pin, uint8_t inputFlag,
+bool GpioDevice::setDirection(HANDLE slot, int32_t bank, int32_t pin, uint8_t inputFlag,
                               uint32_t interruptMode) const {
-    if (slot == nullptr) {
-        reportLastError();
-        return false;
-    }
     const bool input = inputFlag == 1;
     GpioDirectionRecord record = {bank, pin, input ? 0u : 1u,
                                   input ? interruptMode : kGpioNoInterruptMode};
-    return sendAndReport(*slot, IOCTL_GPIO_SET_DIRECTION, &record, sizeof record, kDirectionLines,
+    return sendAndReport(slot, IOCTL_GPIO_SET_DIRECTION, &record, sizeof record, kDirectionLines,
                          bank, pin, &record.pinDirection);
 }
 
-bool GpioDevice::setPin(HANDLE* slot, int32_t bank, int32_t pin, uint8_t levelFlag) const {
-    if (slot == nullptr) {
-        reportLastError();
-        return false;
-    }
+bool GpioDevice::setPin(HANDLE slot, int32_t bank, int32_t pin, uint8_t levelFlag) const {
     GpioLevelRecord record = {bank, pin, levelFlag == 1 ? 1u : 0u};
-    return sendAndReport(*slot, IOCTL_GPIO_SET_PIN, &record, sizeof record, kSetPinLines, bank, pin,
+    return sendAndReport(slot, IOCTL_GPIO_SET_PIN, &record, sizeof record, kSetPinLines, bank, pin,
                          nullptr);
 }
 
-bool GpioDevice::getPin(HANDLE* slot, int32_t bank, int32_t pin) const {
-    if (slot == nullptr || *slot == nullptr) return false;
+bool GpioDevice::getPin(HANDLE slot, int32_t bank, int32_t pin) const {
+    if (slot == nullptr) return false;
     GpioLevelRecord record = {bank, pin, 1u};
-    if (!sendAndReport(*slot, IOCTL_GPIO_GET_PIN, &record, sizeof record, kGetPinLines, bank, pin,
+    if (!sendAndReport(slot, IOCTL_GPIO_GET_PIN, &record, sizeof record, kGetPinLines, bank, pin,
                        &record.level))
         return false;
     // Callers rely on this reading: true means the pin is low.
     return record.level == 0;
 }
 
-bool GpioDevice::registerEvent(HANDLE* slot, HANDLE event, int32_t bank, int32_t pin) const {
-    if (slot == nullptr || *slot == nullptr) return false;
+bool GpioDevice::registerEvent(HANDLE slot, HANDLE event, int32_t bank, int32_t pin) const {
+    if (slot == nullptr) return false;
     GpioEventRecord record = {bank, pin, event};
-    return sendAndReport(*slot, IOCTL_GPIO_SET_EVENT, &record, sizeof record, kEventLines, bank, pin,
+    return sendAndReport(slot, IOCTL_GPIO_SET_EVENT, &record, sizeof record, kEventLines, bank, pin,
                          &kEventData);
 }
 
-bool GpioDevice::clearEvent(HANDLE* slot, int32_t bank, int32_t pin) const {
-    if (slot == nullptr) return false;
+bool GpioDevice::clearEvent(HANDLE slot, int32_t bank, int32_t pin) const {
     GpioPinRecord record = {bank, pin};
-    return sendAndReport(*slot, IOCTL_GPIO_CLEAR_EVENT, &record, sizeof record, kClearLines, bank,
+    return sendAndReport(slot, IOCTL_GPIO_CLEAR_EVENT, &record, sizeof record, kClearLines, bank,
                          pin, nullptr);
 }
 

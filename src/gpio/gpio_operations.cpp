@@ -55,14 +55,8 @@ uint8_t refuseMissingGpio() {
     return 0;
 }
 
-bool openOrComplain(HANDLE* slot) {
-    if (gpioDevice.openDriver(slot)) return true;
-    NKDbgPrintfW(L"Can't open GPIO driver\r\n");
-    return false;
-}
-
 // Gives up an interrupt's handle: closes it and empties the slot.
-uint8_t dropInterrupt(HANDLE* slot, const WCHAR* message) {
+uint8_t dropInterrupt(HANDLE& slot, const WCHAR* message) {
     gpioDevice.closeDriver(slot);
     NKDbgPrintfW(message);
     return 0;
@@ -76,29 +70,29 @@ uint8_t GPIOSetDirection(uint32_t index, uint8_t input, uint8_t level) {
     if (!gpio.exists() && rts == nullptr) return refuseMissingGpio();
 
     HANDLE handle = nullptr;
-    if (!openOrComplain(&handle)) return 0;
+    gpioDevice.openDriver(handle);
     if (rts != nullptr) {
         const bool asInput = input == 1;
         if (asInput && rts->refusesInput) {
             NKDbgPrintfW(L"UART RTS could not be an input\r\n");
-            gpioDevice.closeDriver(&handle);
+            gpioDevice.closeDriver(handle);
             return 0;
         }
         if (!asInput && !rts->refusesInput) {
             NKDbgPrintfW(L"UART RTS could not be an output\r\n");
-            gpioDevice.closeDriver(&handle);
+            gpioDevice.closeDriver(handle);
             return 0;
         }
-        gpioDevice.closeDriver(&handle);
+        gpioDevice.closeDriver(handle);
         return refuseMissingGpio();
     }
 
     // The level is sent for inputs as well as for outputs.
     uint8_t result = 0;
-    if (gpioDevice.setDirection(&handle, gpio.bank, gpio.pin, input == 1 ? 1 : 0,
+    if (gpioDevice.setDirection(handle, gpio.bank, gpio.pin, input == 1 ? 1 : 0,
                                 kGpioNoInterruptMode))
-        result = gpioDevice.setPin(&handle, gpio.bank, gpio.pin, level) ? 1 : 0;
-    gpioDevice.closeDriver(&handle);
+        result = gpioDevice.setPin(handle, gpio.bank, gpio.pin, level) ? 1 : 0;
+    gpioDevice.closeDriver(handle);
     return result;
 }
 
@@ -109,22 +103,22 @@ void GPIOSetPin(uint32_t index, uint8_t level) {
         return;
     }
     HANDLE handle = nullptr;
-    if (!openOrComplain(&handle)) return;
-    if (gpioDevice.setPin(&handle, gpio.bank, gpio.pin, level))
+    gpioDevice.openDriver(handle);
+    if (gpioDevice.setPin(handle, gpio.bank, gpio.pin, level))
         NKDbgPrintfW(L"VELNA gpio operate successful\r\n");
     else
         NKDbgPrintfW(L"VELNA gpio doesn't operate successful\r\n");
-    gpioDevice.closeDriver(&handle);
+    gpioDevice.closeDriver(handle);
 }
 
 uint8_t GPIOGetPin(uint32_t index) {
     const ModuleGpio gpio = lookUp(index);
     if (!gpio.exists()) return refuseMissingGpio();
     HANDLE handle = nullptr;
-    if (!openOrComplain(&handle)) return 0;
+    gpioDevice.openDriver(handle);
     // Callers rely on the inverted answer: 1 when the pin reads 0.
-    const uint8_t result = gpioDevice.getPin(&handle, gpio.bank, gpio.pin) ? 1 : 0;
-    gpioDevice.closeDriver(&handle);
+    const uint8_t result = gpioDevice.getPin(handle, gpio.bank, gpio.pin) ? 1 : 0;
+    gpioDevice.closeDriver(handle);
     return result;
 }
 
@@ -135,7 +129,7 @@ uint8_t GPIOSetInterrupt(uint32_t index, uint32_t mode, HANDLE event) {
 
     // An interrupt that is already set is armed again on the handle it keeps.
     if (*slot == nullptr) {
-        if (!openOrComplain(slot)) return 0;
+        gpioDevice.openDriver(*slot);
         if (*slot == INVALID_HANDLE_VALUE) {
             *slot = nullptr;
             NKDbgPrintfW(L"VELNA gpio handle error\r\n");
@@ -143,11 +137,11 @@ uint8_t GPIOSetInterrupt(uint32_t index, uint32_t mode, HANDLE event) {
         }
     }
     if (!ResetEvent(event))
-        return dropInterrupt(slot, L"VELNA gpio event handle error\r\n");
-    if (!gpioDevice.setDirection(slot, gpio.bank, gpio.pin, 1, mode))
-        return dropInterrupt(slot, L"VELNA gpio direction doesn't operate successful\r\n");
-    if (!gpioDevice.registerEvent(slot, event, gpio.bank, gpio.pin))
-        return dropInterrupt(slot, L"VELNA gpio interrupt doesn't operate successful\r\n");
+        return dropInterrupt(*slot, L"VELNA gpio event handle error\r\n");
+    if (!gpioDevice.setDirection(*slot, gpio.bank, gpio.pin, 1, mode))
+        return dropInterrupt(*slot, L"VELNA gpio direction doesn't operate successful\r\n");
+    if (!gpioDevice.registerEvent(*slot, event, gpio.bank, gpio.pin))
+        return dropInterrupt(*slot, L"VELNA gpio interrupt doesn't operate successful\r\n");
     return 1;
 }
 
@@ -160,11 +154,11 @@ uint8_t GPIOClearInterrupt(uint32_t index) {
         NKDbgPrintfW(L"VELNA gpio clear interrupt doesn't operate successful\r\n");
         return 0;
     }
-    if (gpioDevice.clearEvent(slot, gpio.bank, gpio.pin))
+    if (gpioDevice.clearEvent(*slot, gpio.bank, gpio.pin))
         NKDbgPrintfW(L"VELNA gpio clear interrupt operate successful\r\n");
     else
         NKDbgPrintfW(L"VELNA gpio clear interrupt doesn't operate successful\r\n");
-    gpioDevice.closeDriver(slot);
+    gpioDevice.closeDriver(*slot);
     // The caller learns only that the driver was asked; a rejection shows in the debug output.
     return 1;
 }

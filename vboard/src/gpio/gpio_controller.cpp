@@ -14,8 +14,8 @@ namespace vboard {
 namespace {
 
 static_assert(sizeof(GpioDirectionRecord) == 16, "bank, pin, direction, mode");
-static_assert(sizeof(GpioPinRecord) == 12, "bank, pin, level");
-static_assert(sizeof(GpioClearRecord) == 8, "bank, pin");
+static_assert(sizeof(GpioLevelRecord) == 12, "bank, pin, level");
+static_assert(sizeof(GpioPinRecord) == 8, "bank, pin");
 static_assert(sizeof(GpioEventRecord) == 8 + sizeof(HANDLE), "bank, pin, then the handle");
 
 // The driver takes a request only when the input buffer is exactly its record.
@@ -57,9 +57,9 @@ size_t recordSize(DWORD code) {
     switch (code) {
         case kGpioSetDirection: return sizeof(GpioDirectionRecord);
         case kGpioSetPin:
-        case kGpioGetPin: return sizeof(GpioPinRecord);
+        case kGpioGetPin: return sizeof(GpioLevelRecord);
         case kGpioSetEvent: return sizeof(GpioEventRecord);
-        default: return sizeof(GpioClearRecord);
+        default: return sizeof(GpioPinRecord);
     }
 }
 
@@ -133,7 +133,7 @@ DWORD GpioController::setDirection(const IoRequest& request) {
 }
 
 DWORD GpioController::setPin(const IoRequest& request) {
-    GpioPinRecord record;
+    GpioLevelRecord record;
     if (!readRecord(request, record) || !onBoard(record.bank, record.pin) || record.level > 1)
         return static_cast<DWORD>(ERROR_INVALID_PARAMETER);
     // The data register latches the level for an input too; it reaches the pad once the pin is
@@ -144,7 +144,7 @@ DWORD GpioController::setPin(const IoRequest& request) {
 }
 
 DWORD GpioController::getPin(IoRequest& request) {
-    GpioPinRecord record;
+    GpioLevelRecord record;
     if (!readRecord(request, record) || !onBoard(record.bank, record.pin))
         return static_cast<DWORD>(ERROR_INVALID_PARAMETER);
     uint32_t level;
@@ -152,7 +152,7 @@ DWORD GpioController::getPin(IoRequest& request) {
         std::lock_guard<std::mutex> hold(lock_);
         level = pins_[record.bank][record.pin].level() ? 1 : 0;
     }
-    std::memcpy(request.in + offsetof(GpioPinRecord, level), &level, sizeof level);
+    std::memcpy(request.in + offsetof(GpioLevelRecord, level), &level, sizeof level);
     return ERROR_SUCCESS;
 }
 
@@ -176,7 +176,7 @@ DWORD GpioController::setEvent(const IoRequest& request) {
 }
 
 DWORD GpioController::clearEvent(const IoRequest& request) {
-    GpioClearRecord record;
+    GpioPinRecord record;
     if (!readRecord(request, record) || !onBoard(record.bank, record.pin))
         return static_cast<DWORD>(ERROR_INVALID_PARAMETER);
     std::lock_guard<std::mutex> hold(lock_);

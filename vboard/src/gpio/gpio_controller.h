@@ -35,7 +35,7 @@ struct GpioDirectionRecord {
     uint32_t interruptMode; // GpioInterruptMode; only meaningful for an input
 };
 
-struct GpioPinRecord {
+struct GpioLevelRecord {
     int32_t bank;
     int32_t pin;
     uint32_t level;  // SET_PIN: the level to latch; GET_PIN: written back by the driver
@@ -47,7 +47,7 @@ struct GpioEventRecord {
     HANDLE eventHandle;
 };
 
-struct GpioClearRecord {
+struct GpioPinRecord {
     int32_t bank;
     int32_t pin;
 };
