@@ -139,24 +139,33 @@ void Board::addDirective(Directive directive) {
     }
 }
 
-Board& board() {
+namespace {
+// Set once the board is built and started: every platform call asks for the board, so the
+// common path is one load.
+std::atomic<Board*> startedBoard{nullptr};
+
+Board& buildBoard() {
     // Never destroyed: the library and its callers may still reach the board from their own
     // static destructors. Starting it (the environment, VBOARD_CONFIG) happens once it is built,
     // so a directive that reaches the board finds it whole; calls made by the thread that is
     // starting it see it as it is.
     static Board* instance = new Board();
     static std::once_flag started;
-    static std::atomic<bool> starting{false};
     static thread_local bool startingHere = false;
     if (startingHere) return *instance;
     std::call_once(started, [] {
         startingHere = true;
-        starting = true;
         instance->start();
-        starting = false;
         startingHere = false;
+        startedBoard.store(instance, std::memory_order_release);
     });
     return *instance;
+}
+}  // namespace
+
+Board& board() {
+    if (Board* b = startedBoard.load(std::memory_order_acquire)) return *b;
+    return buildBoard();
 }
 
 size_t Board::keepLimit() const {
@@ -285,8 +294,14 @@ RegValue dwordValue(DWORD value) {
 }
 
 std::string quote(const std::string& text) {
-    std::string out = "\"";
+    std::string out;
+    out.reserve(text.size() + 8);
+    out += '"';
     for (unsigned char c : text) {
+        if (c >= 0x20 && c != '"' && c != '\\') {
+            out += static_cast<char>(c);
+            continue;
+        }
         switch (c) {
             case '\r': out += "\\r"; break;
             case '\n': out += "\\n"; break;
@@ -304,7 +319,8 @@ std::string quote(const std::string& text) {
                 }
         }
     }
-    return out + "\"";
+    out += '"';
+    return out;
 }
 
 std::string hex(uint32_t value) {

@@ -19,9 +19,13 @@ std::string formatNumber(const std::string& pattern, char conversion, long long 
 std::string formatWide(const wchar_t* format, va_list args) {
     std::string out;
     if (format == nullptr) return out;
+    out.reserve(64);
     for (const wchar_t* p = format; *p != 0; ++p) {
         if (*p != L'%') {
-            appendUtf8(out, static_cast<uint32_t>(*p));
+            if (static_cast<uint32_t>(*p) < 0x80)
+                out += static_cast<char>(*p);
+            else
+                appendUtf8(out, static_cast<uint32_t>(*p));
             continue;
         }
         std::string pattern = "%";

@@ -166,6 +166,7 @@ DWORD GpioController::setEvent(const IoRequest& request) {
         std::lock_guard<std::mutex> hold(lock_);
         GpioPinState& state = pins_[record.bank][record.pin];
         state.event = record.eventHandle;
+        if (owners_[record.bank][record.pin] == 0) ++registered_;
         owners_[record.bank][record.pin] = request.instance;
         // A level interrupt is asserted as soon as it is enabled on a pad already at its level.
         if (!state.output && raises(state.mode, state.input, state.input))
@@ -181,17 +182,21 @@ DWORD GpioController::clearEvent(const IoRequest& request) {
         return static_cast<DWORD>(ERROR_INVALID_PARAMETER);
     std::lock_guard<std::mutex> hold(lock_);
     pins_[record.bank][record.pin].event = nullptr;
+    if (owners_[record.bank][record.pin] != 0) --registered_;
     owners_[record.bank][record.pin] = 0;
     return ERROR_SUCCESS;
 }
 
 void GpioController::close(uint64_t instance) {
     std::lock_guard<std::mutex> hold(lock_);
+    // Most opens register nothing (a pin set or read): only a kept interrupt handle has a pin.
+    if (registered_ == 0) return;
     for (int bank = 0; bank < kGpioBanks; ++bank)
         for (int pin = 0; pin < kGpioPinsPerBank; ++pin)
             if (owners_[bank][pin] == instance) {
                 owners_[bank][pin] = 0;
                 pins_[bank][pin].event = nullptr;
+                --registered_;
             }
 }
 
@@ -236,6 +241,7 @@ void GpioController::reset() {
         for (GpioPinState& state : bank) state = GpioPinState{};
     for (auto& bank : owners_)
         for (uint64_t& owner : bank) owner = 0;
+    registered_ = 0;
 }
 
 void GpioController::powerOn() {

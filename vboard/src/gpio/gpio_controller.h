@@ -84,6 +84,7 @@ private:
     GpioPinState pins_[kGpioBanks][kGpioPinsPerBank];
     // Which open registered each pin's event (0 = none).
     uint64_t owners_[kGpioBanks][kGpioPinsPerBank] = {};
+    unsigned registered_ = 0;  // pins with an owner
     Window<GpioInterrupt> interrupts_;
 };
 
