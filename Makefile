@@ -1,5 +1,5 @@
 # A thin wrapper over the CMake presets; IDEs can use the presets directly.
-.PHONY: all deps build demo test test-default test-asan clean
+.PHONY: all deps build demo test test-default test-direct test-asan bench clean
 
 all: build
 
@@ -14,12 +14,25 @@ build: deps
 demo: build
 	VBOARD_DEBUG=stdout ./build/default/examples/board_tour
 
-test: deps test-default test-asan
+test: deps test-default test-direct test-asan
 
 test-default:
 	cmake --preset default
 	cmake --build --preset default
 	ctest --preset default
+
+# Every test binary run directly, shuffled and repeated, as an IDE runs it: the board resets per
+# test, so the tests pass in one process as well as in CTest's process per test.
+test-direct: test-default
+	@set -e; for t in build/default/tests/*_tests; do \
+	  echo "== $$t --gtest_shuffle --gtest_repeat=3"; \
+	  $$t --gtest_shuffle --gtest_repeat=3 --gtest_brief=1 >/tmp/tarvik-direct.$$$$ 2>&1 \
+	    || { cat /tmp/tarvik-direct.$$$$; rm -f /tmp/tarvik-direct.$$$$; exit 1; }; \
+	  tail -n 1 /tmp/tarvik-direct.$$$$; rm -f /tmp/tarvik-direct.$$$$; \
+	done
+
+bench: build
+	bench/run
 
 test-asan:
 	cmake --preset asan
