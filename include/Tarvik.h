@@ -6,6 +6,9 @@
  * for failure. Why something failed is never returned; the library writes it to the kernel
  * debug output. Functions of one family that share a GPIO index, bus or port must be
  * serialised by the caller.
+ *
+ * Mind one inverted answer: GPIOGetPin answers 1 for a pin that reads low and 0 for a pin that
+ * reads high - or that could not be read at all. Applications on the module rely on it.
  */
 #ifndef TARVIK_H
 #define TARVIK_H
@@ -27,17 +30,53 @@ uint32_t BSPGetVersion(void);
 /** The operating-system image's version from HKEY_LOCAL_MACHINE\Ident, 0 when it can't be read. */
 uint32_t WinCEImageGetVersion(void);
 
-/* ---- GPIO, by module index ---- */
+/* ---- GPIO, by module index ----
+ *
+ * The module numbers its GPIOs itself; each index stands for one i.MX6 bank and pin
+ * (bank.pin, banks counted from 0):
+ *
+ *   index  1  0.2     index  9  3.8     index 17  0.18
+ *   index  2  0.4     index 10  5.14    index 18  0.16
+ *   index  3  0.5     index 11  5.15    index 19  0.17
+ *   index  4  5.3     index 12  3.9     index 20  0.19
+ *   index  5  3.5     index 13  6.0     index 21  0.20
+ *   index  6  3.20    index 14  6.1     index 22  4.18
+ *   index  7  2.27    index 15  4.21    index 23  4.19
+ *   index  8  3.7     index 16  6.13    index 34  0.21
+ *
+ * Indices 24 to 29 are the serial ports' RTS lines, wired with a fixed direction: asking
+ * GPIOSetDirection to make 24, 26 or 28 an output, or 25, 27 or 29 an input, answers 0 with
+ * "UART RTS could not be an output" / "...an input"; any other call on them answers 0 with
+ * "VELNA gpio doesn't exist", since no GPIO stands behind them. So do indices 0, 30 to 33 and
+ * above 34. No call on such an index reaches the driver.
+ */
 
-/** Makes a GPIO an input (input == 1) or an output, then drives level (1 or 0) on it. */
+/** GPIOSetInterrupt's modes, as the board's GPIO driver numbers them. */
+enum TarvikGpioInterruptMode {
+    TARVIK_GPIO_LOW_LEVEL = 0,    /* while the pin is low */
+    TARVIK_GPIO_HIGH_LEVEL = 1,   /* while the pin is high */
+    TARVIK_GPIO_RISING_EDGE = 2,  /* when it goes from low to high */
+    TARVIK_GPIO_FALLING_EDGE = 3, /* when it goes from high to low */
+    TARVIK_GPIO_BOTH_EDGES = 4,   /* on every change */
+    TARVIK_GPIO_NO_INTERRUPT = 5  /* none; what GPIOSetDirection always sends */
+};
+
+/** Makes a GPIO an input (input == 1) or an output (anything else), then drives level (1 or 0)
+ *  on it - the level is sent for an input too. Answers 1 when both were accepted. */
 uint8_t GPIOSetDirection(uint32_t index, uint8_t input, uint8_t level);
 /** Drives a GPIO to level (1 = high, anything else = low). */
 void GPIOSetPin(uint32_t index, uint8_t level);
 /** Reads a GPIO: answers 1 when the pin reads low (0), 0 when it reads high or cannot be read. */
 uint8_t GPIOGetPin(uint32_t index);
-/** Makes a GPIO an interrupt input in the driver's mode and binds the caller's event to it. */
+/** Makes a GPIO an interrupt input in `mode` (TarvikGpioInterruptMode) and binds the caller's
+ *  event to it: the driver sets the event when the interrupt fires; waiting on it is the
+ *  caller's business. The event stays the caller's: create it (CreateEventW) before and close
+ *  it after GPIOClearInterrupt. It is reset before the interrupt is armed. The library keeps
+ *  the driver handle open until GPIOClearInterrupt; calling GPIOSetInterrupt again on the same
+ *  index re-arms that handle with the new mode and event. Answers 1 when armed. */
 uint8_t GPIOSetInterrupt(uint32_t index, uint32_t mode, HANDLE event);
-/** Releases the interrupt set by GPIOSetInterrupt; answers 1 whenever the driver was asked. */
+/** Releases the interrupt set by GPIOSetInterrupt and closes its handle. Answers 1 whenever the
+ *  driver was asked (even if it refused), 0 when no interrupt was set on the index. */
 uint8_t GPIOClearInterrupt(uint32_t index);
 
 /* ---- I2C: bus 0, 1, 2 ---- */
