@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "vboard/gtest.h"
@@ -85,6 +86,15 @@ private:
     unsigned blocked_ = 0;
     std::vector<std::string> events_;
     std::vector<uint8_t> queue_;
+};
+
+// A driver whose decoder asks the board about itself, as a family's decoder may.
+class IntrospectiveDriver : public EchoDriver {
+public:
+    std::optional<std::string> decode(const vboard::TraceEntry& e) const override {
+        if (e.function != "DeviceIoControl") return std::nullopt;
+        return "PING with " + std::to_string(vboard::openDriverHandles("ECH2:")) + " open";
+    }
 };
 
 }  // namespace
@@ -210,6 +220,31 @@ TEST_F(Handles, AResetClosesWhatIsOpenAndLaterUseIsAMisuse) {
     EXPECT_EQ(vboard::handleLabel(again), "h1") << "labels count from the reset";
     EXPECT_NE(again, h) << "values are never reused";
     CloseHandle(again);
+}
+
+TEST_F(Drivers, TheDeviceDecodesItsCallsAndMayAskTheBoardWhileEchoing) {
+    vboard::addDriver("ECH1:", std::make_shared<EchoDriver>());
+    vboard::addDriver("ECH2:", std::make_shared<IntrospectiveDriver>());
+    const std::string echo = ::testing::TempDir() + "vboard_trace_echo.txt";
+    std::remove(echo.c_str());
+    ASSERT_TRUE(vboard::echoTraceTo(echo));
+    HANDLE plain = openEcho();
+    HANDLE asking = CreateFileW(L"ECH2:", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    // The same code on two devices: each is decoded by the device its handle was opened on.
+    EXPECT_TRUE(sendEcho(plain, 0x224004));
+    EXPECT_TRUE(sendEcho(asking, 0x224004));
+    ASSERT_TRUE(vboard::echoTraceTo(""));
+    CloseHandle(plain);
+    CloseHandle(asking);
+    EXPECT_EQ(tarvik_test::traceOf("DeviceIoControl"),
+              (std::vector<std::string>{"ECH1: IOCTL 0x224004 in [01 02 03] out [03 02 01] -> ok",
+                                        "ECH2: PING with 0 open -> ok"}))
+        << "read back later, the handle is closed";
+    std::ifstream in(echo);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_NE(text.str().find("ECH2: PING with 1 open -> ok\n"), std::string::npos)
+        << "the echo rendered it at the time, outside the board's lock";
 }
 
 TEST_F(Handles, ValuesAreDistinctAndNeverZeroOrInvalid) {
