@@ -374,41 +374,22 @@ void setRecording(const Recording& recording) {
     b.applyRecording(recording);
 }
 
-Recording recording() {
+namespace {
+// Runs `read` on the board with its lock held: the shape of every control-API getter.
+template <class Read>
+auto locked(Read read) {
     Board& b = board();
     std::lock_guard<std::mutex> hold(b.lock);
-    return b.recordingSetting;
+    return read(b);
 }
+}  // namespace
 
-Tally traceTally() {
-    Board& b = board();
-    std::lock_guard<std::mutex> hold(b.lock);
-    return b.trace.tally();
-}
-
-Tally debugTally() {
-    Board& b = board();
-    std::lock_guard<std::mutex> hold(b.lock);
-    return b.debug.tally();
-}
-
-Tally opensTally() {
-    Board& b = board();
-    std::lock_guard<std::mutex> hold(b.lock);
-    return b.opens.tally();
-}
-
-Tally sleepsTally() {
-    Board& b = board();
-    std::lock_guard<std::mutex> hold(b.lock);
-    return b.sleeps.tally();
-}
-
-Tally misuseTally() {
-    Board& b = board();
-    std::lock_guard<std::mutex> hold(b.lock);
-    return b.misuses.tally();
-}
+Recording recording() { return locked([](Board& b) { return b.recordingSetting; }); }
+Tally traceTally() { return locked([](Board& b) { return b.trace.tally(); }); }
+Tally debugTally() { return locked([](Board& b) { return b.debug.tally(); }); }
+Tally opensTally() { return locked([](Board& b) { return b.opens.tally(); }); }
+Tally sleepsTally() { return locked([](Board& b) { return b.sleeps.tally(); }); }
+Tally misuseTally() { return locked([](Board& b) { return b.misuses.tally(); }); }
 
 // ---- Control API: handles ----
 

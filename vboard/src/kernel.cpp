@@ -59,6 +59,34 @@ DWORD EventObject::wait(DWORD milliseconds) {
 
 using namespace vboard;
 
+namespace {
+
+// ReadFile and WriteFile on a stream driver reach its read and write. `move` runs the model's
+// side and answers its error; the count the caller gets never exceeds its buffer.
+template <class Move>
+BOOL transfer(Call& call, HANDLE file, const void* buffer, DWORD size, LPDWORD count,
+              LPOVERLAPPED overlapped, Move move) {
+    if (count != nullptr) *count = 0;
+    DriverUse target = useDriver(file, call.entry);
+    if (!target) return call.fail(FALSE, static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    if (auto error = call.fault()) return call.fail(FALSE, *error);
+    if (overlapped != nullptr) return call.fail(FALSE, static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+    if (buffer == nullptr && size > 0)
+        return call.fail(FALSE, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    DWORD done = 0;
+    const DWORD error = move(*target.operator->(), done);
+    if (done > size) done = size;
+    if (count != nullptr) *count = done;
+    if (call.keep && call.entry.function == "ReadFile") call.entry.out = copyBytes(buffer, done);
+    if (error != ERROR_SUCCESS) return call.fail(FALSE, error);
+    return call.succeed(TRUE, call.keep ? std::to_string(done) + (call.entry.function == "ReadFile"
+                                                                      ? " read"
+                                                                      : " written")
+                                        : std::string());
+}
+
+}  // namespace
+
 extern "C" {
 
 DWORD GetLastError(void) {
@@ -165,45 +193,23 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID 
     return call.succeed(TRUE);
 }
 
-// ReadFile and WriteFile on a stream driver reach its read and write.
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped) {
     Call call("ReadFile");
-    if (read != nullptr) *read = 0;
-    DriverUse target = useDriver(file, call.entry);
     if (call.keep) call.entry.args = "size " + std::to_string(size);
-    if (!target) return call.fail(FALSE, static_cast<DWORD>(ERROR_INVALID_HANDLE));
-    if (auto error = call.fault()) return call.fail(FALSE, *error);
-    if (overlapped != nullptr) return call.fail(FALSE, static_cast<DWORD>(ERROR_NOT_SUPPORTED));
-    if (buffer == nullptr && size > 0)
-        return call.fail(FALSE, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-    DWORD done = 0;
-    const DWORD error =
-        target->driver->read(target->instance, static_cast<uint8_t*>(buffer), size, done);
-    if (done > size) done = size;
-    if (read != nullptr) *read = done;
-    if (call.keep) call.entry.out = copyBytes(buffer, done);
-    if (error != ERROR_SUCCESS) return call.fail(FALSE, error);
-    return call.succeed(TRUE, call.keep ? std::to_string(done) + " read" : std::string());
+    return transfer(call, file, buffer, size, read, overlapped, [&](DriverObject& open, DWORD& done) {
+        return open.driver->read(open.instance, static_cast<uint8_t*>(buffer), size, done);
+    });
 }
 
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written,
                LPOVERLAPPED overlapped) {
     Call call("WriteFile");
-    if (written != nullptr) *written = 0;
-    DriverUse target = useDriver(file, call.entry);
     if (call.keep) call.entry.in = copyBytes(buffer, size);
-    if (!target) return call.fail(FALSE, static_cast<DWORD>(ERROR_INVALID_HANDLE));
-    if (auto error = call.fault()) return call.fail(FALSE, *error);
-    if (overlapped != nullptr) return call.fail(FALSE, static_cast<DWORD>(ERROR_NOT_SUPPORTED));
-    if (buffer == nullptr && size > 0)
-        return call.fail(FALSE, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-    DWORD done = 0;
-    const DWORD error = target->driver->write(target->instance,
-                                              static_cast<const uint8_t*>(buffer), size, done);
-    if (done > size) done = size;
-    if (written != nullptr) *written = done;
-    if (error != ERROR_SUCCESS) return call.fail(FALSE, error);
-    return call.succeed(TRUE, call.keep ? std::to_string(done) + " written" : std::string());
+    return transfer(call, file, buffer, size, written, overlapped,
+                    [&](DriverObject& open, DWORD& done) {
+                        return open.driver->write(open.instance,
+                                                  static_cast<const uint8_t*>(buffer), size, done);
+                    });
 }
 
 BOOL CloseHandle(HANDLE object) {
