@@ -1,5 +1,5 @@
 # A thin wrapper over the CMake presets; IDEs can use the presets directly.
-.PHONY: all deps build demo test test-default test-direct test-asan bench clean
+.PHONY: all deps build demo test test-default test-direct test-asan test-arm dll bench clean
 
 all: build
 
@@ -30,6 +30,17 @@ test-direct: test-default
 	    || { cat /tmp/tarvik-direct.$$$$; rm -f /tmp/tarvik-direct.$$$$; exit 1; }; \
 	  tail -n 1 /tmp/tarvik-direct.$$$$; rm -f /tmp/tarvik-direct.$$$$; \
 	done
+
+# The core, the board and the whole suite for ARMv7 (32-bit pointers, as on the module), run
+# under qemu-arm: every record's size and offset assert is live there.
+test-arm: deps
+	cmake --preset arm
+	cmake --build --preset arm
+	ctest --preset arm
+
+# The module's Tarvik.dll (Windows Embedded Compact 2013, ARMv7), built with clang and lld.
+dll: deps
+	scripts/build-dll build/device
 
 bench: build
 	bench/run

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -46,7 +47,16 @@ Outcome probe(const std::map<std::string, std::string>& env, bool resetToo = fal
         for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
         if (!std::freopen(out.c_str(), "w", stdout) || !std::freopen(err.c_str(), "w", stderr))
             ::_exit(126);
-        ::execl(VBOARD_ENV_PROBE, VBOARD_ENV_PROBE, resetToo ? "reset" : nullptr, nullptr);
+        // The emulator's words (none on a native build), the probe, and its argument.
+        std::vector<std::string> words;
+        std::istringstream emulator(VBOARD_ENV_EMULATOR);
+        for (std::string w; emulator >> w;) words.push_back(w);
+        words.push_back(VBOARD_ENV_PROBE);
+        if (resetToo) words.push_back("reset");
+        std::vector<char*> argv;
+        for (std::string& w : words) argv.push_back(w.data());
+        argv.push_back(nullptr);
+        ::execvp(argv[0], argv.data());
         ::_exit(127);
     }
     Outcome run;

@@ -26,9 +26,8 @@ BOOL SetCurrentUser(LPCWSTR name, BYTE* data, DWORD size, BOOL flag);
 
 #else /* host: the virtual board plays the system */
 
-#include <stddef.h>
+#include <stddef.h> /* size_t, wchar_t */
 #include <stdint.h>
-#include <wchar.h>
 
 #ifdef __cplusplus
 extern "C" {
