@@ -47,6 +47,11 @@ struct IoRequest {
     uint8_t* out = nullptr;
     DWORD outSize = 0;
     DWORD bytesReturned = 0;  // written back when the caller passed a pointer for it
+    // Records that point at the caller's data (an SPI exchange's buffers) leave the trace nothing
+    // to decode once the call has returned. While `traced`, a driver may describe what it moved
+    // in `detail`; the call's trace entry keeps it for the driver's decoder.
+    bool traced = false;
+    std::string detail;
 };
 
 struct TraceEntry;
@@ -203,6 +208,7 @@ struct TraceEntry {
     DWORD error = 0;       // the error the call failed with
     int64_t result = 0;
     bool injected = false; // failed by an armed fault
+    std::string detail;    // what the driver described of the call (IoRequest::detail)
     // The model the call's handle was opened on; it decodes the call for the trace.
     std::shared_ptr<const StreamDriver> driver;
 };
