@@ -310,3 +310,4 @@ std::vector<Directive> configDirectives();
 }  // namespace vboard
 
 #include "vboard/gpio.h"
+#include "vboard/spi.h"
