@@ -3,6 +3,8 @@
 // the slot and hands the exchange to SpiPortDevice.
 #include "spi/spi_operations.h"
 
+#include <string.h>
+
 #include "spi/spi_port_device.h"
 
 namespace tarvik {
@@ -79,7 +81,8 @@ uint8_t SPIExchange(uint32_t port, int32_t bitLength, const uint8_t* txBuffer, u
 
 void resetSpiState() {
     for (HANDLE& slot : spiHandles) slot = nullptr;
-    for (SpiPortRecords& records : spiPortRecords) records = SpiPortRecords{};
+    // All zero, padding included, as the driver would read them after loading.
+    memset(spiPortRecords, 0, sizeof spiPortRecords);
     spiPortDevice.exchangeEvent = nullptr;
 }
 
