@@ -3,6 +3,7 @@
 // the "spi" directives and the C entries.
 #include <cstring>
 #include <functional>
+#include <thread>
 
 #include "test_support.h"
 #include "vboard/gtest.h"
@@ -261,4 +262,27 @@ TEST_F(SpiPort, RecordingOffRendersNoDetailButStillMovesData) {
     ASSERT_TRUE(exchange(port1, 8));
     EXPECT_EQ(rx[0], 0x99);
     EXPECT_EQ(vboard::traceTally().kept(), 0u);
+}
+
+TEST_F(SpiPort, ConcurrentCallersOnBothPortsWhileTheControlSideRewires) {
+    auto run = [](HANDLE port, uint8_t chipSelect, uint8_t seed) {
+        BusConfig bus{};
+        bus.chipSelect = chipSelect;
+        bus.frequency = 1000000;
+        bus.bitCount = 32;
+        uint8_t out[4] = {seed, 1, 2, 3};
+        uint8_t in[4] = {};
+        ExchangeRecord r{&bus, out, in, 1, nullptr, 0};
+        for (int i = 0; i < 300; ++i)
+            EXPECT_TRUE(DeviceIoControl(port, kExchange, &r, sizeof r, nullptr, 0, nullptr, nullptr));
+    };
+    std::thread first(run, port0, 2, 0x9F);
+    std::thread second(run, port1, 0, 0x42);
+    for (int i = 0; i < 100; ++i) {
+        vboard::spi().attach(1, vboard::makeSpiDevice(i % 2 ? "loopback" : "flash"));
+        std::dynamic_pointer_cast<vboard::SpiNorFlash>(vboard::spi().device(0))->program(0, {1});
+    }
+    first.join();
+    second.join();
+    EXPECT_EQ(vboard::spi().exchanges().size(), 600u);
 }

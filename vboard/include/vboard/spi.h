@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -53,7 +54,7 @@ std::shared_ptr<SpiDevice> makeSpiLoopback();
 // erased SpiNorFlash); null for any other name.
 std::shared_ptr<SpiDevice> makeSpiDevice(const std::string& kind);
 
-// A serial NOR flash: READ IDENTIFICATION (0x9F) answers its three identification bytes, READ
+// A serial NOR flash, safe to program from one thread while another reads it over the bus: READ IDENTIFICATION (0x9F) answers its three identification bytes, READ
 // (0x03) and FAST READ (0x0B, one dummy byte) a 24-bit address's contents onwards, wrapping at
 // the end of the array; READ STATUS (0x05) answers 0, never busy. Other commands, and bytes past
 // an answer, read as 0xFF. An erased array reads 0xFF.
@@ -74,8 +75,9 @@ public:
     const Config& config() const { return config_; }
 
 private:
-    uint8_t at(uint32_t address) const;
+    uint8_t at(uint32_t address) const;  // with the lock held
     Config config_;
+    mutable std::mutex lock_;  // a test may program the array while the library reads it
     std::vector<uint8_t> programmed_;  // grows as it is programmed; beyond it the array is erased
 };
 

@@ -146,6 +146,7 @@ void SpiNorFlash::exchange(const SpiBusSettings& bus, const uint8_t* tx, uint8_t
     // The flash takes modes 0 and 3, which sample on the same clock edge; in modes 1 and 2 it
     // reads no command and keeps its output off the bus.
     if (bytes == 0 || bus.mode() == 1 || bus.mode() == 2) return;
+    std::lock_guard<std::mutex> hold(lock_);
     switch (tx[0]) {
         case 0x9F:  // READ IDENTIFICATION
             for (size_t i = 1; i < bytes && i <= 3; ++i) rx[i] = config_.id[i - 1];
@@ -169,6 +170,7 @@ void SpiNorFlash::exchange(const SpiBusSettings& bus, const uint8_t* tx, uint8_t
 }
 
 void SpiNorFlash::program(uint32_t address, const std::vector<uint8_t>& data) {
+    std::lock_guard<std::mutex> hold(lock_);
     for (size_t i = 0; i < data.size(); ++i) {
         const uint32_t where = static_cast<uint32_t>((address + i) % config_.size);
         if (where >= programmed_.size()) programmed_.resize(where + 1, 0xFF);
@@ -178,6 +180,7 @@ void SpiNorFlash::program(uint32_t address, const std::vector<uint8_t>& data) {
 
 std::vector<uint8_t> SpiNorFlash::read(uint32_t address, size_t length) const {
     std::vector<uint8_t> out(length);
+    std::lock_guard<std::mutex> hold(lock_);
     for (size_t i = 0; i < length; ++i) out[i] = at(static_cast<uint32_t>(address + i));
     return out;
 }
