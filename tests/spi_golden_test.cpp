@@ -8,14 +8,7 @@
 class SpiGolden : public tarvik_test::LibraryTest {};
 
 TEST_F(SpiGolden, BothPortsAroundTheSharedEvent) {
-    SYSTEMTIME time{};
-    time.wYear = 2026;
-    time.wMonth = 12;
-    time.wDay = 8;
-    time.wHour = 23;
-    time.wMinute = 59;
-    time.wSecond = 30;
-    vboard::setSystemTime(time);
+    vboard::setSystemTime(SYSTEMTIME{2026, 12, 2, 8, 23, 59, 30, 0});  // prints hour 24
 
     const uint8_t identify[4] = {0x9F, 0x00, 0x00, 0x00};
     const uint8_t hello[2] = {0xA5, 0x3C};

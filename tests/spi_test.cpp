@@ -71,14 +71,14 @@ class SpiTest : public tarvik_test::LibraryTest {
 protected:
     void SetUp() override {
         LibraryTest::SetUp();
-        SYSTEMTIME time{};
-        time.wYear = 2026;
-        time.wMonth = 12;
-        time.wDay = 8;
-        time.wHour = 12;
-        time.wMinute = 34;
-        time.wSecond = 56;
-        vboard::setSystemTime(time);
+        vboard::setSystemTime(SYSTEMTIME{2026, 12, 2, 8, 12, 34, 56, 0});
+    }
+    // Both ports open in mode 0 at 1 MHz: port 1's configuration found the event port 0's made.
+    static void openAndConfigureBoth() {
+        ASSERT_EQ(SPIOpen(0), 1);
+        ASSERT_EQ(SPIOpen(1), 1);
+        ASSERT_EQ(SPIConfigure(0, 0, 1000000, 0), 1);
+        ASSERT_EQ(SPIConfigure(1, 0, 1000000, 0), 1);
     }
     // Starts the part of a test whose lines and trace are checked.
     static void mark() {
@@ -349,11 +349,7 @@ TEST_F(SpiExchange, WithoutConfigurationTheRecordNamesNoEventAndNothingIsWaitedF
 }
 
 TEST_F(SpiExchange, TheCallTimeCountsTheHourFromOne) {
-    SYSTEMTIME time{};
-    time.wHour = 23;
-    time.wMinute = 5;
-    time.wSecond = 9;
-    vboard::setSystemTime(time);
+    vboard::setSystemTime(SYSTEMTIME{2026, 12, 2, 8, 23, 5, 9, 0});
     EXPECT_EQ(SPIExchange(0, 8, tx, rx), 0);
     EXPECT_EQ(vboard::debugLines(), (Lines{"WMin 24 5 9\r\n", "Handle err\r\n"}));
 }
@@ -391,10 +387,7 @@ TEST_F(SpiExchange, TheFlashAnswersItsIdentificationAndReads) {
 }
 
 TEST_F(SpiExchange, TheLoopbackAndOtherDevicesAttachedByDirective) {
-    ASSERT_EQ(SPIOpen(0), 1);
-    ASSERT_EQ(SPIOpen(1), 1);
-    ASSERT_EQ(SPIConfigure(0, 0, 1000000, 0), 1);
-    ASSERT_EQ(SPIConfigure(1, 0, 1000000, 0), 1);
+    openAndConfigureBoth();
     const uint8_t out[3] = {0xA5, 0x3C, 0x0F};
     struct Case {
         const char* directive;
@@ -424,10 +417,7 @@ TEST_F(SpiExchange, TheLoopbackAndOtherDevicesAttachedByDirective) {
 // ---- The shared completion event ----
 
 TEST_F(SpiEvent, ClosingEitherPortClosesTheEventAndEndsTheWaitsOfBoth) {
-    ASSERT_EQ(SPIOpen(0), 1);
-    ASSERT_EQ(SPIOpen(1), 1);
-    ASSERT_EQ(SPIConfigure(0, 0, 1000000, 0), 1);
-    ASSERT_EQ(SPIConfigure(1, 0, 1000000, 0), 1);
+    openAndConfigureBoth();
     mark();
     SPIClose(0);
     EXPECT_EQ(traceOf("CloseHandle"), (Lines{"CloseHandle h1 \"SPI1:\" -> ok",

@@ -5,6 +5,7 @@
 #include <functional>
 #include <thread>
 
+#include "spi/spi_records.h"
 #include "test_support.h"
 #include "vboard/gtest.h"
 #include "vboard/vboard_c.h"
@@ -13,29 +14,11 @@ using vboard::Bytes;
 
 namespace {
 
-constexpr DWORD kExchange = 0x2A2F58;
+constexpr DWORD kExchange = tarvik::IOCTL_SPI_EXCHANGE;
 
-// The library's records as the host lays them out: native pointers.
-struct BusConfig {
-    uint8_t chipSelect;
-    uint8_t padding0[3];
-    uint32_t frequency;
-    int32_t bitCount;
-    uint32_t reserved0;
-    uint32_t polarity;
-    uint32_t phase;
-    uint8_t reserved1;
-    uint8_t padding1[3];
-    uint32_t configByte;
-};
-struct ExchangeRecord {
-    BusConfig* busConfig;
-    const void* txBuffer;
-    void* rxBuffer;
-    uint32_t wordCount;
-    const WCHAR* eventName;
-    uint32_t eventNameTag;
-};
+// The library's own records, as the host lays them out (native pointers).
+using BusConfig = tarvik::SpiBusConfig;
+using ExchangeRecord = tarvik::SpiExchangeRecord;
 
 HANDLE openPort(const wchar_t* name) {
     return CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 3, nullptr, OPEN_EXISTING,
