@@ -73,7 +73,7 @@ void SPIClose(uint32_t port);
 uint8_t SPIConfigure(uint32_t port, uint32_t mode, uint32_t frequency, uint32_t configByte);
 /** Sends bitLength bits from txBuffer while receiving as many into rxBuffer, and returns once the
     driver reports the exchange complete. The buffers are handed to the driver unchecked and must
-    hold the bits rounded up to whole bytes; the driver refuses a negative length. */
+    hold the bits rounded up to whole bytes; a negative length goes to the driver unchanged. */
 uint8_t SPIExchange(uint32_t port, int32_t bitLength, const uint8_t* txBuffer, uint8_t* rxBuffer);
 
 /* ---- UART: port 0, 1 ---- */

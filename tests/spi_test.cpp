@@ -348,22 +348,6 @@ TEST_F(SpiExchange, WithoutConfigurationTheRecordNamesNoEventAndNothingIsWaitedF
     SPIClose(1);
 }
 
-TEST_F(SpiExchange, TheCallTimeCountsTheHourFromOne) {
-    vboard::setSystemTime(SYSTEMTIME{2026, 12, 2, 8, 23, 5, 9, 0});
-    EXPECT_EQ(SPIExchange(0, 8, tx, rx), 0);
-    EXPECT_EQ(vboard::debugLines(), (Lines{"WMin 24 5 9\r\n", "Handle err\r\n"}));
-}
-
-TEST_F(SpiExchange, TheSuccessLinePrintsTheLastErrorThatStands) {
-    ASSERT_EQ(SPIOpen(0), 1);
-    ASSERT_EQ(SPIConfigure(1, 0, 1000000, 0), 1);
-    ASSERT_EQ(SPIConfigure(0, 0, 1000000, 0), 1);  // leaves 183, the event existed
-    mark();
-    EXPECT_EQ(SPIExchange(0, 8, tx, rx), 1);
-    EXPECT_EQ(vboard::debugLines(), (Lines{kTime, exchangeLine(183), kExchanged}));
-    SPIClose(0);
-}
-
 TEST_F(SpiExchange, TheFlashAnswersItsIdentificationAndReads) {
     auto flash = std::dynamic_pointer_cast<vboard::SpiNorFlash>(vboard::spi().device(0));
     ASSERT_NE(flash, nullptr);

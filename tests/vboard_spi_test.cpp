@@ -238,15 +238,6 @@ TEST_F(SpiPort, CEntriesAttachProgramAndCount) {
     EXPECT_EQ(vboard_spi_exchange_count(), 1u);
 }
 
-TEST_F(SpiPort, RecordingOffRendersNoDetailButStillMovesData) {
-    vboard::setRecording({vboard::RecordMode::Off, 0});
-    config.chipSelect = 0;
-    tx[0] = 0x99;
-    ASSERT_TRUE(exchange(port1, 8));
-    EXPECT_EQ(rx[0], 0x99);
-    EXPECT_EQ(vboard::traceTally().kept(), 0u);
-}
-
 TEST_F(SpiPort, ConcurrentCallersOnBothPortsWhileTheControlSideRewires) {
     auto run = [](HANDLE port, uint8_t chipSelect, uint8_t seed) {
         BusConfig bus{};
