@@ -36,10 +36,33 @@ static void gpio(void) {
     CloseHandle(event);
 }
 
+static void spi(void) {
+    /* Port 0 reaches the board's serial flash: 0x9F asks for its identification bytes. */
+    const uint8_t identify[4] = {0x9F, 0x00, 0x00, 0x00};
+    const uint8_t hello[2] = {0xA5, 0x3C};
+    uint8_t answer4[4] = {0};
+    uint8_t answer2[2] = {0};
+    printf("port 0 open: %s\n", answer(SPIOpen(0)));
+    printf("port 0 mode 0 at 1 MHz: %s\n", answer(SPIConfigure(0, 0, 1000000, 0)));
+    printf("port 0 identify: %s", answer(SPIExchange(0, 32, identify, answer4)));
+    printf(", flash id %02X %02X %02X\n", answer4[1], answer4[2], answer4[3]);
+    SPIClose(0);
+    /* The virtual board loops port 1's MOSI back to MISO. Closing port 0 closed the event both
+       ports share, so port 1 is configured before it exchanges. */
+    printf("port 1 open: %s\n", answer(SPIOpen(1)));
+    printf("port 1 mode 3 at 4 MHz: %s\n", answer(SPIConfigure(1, 3, 4000000, 0)));
+    printf("port 1 loopback: %s", answer(SPIExchange(1, 16, hello, answer2)));
+    printf(", sent A5 3C, received %02X %02X\n", answer2[0], answer2[1]);
+    printf("port 2, which the board lacks: %s\n", answer(SPIOpen(2)));
+    SPIClose(1);
+}
+
 int main(void) {
     printf("== versions\n");
     versions();
     printf("== GPIO\n");
     gpio();
+    printf("== SPI\n");
+    spi();
     return 0;
 }

@@ -98,15 +98,21 @@ uint8_t I2CWrite(uint32_t bus, uint32_t frequencyCode, uint8_t slaveAddress,
 uint8_t I2CWriteMultipleBytes(uint32_t bus, uint32_t frequencyCode, uint8_t slaveAddress,
                               uint8_t registerAddress, uint8_t length, const uint8_t* data);
 
-/* ---- SPI: port 0, 1 ---- */
+/* ---- SPI: port 0 ("SPI1:"), port 1 ("SPI2:") ---- */
 
-/** Opens an SPI port. */
+/** Opens an SPI port's driver and keeps it open until SPIClose. Answers 1 at once when the port
+    is already open, and also after a failed open until SPIClose; 0 for another port number. */
 uint8_t SPIOpen(uint32_t port);
-/** Closes an SPI port. */
+/** Closes an SPI port, and with it the completion event that both ports share: after closing one
+    port, the other's exchanges no longer wait for completion until SPIConfigure runs again. */
 void SPIClose(uint32_t port);
-/** Sets a port's clock mode, frequency and configuration byte. */
+/** Sets a port's clock mode (0 to 3: polarity in the high bit, phase in the low), frequency in Hz
+    and configuration byte (the low 8 bits), and creates the completion event. The port need not
+    be open. A mode above 3 answers 0, yet the frequency is kept. */
 uint8_t SPIConfigure(uint32_t port, uint32_t mode, uint32_t frequency, uint32_t configByte);
-/** Sends bitLength bits from txBuffer while receiving as many into rxBuffer. */
+/** Sends bitLength bits from txBuffer while receiving as many into rxBuffer, and returns once the
+    driver reports the exchange complete. The buffers are handed to the driver unchecked and must
+    hold the bits rounded up to whole bytes; a negative length goes to the driver unchanged. */
 uint8_t SPIExchange(uint32_t port, int32_t bitLength, const uint8_t* txBuffer, uint8_t* rxBuffer);
 
 /* ---- UART: port 0, 1 ---- */

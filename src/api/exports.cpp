@@ -3,6 +3,7 @@
 #include "Tarvik.h"
 
 #include "gpio/gpio_operations.h"
+#include "spi/spi_operations.h"
 #include "versions.h"
 
 extern "C" {
@@ -20,5 +21,14 @@ uint8_t GPIOSetInterrupt(uint32_t index, uint32_t mode, HANDLE event) {
     return tarvik::GPIOSetInterrupt(index, mode, event);
 }
 uint8_t GPIOClearInterrupt(uint32_t index) { return tarvik::GPIOClearInterrupt(index); }
+
+uint8_t SPIOpen(uint32_t port) { return tarvik::SPIOpen(port); }
+void SPIClose(uint32_t port) { tarvik::SPIClose(port); }
+uint8_t SPIConfigure(uint32_t port, uint32_t mode, uint32_t frequency, uint32_t configByte) {
+    return tarvik::SPIConfigure(port, mode, frequency, configByte);
+}
+uint8_t SPIExchange(uint32_t port, int32_t bitLength, const uint8_t* txBuffer, uint8_t* rxBuffer) {
+    return tarvik::SPIExchange(port, bitLength, txBuffer, rxBuffer);
+}
 
 }  // extern "C"

@@ -2,9 +2,13 @@
 #include "library_state.h"
 
 #include "gpio/gpio_operations.h"
+#include "spi/spi_operations.h"
 
 namespace tarvik {
 
-void resetLibraryState() { resetGpioState(); }
+void resetLibraryState() {
+    resetGpioState();
+    resetSpiState();
+}
 
 }  // namespace tarvik

@@ -449,6 +449,19 @@ bool signalEvent(HANDLE event) {
     return true;
 }
 
+bool signalNamedEvent(const std::string& name) {
+    std::shared_ptr<EventObject> e;
+    {
+        Board& b = board();
+        std::lock_guard<std::mutex> hold(b.lock);
+        auto it = b.namedEvents.find(name);
+        if (it != b.namedEvents.end()) e = it->second.lock();
+    }
+    if (!e) return false;
+    e->modify(EVENT_SET);
+    return true;
+}
+
 std::optional<bool> eventSignaled(HANDLE event) {
     auto e = findEvent(event);
     if (!e) return std::nullopt;

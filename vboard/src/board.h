@@ -216,6 +216,10 @@ public:
 // The board, built and started on first use; it lives until the process ends.
 Board& board();
 
+// Sets the event of that name, as a driver that was handed the name opens and sets it. False when
+// no event has the name (it was never created, or every handle to it is closed).
+bool signalNamedEvent(const std::string& name);
+
 // Renders a string argument for the trace: quoted, with control characters escaped.
 std::string quote(const std::string& text);
 std::string hex(uint32_t value);

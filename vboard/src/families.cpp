@@ -3,9 +3,13 @@
 
 #include "board.h"
 #include "gpio/gpio_controller.h"
+#include "spi/spi_ports.h"
 
 namespace vboard {
 
-void installFamilies(Board& board) { installGpio(board); }
+void installFamilies(Board& board) {
+    installGpio(board);
+    installSpi(board);
+}
 
 }  // namespace vboard

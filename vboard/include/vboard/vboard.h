@@ -47,6 +47,11 @@ struct IoRequest {
     uint8_t* out = nullptr;
     DWORD outSize = 0;
     DWORD bytesReturned = 0;  // written back when the caller passed a pointer for it
+    // Records that point at the caller's data (an SPI exchange's buffers) leave the trace nothing
+    // to decode once the call has returned. While `traced`, a driver may describe what it moved
+    // in `detail`; the call's trace entry keeps it for the driver's decoder.
+    bool traced = false;
+    std::string detail;
 };
 
 struct TraceEntry;
@@ -203,6 +208,7 @@ struct TraceEntry {
     DWORD error = 0;       // the error the call failed with
     int64_t result = 0;
     bool injected = false; // failed by an armed fault
+    std::string detail;    // what the driver described of the call (IoRequest::detail)
     // The model the call's handle was opened on; it decodes the call for the trace.
     std::shared_ptr<const StreamDriver> driver;
 };
@@ -283,6 +289,8 @@ std::vector<DWORD> sleeps();
 //   registry-delete <HKLM|HKCU>\<path> [<name>]
 //   fault <function> [device=<name>] [code=<number>] [nth=<n>] [error=<number>]
 //   gpio input <bank>.<pin> <0|1>      gpio reset
+//   spi attach <port> loopback|flash|none [<chip select>]             spi reset
+//   spi flash <port> <address> <hex bytes ...>
 // Returns one message per line it could not apply ("config:3: unknown directive 'x'").
 std::vector<std::string> loadConfig(const std::string& path);
 std::vector<std::string> applyConfigLine(const std::string& line);
@@ -304,3 +312,4 @@ std::vector<Directive> configDirectives();
 }  // namespace vboard
 
 #include "vboard/gpio.h"
+#include "vboard/spi.h"

@@ -93,6 +93,16 @@ int vboard_gpio_pin(int bank, int pin, vboard_gpio_pin_state* state);
 /* Interrupts fired since the board was reset. */
 size_t vboard_gpio_interrupt_count(void);
 
+/* ---- SPI: port 0 ("SPI1:", flash on chip select 2), port 1 ("SPI2:", loopback on 0) ---- */
+
+/* Wires one of the board's device models to a port's chip select (-1: the one the board wires):
+   "loopback", "flash" (an erased NOR flash), or "none" to take the device off. 1 when done. */
+int vboard_spi_attach(int port, const char* model, int chip_select);
+/* Programs the flash wired to a port, from `address` on. 1 when there is a flash to program. */
+int vboard_spi_flash_program(int port, uint32_t address, const uint8_t* data, size_t size);
+/* Exchange requests the ports were sent since the board was reset, accepted or refused. */
+size_t vboard_spi_exchange_count(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,89 @@
+// The exported SPI operations. SPIOpen keeps the port's driver handle in its slot until SPIClose;
+// SPIConfigure works on the port's records whether or not the port is open; SPIExchange checks
+// the slot and hands the exchange to SpiPortDevice.
+#include "spi/spi_operations.h"
+
+#include <string.h>
+
+#include "spi/spi_port_device.h"
+
+namespace tarvik {
+
+SpiPortDevice spiPortDevice;
+
+// One slot per port: 0 (not open), INVALID_HANDLE_VALUE (a failed open), or the open handle.
+HANDLE spiHandles[kSpiPortCount];
+
+namespace {
+
+HANDLE* slotOf(uint32_t port) { return port < kSpiPortCount ? &spiHandles[port] : nullptr; }
+
+// The time of the call, with the hour printed one higher (23 prints as 24).
+void printCallTime() {
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    NKDbgPrintfW(L"WMin %d %d %d\r\n", now.wHour + 1, static_cast<int>(now.wMinute),
+                 static_cast<int>(now.wSecond));
+}
+
+}  // namespace
+
+uint8_t SPIOpen(uint32_t port) {
+    HANDLE* slot = slotOf(port);
+    if (slot == nullptr) {
+        NKDbgPrintfW(L"Can't Open Spi Port\r\n");
+        return 0;
+    }
+    // A port already open, or left INVALID_HANDLE_VALUE by a failed open, answers 1 at once:
+    // SPIClose, then SPIOpen, tries the driver again.
+    if (*slot != nullptr) return 1;
+    return spiPortDevice.openSpiPort(slot, port) ? 1 : 0;
+}
+
+void SPIClose(uint32_t port) {
+    HANDLE* slot = slotOf(port);
+    if (slot == nullptr) {
+        NKDbgPrintfW(L"Can't Close Spi Port\r\n");
+        return;
+    }
+    if (*slot == nullptr) return;
+    spiPortDevice.closeSpiPort(slot);
+    *slot = nullptr;
+}
+
+uint8_t SPIConfigure(uint32_t port, uint32_t mode, uint32_t frequency, uint32_t configByte) {
+    // Only the low byte of the configuration reaches the driver.
+    if (spiPortDevice.configureSpiPort(port, frequency, mode, static_cast<uint8_t>(configByte)))
+        return 1;
+    NKDbgPrintfW(L"Can't Open Spi Event\r\n");
+    return 0;
+}
+
+uint8_t SPIExchange(uint32_t port, int32_t bitLength, const uint8_t* txBuffer, uint8_t* rxBuffer) {
+    printCallTime();
+    HANDLE* slot = slotOf(port);
+    if (slot == nullptr) return 0;
+    if (*slot == nullptr) {
+        NKDbgPrintfW(L"Handle err\r\n");
+        return 0;
+    }
+    if (*slot == INVALID_HANDLE_VALUE) {
+        NKDbgPrintfW(L"Handle invalid err\r\n");
+        return 0;
+    }
+    if (!spiPortDevice.exchangeSpiData(slot, port, bitLength, txBuffer, rxBuffer)) {
+        NKDbgPrintfW(L"SPI Exchange cannot operate successful - Werr\r\n");
+        return 0;
+    }
+    NKDbgPrintfW(L"SPI Exchange operate successful - Wout\r\n");
+    return 1;
+}
+
+void resetSpiState() {
+    for (HANDLE& slot : spiHandles) slot = nullptr;
+    // All zero, padding included, as the driver would read them after loading.
+    memset(spiPortRecords, 0, sizeof spiPortRecords);
+    spiPortDevice.exchangeEvent = nullptr;
+}
+
+}  // namespace tarvik

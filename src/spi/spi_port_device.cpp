@@ -1,0 +1,143 @@
+// SpiPortDevice: opens "SPI1:" and "SPI2:", keeps each port's bus configuration and exchange
+// record, and completes every exchange through the named event the driver sets when it is done.
+#include "spi/spi_port_device.h"
+
+namespace tarvik {
+
+SpiPortRecords spiPortRecords[kSpiPortCount];
+
+namespace {
+
+// Port 0 is the board's "SPI1:" on chip select 2, port 1 its "SPI2:" on chip select 0.
+struct SpiPort {
+    const WCHAR* deviceName;
+    uint8_t chipSelect;
+};
+constexpr SpiPort kSpiPorts[kSpiPortCount] = {{L"SPI1:", 2}, {L"SPI2:", 0}};
+
+// The usual SPI mode numbering: clock polarity in the high bit, clock phase in the low one.
+struct SpiMode {
+    uint32_t polarity;
+    uint32_t phase;
+};
+constexpr SpiMode kSpiModes[] = {{0, 0}, {0, 1}, {1, 0}, {1, 1}};
+constexpr uint32_t kSpiModeCount = sizeof kSpiModes / sizeof kSpiModes[0];
+
+// The two lines that report a platform step, both with the last error. The failed
+// initialisation line has no space before its dash; devices in the field print it that way.
+struct ReportLines {
+    const WCHAR* succeeded;
+    const WCHAR* failed;
+};
+constexpr ReportLines kInitLines = {L"VELNA spi init operate successful - Rout %d\r\n",
+                                    L"VELNA spi init cannot operate successful- Rerr %d\r\n"};
+constexpr ReportLines kExchangeLines = {
+    L"VELNA spi exchange data operate successful - Rout %d\r\n",
+    L"VELNA spi exchange data cannot operate successful - Rerr %d\r\n"};
+
+bool report(const ReportLines& lines, bool succeeded, DWORD lastError) {
+    NKDbgPrintfW(succeeded ? lines.succeeded : lines.failed, static_cast<int>(lastError));
+    return succeeded;
+}
+
+SpiPortRecords* recordsOf(uint32_t port) {
+    return port < kSpiPortCount ? &spiPortRecords[port] : nullptr;
+}
+
+// 32-bit words the exchange spans: the signed quotient, truncated, plus one when bits remain
+// (so -1 bit gives 1 word and -33 gives 0). The driver reads the count as it is.
+uint32_t wordsFor(int32_t bitLength) {
+    return static_cast<uint32_t>(bitLength / 32 + (bitLength % 32 != 0 ? 1 : 0));
+}
+
+}  // namespace
+
+bool SpiPortDevice::openSpiPort(HANDLE* slot, uint32_t port) {
+    SpiPortRecords* records = recordsOf(port);
+    if (slot == nullptr || records == nullptr) return false;
+    // Set before the driver is opened and kept whatever follows.
+    records->busConfig.chipSelect = kSpiPorts[port].chipSelect;
+    records->exchange.busConfig = &records->busConfig;
+    *slot = CreateFileW(kSpiPorts[port].deviceName, GENERIC_READ | GENERIC_WRITE,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_RANDOM_ACCESS, nullptr);
+    if (*slot == INVALID_HANDLE_VALUE) {
+        NKDbgPrintfW(L"VELNA HANDLE ERROR: %d\r\n", static_cast<int>(GetLastError()));
+        return false;
+    }
+    return true;
+}
+
+bool SpiPortDevice::closeSpiPort(HANDLE* slot) {
+    if (slot == nullptr || *slot == nullptr) return false;
+    // A failed open left nothing to close.
+    if (*slot != INVALID_HANDLE_VALUE) CloseHandle(*slot);
+    // The event belongs to both ports: closing either one ends the waits of both.
+    if (exchangeEvent != nullptr) CloseHandle(exchangeEvent);
+    exchangeEvent = nullptr;
+    return true;
+}
+
+bool SpiPortDevice::configureSpiPort(uint32_t port, uint32_t frequency, uint32_t mode,
+                                     uint8_t configByte) {
+    SpiPortRecords* records = recordsOf(port);
+    if (records == nullptr) return false;
+    SpiBusConfig& config = records->busConfig;
+    // Kept even when the mode is refused.
+    config.frequency = frequency;
+    if (mode >= kSpiModeCount) return false;
+    config.polarity = kSpiModes[mode].polarity;
+    config.phase = kSpiModes[mode].phase;
+    config.reserved0 = 0;
+    config.reserved1 = 0;
+    config.configByte = configByte;
+
+    // The event is created anew, so that the line below tells whether it already existed (from
+    // the other port's configuration, or this one's earlier). Only the newest handle is kept;
+    // the earlier one is closed after it, which leaves the named event alive in between.
+    HANDLE created = CreateEventW(nullptr, FALSE, FALSE, kSpiEventName);
+    const DWORD lastError = GetLastError();
+    if (exchangeEvent != nullptr) CloseHandle(exchangeEvent);
+    exchangeEvent = created;
+    if (created == nullptr) return report(kInitLines, false, lastError);
+    records->exchange.eventName = kSpiEventName;
+    records->exchange.eventNameTag = kSpiEventNameTag;
+    return report(kInitLines, true, lastError);
+}
+
+bool SpiPortDevice::exchangeSpiData(HANDLE* slot, uint32_t port, int32_t bitLength,
+                                    const uint8_t* txBuffer, uint8_t* rxBuffer) {
+    SpiPortRecords* records = recordsOf(port);
+    if (slot == nullptr || records == nullptr) return false;
+    if (txBuffer == nullptr) {
+        NKDbgPrintfW(L"SPI output data buffer error - Werr\r\n");
+        return false;
+    }
+    if (rxBuffer == nullptr) {
+        NKDbgPrintfW(L"SPI input data buffer error - Werr\r\n");
+        return false;
+    }
+    if (bitLength == 0) {
+        NKDbgPrintfW(L"VELNA SPI Data Length: %d - Werr\r\n", static_cast<int>(bitLength));
+        return false;
+    }
+    // A negative length is the driver's to refuse; it goes out as it came.
+    SpiExchangeRecord& exchange = records->exchange;
+    records->busConfig.bitCount = bitLength;
+    exchange.wordCount = wordsFor(bitLength);
+    exchange.txBuffer = txBuffer;
+    exchange.rxBuffer = rxBuffer;
+    if (*slot == nullptr) return false;
+
+    if (!DeviceIoControl(*slot, IOCTL_SPI_EXCHANGE, &exchange, sizeof exchange, nullptr, 0,
+                         nullptr, nullptr))
+        return report(kExchangeLines, false, GetLastError());
+    // The driver sets the event it was named once the data has moved. A refused request, a
+    // record that names no event (the port was never configured) and an event closed with the
+    // other port have nothing that would ever set it, so those are not waited for.
+    if (exchangeEvent != nullptr && exchange.eventName != nullptr)
+        WaitForSingleObject(exchangeEvent, INFINITE);
+    return report(kExchangeLines, true, GetLastError());
+}
+
+}  // namespace tarvik
