@@ -47,6 +47,11 @@ struct IoRequest {
     uint8_t* out = nullptr;
     DWORD outSize = 0;
     DWORD bytesReturned = 0;  // written back when the caller passed a pointer for it
+    // Whether the call's trace entry will be read. Only then does a driver fill `detail`.
+    bool traced = false;
+    // What the driver read through pointers in the records (an I2C packet's data), in a layout
+    // of its own, for its decoder: by the time the trace is read, those pointers are gone.
+    Bytes detail;
 };
 
 struct TraceEntry;
@@ -203,6 +208,7 @@ struct TraceEntry {
     DWORD error = 0;       // the error the call failed with
     int64_t result = 0;
     bool injected = false; // failed by an armed fault
+    Bytes detail;          // DeviceIoControl: what the driver noted in IoRequest::detail
     // The model the call's handle was opened on; it decodes the call for the trace.
     std::shared_ptr<const StreamDriver> driver;
 };
