@@ -3,6 +3,7 @@
 #include "Tarvik.h"
 
 #include "gpio/gpio_operations.h"
+#include "i2c/i2c_operations.h"
 #include "versions.h"
 
 extern "C" {
@@ -20,5 +21,26 @@ uint8_t GPIOSetInterrupt(uint32_t index, uint32_t mode, HANDLE event) {
     return tarvik::GPIOSetInterrupt(index, mode, event);
 }
 uint8_t GPIOClearInterrupt(uint32_t index) { return tarvik::GPIOClearInterrupt(index); }
+
+uint8_t I2COpen(uint32_t bus, uint32_t frequencyCode) { return tarvik::I2COpen(bus, frequencyCode); }
+void I2CClose(uint32_t bus) { tarvik::I2CClose(bus); }
+uint8_t I2CRead(uint32_t bus, uint32_t frequencyCode, uint8_t slaveAddress,
+                uint8_t registerAddress, uint8_t* value) {
+    return tarvik::I2CRead(bus, frequencyCode, slaveAddress, registerAddress, value);
+}
+uint8_t I2CReadMultipleBytes(uint32_t bus, uint32_t frequencyCode, uint8_t slaveAddress,
+                             uint8_t registerAddress, uint8_t length, uint8_t* data) {
+    return tarvik::I2CReadMultipleBytes(bus, frequencyCode, slaveAddress, registerAddress, length,
+                                        data);
+}
+uint8_t I2CWrite(uint32_t bus, uint32_t frequencyCode, uint8_t slaveAddress,
+                 uint8_t registerAddress, uint8_t value) {
+    return tarvik::I2CWrite(bus, frequencyCode, slaveAddress, registerAddress, value);
+}
+uint8_t I2CWriteMultipleBytes(uint32_t bus, uint32_t frequencyCode, uint8_t slaveAddress,
+                              uint8_t registerAddress, uint8_t length, const uint8_t* data) {
+    return tarvik::I2CWriteMultipleBytes(bus, frequencyCode, slaveAddress, registerAddress, length,
+                                         data);
+}
 
 }  // extern "C"

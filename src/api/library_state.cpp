@@ -2,9 +2,13 @@
 #include "library_state.h"
 
 #include "gpio/gpio_operations.h"
+#include "i2c/i2c_operations.h"
 
 namespace tarvik {
 
-void resetLibraryState() { resetGpioState(); }
+void resetLibraryState() {
+    resetGpioState();
+    resetI2cState();
+}
 
 }  // namespace tarvik
