@@ -3,9 +3,13 @@
 
 #include "board.h"
 #include "gpio/gpio_controller.h"
+#include "i2c/i2c_bus_controller.h"
 
 namespace vboard {
 
-void installFamilies(Board& board) { installGpio(board); }
+void installFamilies(Board& board) {
+    installGpio(board);
+    installI2c(board);
+}
 
 }  // namespace vboard

@@ -289,6 +289,8 @@ std::vector<DWORD> sleeps();
 //   registry-delete <HKLM|HKCU>\<path> [<name>]
 //   fault <function> [device=<name>] [code=<number>] [nth=<n>] [error=<number>]
 //   gpio input <bank>.<pin> <0|1>      gpio reset
+//   i2c attach <bus> <address> eeprom [<size>]|sensor       i2c detach <bus> <address>
+//   i2c fill <bus> <address> <offset> <hex bytes ...>
 // Returns one message per line it could not apply ("config:3: unknown directive 'x'").
 std::vector<std::string> loadConfig(const std::string& path);
 std::vector<std::string> applyConfigLine(const std::string& line);
@@ -310,3 +312,4 @@ std::vector<Directive> configDirectives();
 }  // namespace vboard
 
 #include "vboard/gpio.h"
+#include "vboard/i2c.h"
