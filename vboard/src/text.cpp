@@ -80,7 +80,8 @@ bool parseUnsigned(const std::string& text, uint64_t max, uint64_t& value) {
             digit = static_cast<unsigned>(c - 'A' + 10);
         else
             return false;
-        if (v > (max - digit) / base) return false;  // would pass the field's largest value
+        // Would pass the field's largest value; a digit alone may ("3" for a field of 0 to 2).
+        if (digit > max || v > (max - digit) / base) return false;
         v = v * base + digit;
     }
     value = v;
