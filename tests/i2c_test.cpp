@@ -430,19 +430,6 @@ TEST_F(I2cTransfer, SendsTheRegisterPrefixAndTheDataAsPackets) {
     expectHandlesBalanced();
 }
 
-TEST_F(I2cTransfer, TheTraceShowsThePacketsOfATransfer) {
-    EXPECT_EQ(I2CWrite(0, 1, 0x50, 0x10, 0xAB), 1);
-    uint8_t four[4];
-    EXPECT_EQ(I2CReadMultipleBytes(0, 1, 0x50, 0x10, 4, four), 1);
-    EXPECT_EQ(traceOf("DeviceIoControl"),
-              (Lines{"I2C2: SET_MASTER_MODE -> ok", "I2C2: SET_FREQUENCY 100000 -> ok",
-                     "I2C2: CONFIRM word 1 -> ok", "I2C2: TRANSFER [W 0x50: 10 00 AB] -> ok",
-                     "I2C2: SET_MASTER_MODE -> ok", "I2C2: SET_FREQUENCY 100000 -> ok",
-                     "I2C2: CONFIRM word 1 -> ok",
-                     "I2C2: TRANSFER [W 0x50: 10 00][R 0x50: 4 bytes] -> ok"}));
-    EXPECT_EQ(four[0], 0xAB);
-}
-
 TEST_F(I2cTransfer, BytesGoRoundTripThroughTheEeprom) {
     const Bytes message = {0xDE, 0xAD, 0xBE, 0xEF, 0x01};
     EXPECT_EQ(I2CWriteMultipleBytes(0, 0, 0x50, 0x12, 5, message.data()), 1);
