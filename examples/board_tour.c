@@ -57,6 +57,27 @@ static void spi(void) {
     SPIClose(1);
 }
 
+static void i2c(void) {
+    /* The board's EEPROM sits on bus 0 at address 0x50. The library points it at register
+     * 0x12 followed by a 0x00 byte, so the bytes land at EEPROM address 0x1200. */
+    static const uint8_t message[4] = {0xC0, 0xFF, 0xEE, 0x42};
+    uint8_t back[4] = {0, 0, 0, 0};
+    uint8_t first = 0;
+    uint8_t ok;
+    unsigned i;
+    printf("EEPROM, 4 bytes written at register 0x12: %s\n",
+           answer(I2CWriteMultipleBytes(0, 0, 0x50, 0x12, sizeof message, message)));
+    ok = I2CReadMultipleBytes(0, 0, 0x50, 0x12, sizeof back, back);
+    printf("EEPROM, 4 bytes read back: %s,", answer(ok));
+    for (i = 0; i < sizeof back; ++i) printf(" %02X", back[i]);
+    printf("\n");
+    ok = I2CRead(0, 0, 0x50, 0x12, &first);
+    printf("EEPROM, one byte read: %s, %02X\n", answer(ok), first);
+    printf("bus 1, nobody at 0x50: %s\n", answer(I2CWrite(1, 0, 0x50, 0x00, 0x01)));
+    printf("bus 0 opened at 400 kHz: %s\n", answer(I2COpen(0, 1)));
+    I2CClose(0);
+}
+
 int main(void) {
     printf("== versions\n");
     versions();
@@ -64,5 +85,7 @@ int main(void) {
     gpio();
     printf("== SPI\n");
     spi();
+    printf("== I2C\n");
+    i2c();
     return 0;
 }

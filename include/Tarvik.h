@@ -80,21 +80,27 @@ uint8_t GPIOSetInterrupt(uint32_t index, uint32_t mode, HANDLE event);
 uint8_t GPIOClearInterrupt(uint32_t index);
 
 /* ---- I2C: bus 0, 1, 2 ---- */
+/* Bus 0 is the SoC's I2C2, bus 1 its I2C1, bus 2 its I2C3. Device addresses are the 8-bit
+ * address bytes the bus driver expects, passed on unchanged. Every transfer first writes the
+ * register number and a 0x00 byte to the device, then moves the data; it opens the bus itself
+ * at 100 kHz and closes it again, so it needs no I2COpen and ignores its frequencyCode. */
 
-/** Opens a bus as master at the frequency named by frequencyCode. */
+/** Opens a bus as master. frequencyCode 0: 100 kHz, 1: 400 kHz, 3: 1.6 MHz, 4: 2.4 MHz,
+ *  5: 3.6 MHz; 2 and 6 or more are refused. Answers 1 at once when the bus is already open. */
 uint8_t I2COpen(uint32_t bus, uint32_t frequencyCode);
-/** Closes a bus opened by I2COpen. */
+/** Closes a bus opened by I2COpen; nothing happens on a bus that is not open. */
 void I2CClose(uint32_t bus);
-/** Reads one byte from a device register. */
+/** Reads one byte from a device register into *value. */
 uint8_t I2CRead(uint32_t bus, uint32_t frequencyCode, uint8_t slaveAddress,
                 uint8_t registerAddress, uint8_t* value);
-/** Reads length bytes starting at a device register. */
+/** Reads length bytes (0 to 255) from a device, starting at a register, into data. Note the
+ *  order: the length comes before the pointer. */
 uint8_t I2CReadMultipleBytes(uint32_t bus, uint32_t frequencyCode, uint8_t slaveAddress,
                              uint8_t registerAddress, uint8_t length, uint8_t* data);
 /** Writes one byte to a device register. */
 uint8_t I2CWrite(uint32_t bus, uint32_t frequencyCode, uint8_t slaveAddress,
                  uint8_t registerAddress, uint8_t value);
-/** Writes length bytes starting at a device register. */
+/** Writes length bytes (0 to 255) from data to a device, starting at a register. */
 uint8_t I2CWriteMultipleBytes(uint32_t bus, uint32_t frequencyCode, uint8_t slaveAddress,
                               uint8_t registerAddress, uint8_t length, const uint8_t* data);
 

@@ -4,6 +4,7 @@
 
 #include "gpio/gpio_operations.h"
 #include "spi/spi_operations.h"
+#include "i2c/i2c_operations.h"
 #include "versions.h"
 
 extern "C" {
@@ -29,6 +30,27 @@ uint8_t SPIConfigure(uint32_t port, uint32_t mode, uint32_t frequency, uint32_t 
 }
 uint8_t SPIExchange(uint32_t port, int32_t bitLength, const uint8_t* txBuffer, uint8_t* rxBuffer) {
     return tarvik::SPIExchange(port, bitLength, txBuffer, rxBuffer);
+}
+
+uint8_t I2COpen(uint32_t bus, uint32_t frequencyCode) { return tarvik::I2COpen(bus, frequencyCode); }
+void I2CClose(uint32_t bus) { tarvik::I2CClose(bus); }
+uint8_t I2CRead(uint32_t bus, uint32_t frequencyCode, uint8_t slaveAddress,
+                uint8_t registerAddress, uint8_t* value) {
+    return tarvik::I2CRead(bus, frequencyCode, slaveAddress, registerAddress, value);
+}
+uint8_t I2CReadMultipleBytes(uint32_t bus, uint32_t frequencyCode, uint8_t slaveAddress,
+                             uint8_t registerAddress, uint8_t length, uint8_t* data) {
+    return tarvik::I2CReadMultipleBytes(bus, frequencyCode, slaveAddress, registerAddress, length,
+                                        data);
+}
+uint8_t I2CWrite(uint32_t bus, uint32_t frequencyCode, uint8_t slaveAddress,
+                 uint8_t registerAddress, uint8_t value) {
+    return tarvik::I2CWrite(bus, frequencyCode, slaveAddress, registerAddress, value);
+}
+uint8_t I2CWriteMultipleBytes(uint32_t bus, uint32_t frequencyCode, uint8_t slaveAddress,
+                              uint8_t registerAddress, uint8_t length, const uint8_t* data) {
+    return tarvik::I2CWriteMultipleBytes(bus, frequencyCode, slaveAddress, registerAddress, length,
+                                         data);
 }
 
 }  // extern "C"

@@ -3,12 +3,14 @@
 
 #include "gpio/gpio_operations.h"
 #include "spi/spi_operations.h"
+#include "i2c/i2c_operations.h"
 
 namespace tarvik {
 
 void resetLibraryState() {
     resetGpioState();
     resetSpiState();
+    resetI2cState();
 }
 
 }  // namespace tarvik

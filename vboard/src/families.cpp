@@ -4,12 +4,14 @@
 #include "board.h"
 #include "gpio/gpio_controller.h"
 #include "spi/spi_ports.h"
+#include "i2c/i2c_bus_controller.h"
 
 namespace vboard {
 
 void installFamilies(Board& board) {
     installGpio(board);
     installSpi(board);
+    installI2c(board);
 }
 
 }  // namespace vboard

@@ -47,11 +47,11 @@ struct IoRequest {
     uint8_t* out = nullptr;
     DWORD outSize = 0;
     DWORD bytesReturned = 0;  // written back when the caller passed a pointer for it
-    // Records that point at the caller's data (an SPI exchange's buffers) leave the trace nothing
-    // to decode once the call has returned. While `traced`, a driver may describe what it moved
-    // in `detail`; the call's trace entry keeps it for the driver's decoder.
+    // Whether the call's trace entry will be read. Only then does a driver fill `detail`.
     bool traced = false;
-    std::string detail;
+    // What the driver read through pointers in the records (an I2C packet's data), in a layout
+    // of its own, for its decoder: by the time the trace is read, those pointers are gone.
+    Bytes detail;
 };
 
 struct TraceEntry;
@@ -208,7 +208,7 @@ struct TraceEntry {
     DWORD error = 0;       // the error the call failed with
     int64_t result = 0;
     bool injected = false; // failed by an armed fault
-    std::string detail;    // what the driver described of the call (IoRequest::detail)
+    Bytes detail;          // DeviceIoControl: what the driver noted in IoRequest::detail
     // The model the call's handle was opened on; it decodes the call for the trace.
     std::shared_ptr<const StreamDriver> driver;
 };
@@ -291,6 +291,8 @@ std::vector<DWORD> sleeps();
 //   gpio input <bank>.<pin> <0|1>      gpio reset
 //   spi attach <port> loopback|flash|none [<chip select>]             spi reset
 //   spi flash <port> <address> <hex bytes ...>
+//   i2c attach <bus> <address> eeprom [<size>]|sensor       i2c detach <bus> <address>
+//   i2c fill <bus> <address> <offset> <hex bytes ...>
 // Returns one message per line it could not apply ("config:3: unknown directive 'x'").
 std::vector<std::string> loadConfig(const std::string& path);
 std::vector<std::string> applyConfigLine(const std::string& line);
@@ -313,3 +315,4 @@ std::vector<Directive> configDirectives();
 
 #include "vboard/gpio.h"
 #include "vboard/spi.h"
+#include "vboard/i2c.h"

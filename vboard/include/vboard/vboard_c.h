@@ -102,6 +102,28 @@ int vboard_spi_attach(int port, const char* model, int chip_select);
 int vboard_spi_flash_program(int port, uint32_t address, const uint8_t* data, size_t size);
 /* Exchange requests the ports were sent since the board was reset, accepted or refused. */
 size_t vboard_spi_exchange_count(void);
+/* ---- I2C: the buses behind "I2C2:" (bus 0), "I2C1:" (bus 1) and "I2C3:" (bus 2) ---- */
+
+/* Puts a device model at an 8-bit address, replacing the one there: kind "eeprom" (size bytes,
+   1 to 65536; 0 for the default 32768) or "sensor" (size ignored). 1 when attached, 0 for a bad
+   bus, kind or size. */
+int vboard_i2c_attach(int bus, unsigned address, const char* kind, size_t size);
+/* Takes the device at an address off the bus; 1 when there was one. */
+int vboard_i2c_detach(int bus, unsigned address);
+/* Writes bytes into a device's memory or registers from offset on, without a transfer; 1 when
+   they fit. */
+int vboard_i2c_fill(int bus, unsigned address, uint32_t offset, const uint8_t* bytes,
+                    size_t count);
+/* Copies up to count bytes of a device's memory or registers from offset on into buffer;
+   returns how many were copied (0 when there is no such device). */
+size_t vboard_i2c_peek(int bus, unsigned address, uint32_t offset, uint8_t* buffer, size_t count);
+/* Sets what the temperature sensor at an address reads, in degrees Celsius; 1 when there is a
+   sensor there. */
+int vboard_i2c_set_temperature(int bus, unsigned address, double celsius);
+/* The bus frequency the library last set, in hertz (0 when none, or no such bus). */
+uint32_t vboard_i2c_frequency(int bus);
+/* Transfers carried out on a bus since the board was reset, of the most recent 65,536 kept. */
+size_t vboard_i2c_transfer_count(int bus);
 
 #ifdef __cplusplus
 }

@@ -245,10 +245,12 @@ DWORD SpiPorts::exchange(int port, IoRequest& request) {
         // Complete: the waiting caller is released through the event it named.
         if (!seen.eventName.empty()) seen.signaled = signalNamedEvent(seen.eventName);
     }
-    if (request.traced)
-        request.detail = request.in != nullptr && request.inSize == sizeof record
-                             ? describe(seen, busRead)
-                             : "malformed";
+    if (request.traced) {
+        const std::string text = request.in != nullptr && request.inSize == sizeof record
+                                     ? describe(seen, busRead)
+                                     : "malformed";
+        request.detail.assign(text.begin(), text.end());
+    }
     const DWORD error = seen.error;
     keep(std::move(seen));
     return error;
@@ -261,7 +263,8 @@ void SpiPorts::keep(SpiExchange&& seen) {
 
 std::optional<std::string> SpiPortDriver::decode(const TraceEntry& e) const {
     if (e.function != "DeviceIoControl" || e.code != kSpiExchange) return std::nullopt;
-    return e.detail.empty() ? std::string("EXCHANGE") : "EXCHANGE " + e.detail;
+    return e.detail.empty() ? std::string("EXCHANGE")
+                            : "EXCHANGE " + std::string(e.detail.begin(), e.detail.end());
 }
 
 // ---- Control side ----

@@ -1,0 +1,96 @@
+// The device models that sit on the virtual I2C buses: a serial EEPROM and a temperature sensor.
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+
+#include "vboard/i2c.h"
+
+namespace vboard {
+
+bool I2cDevice::preload(uint32_t, const Bytes&) { return false; }
+Bytes I2cDevice::contents() const { return {}; }
+
+// ---- EEPROM ----
+
+I2cEeprom::I2cEeprom(size_t size) : memory_(std::clamp<size_t>(size, 1, kMaxSize), 0xFF) {}
+
+bool I2cEeprom::write(const uint8_t* data, size_t length) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (length < 2) return true;
+    pointer_ = ((static_cast<uint32_t>(data[0]) << 8) | data[1]) % memory_.size();
+    for (size_t i = 2; i < length; ++i) {
+        memory_[pointer_] = data[i];
+        pointer_ = static_cast<uint32_t>((pointer_ + 1) % memory_.size());
+    }
+    return true;
+}
+
+bool I2cEeprom::read(uint8_t* data, size_t length) {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (size_t i = 0; i < length; ++i) {
+        data[i] = memory_[pointer_];
+        pointer_ = static_cast<uint32_t>((pointer_ + 1) % memory_.size());
+    }
+    return true;
+}
+
+bool I2cEeprom::preload(uint32_t offset, const Bytes& bytes) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (offset > memory_.size() || bytes.size() > memory_.size() - offset) return false;
+    std::copy(bytes.begin(), bytes.end(), memory_.begin() + offset);
+    return true;
+}
+
+size_t I2cEeprom::size() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return memory_.size();
+}
+
+Bytes I2cEeprom::contents() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return memory_;
+}
+
+uint32_t I2cEeprom::pointer() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return pointer_;
+}
+
+// ---- Temperature sensor ----
+
+I2cTemperatureSensor::I2cTemperatureSensor() { setTemperature(25.0); }
+
+bool I2cTemperatureSensor::write(const uint8_t* data, size_t length) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (length > 0) pointer_ = data[0];
+    return true;
+}
+
+bool I2cTemperatureSensor::read(uint8_t* data, size_t length) {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (size_t i = 0; i < length; ++i) data[i] = registers_[pointer_++];
+    return true;
+}
+
+bool I2cTemperatureSensor::preload(uint32_t offset, const Bytes& bytes) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (offset > sizeof registers_ || bytes.size() > sizeof registers_ - offset) return false;
+    std::copy(bytes.begin(), bytes.end(), registers_ + offset);
+    return true;
+}
+
+void I2cTemperatureSensor::setTemperature(double celsius) {
+    const double steps =
+        std::isnan(celsius) ? 0.0 : std::clamp(std::round(celsius * 256.0), -32768.0, 32767.0);
+    const auto value = static_cast<uint16_t>(static_cast<int16_t>(steps));
+    std::lock_guard<std::mutex> hold(lock_);
+    registers_[0] = static_cast<uint8_t>(value >> 8);
+    registers_[1] = static_cast<uint8_t>(value & 0xFF);
+}
+
+Bytes I2cTemperatureSensor::contents() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return Bytes(std::begin(registers_), std::end(registers_));
+}
+
+}  // namespace vboard
