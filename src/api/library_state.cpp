@@ -2,9 +2,13 @@
 #include "library_state.h"
 
 #include "gpio/gpio_operations.h"
+#include "uart/uart_operations.h"
 
 namespace tarvik {
 
-void resetLibraryState() { resetGpioState(); }
+void resetLibraryState() {
+    resetGpioState();
+    resetUartState();
+}
 
 }  // namespace tarvik
