@@ -3,9 +3,13 @@
 
 #include "board.h"
 #include "gpio/gpio_controller.h"
+#include "uart/serial_port.h"
 
 namespace vboard {
 
-void installFamilies(Board& board) { installGpio(board); }
+void installFamilies(Board& board) {
+    installGpio(board);
+    installSerialPorts(board);
+}
 
 }  // namespace vboard
