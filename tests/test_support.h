@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -34,6 +36,23 @@ inline std::vector<std::string> traceOf(const std::string& function) {
     for (const auto& e : vboard::trace())
         if (e.function == function) lines.push_back(vboard::renderTrace(e));
     return lines;
+}
+
+// Compares lines with a kept trace in tests/golden/; TARVIK_UPDATE_GOLDEN=1 writes it anew after
+// an intended change.
+inline void expectGolden(const std::string& name, const std::vector<std::string>& lines) {
+    std::string actual;
+    for (const std::string& line : lines) actual += line + "\n";
+    const std::string path = std::string(TARVIK_SOURCE_DIR) + "/tests/golden/" + name;
+    if (const char* update = std::getenv("TARVIK_UPDATE_GOLDEN"); update && *update == '1') {
+        std::ofstream(path, std::ios::binary) << actual;
+        return;
+    }
+    std::ifstream in(path, std::ios::binary);
+    ASSERT_TRUE(in) << "no golden trace at " << path << " (TARVIK_UPDATE_GOLDEN=1 writes it)";
+    std::stringstream expected;
+    expected << in.rdbuf();
+    EXPECT_EQ(actual, expected.str()) << "the trace differs from " << path;
 }
 
 }  // namespace tarvik_test
