@@ -2,6 +2,10 @@
 // settings they refuse, events and their latching, reads under each kind of time-out, blocked
 // calls ended by a close from another thread, one reader and writer per port, the wirings, the
 // trace decode, the "serial" directive and the C entry points.
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -250,6 +254,39 @@ TEST_F(SerialPort, WiringDecidesWhereBytesGo) {
     com1 = com2 = nullptr;
     EXPECT_EQ(vboard::serial().state("COM2:")->wiring, vboard::SerialWiring::NullModem);
     EXPECT_EQ(vboard::serial().state("COM2:")->overruns, 0u);
+}
+
+TEST_F(SerialPort, APseudoTerminalCarriesBytesAndKeepsItsPathAcrossResets) {
+    ASSERT_EQ(vboard::serial().pty("COM1:"), "");
+    const std::string path = vboard::serial().ptyPath("COM1");
+    ASSERT_FALSE(path.empty());
+    EXPECT_EQ(vboard::serial().state("COM2:")->wiring, vboard::SerialWiring::Unplugged);
+    const int host = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(host, 0);
+    // Raw both ways: no echo, and "\n" stays one byte.
+    ASSERT_TRUE(write(com1, "a\nb"));
+    std::string got;
+    for (int i = 0; i < 50 && got.size() < 3; ++i) {
+        pollfd p = {host, POLLIN, 0};
+        char chunk[8];
+        if (poll(&p, 1, 100) > 0) {
+            const ssize_t n = ::read(host, chunk, sizeof chunk);
+            if (n > 0) got.append(chunk, static_cast<size_t>(n));
+        }
+    }
+    EXPECT_EQ(got, "a\nb");
+    ASSERT_EQ(::write(host, "z\n", 2), 2);
+    COMMTIMEOUTS wait = {0, 0, 2000, 0, 0};
+    EXPECT_EQ(read(com1, 2, wait), "z\n");
+
+    // A reset unwires the port; wiring it again gives the same terminal, emptied.
+    ASSERT_EQ(::write(host, "stale", 5), 5);
+    vboard::reset();
+    com1 = com2 = nullptr;
+    EXPECT_EQ(vboard::serial().ptyPath("COM1:"), "");
+    ASSERT_EQ(vboard::serial().pty("COM1"), "");
+    EXPECT_EQ(vboard::serial().ptyPath("COM1:"), path);
+    close(host);
 }
 
 TEST_F(SerialPort, TraceNamesEverySerialCall) {

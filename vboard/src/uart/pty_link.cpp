@@ -102,6 +102,11 @@ void PtyLink::purge() {
     ++purges_;
 }
 
+void PtyLink::restart() {
+    purge();
+    tcflush(slave_, TCIOFLUSH);
+}
+
 void PtyLink::applyLine(const DCB& dcb) {
     termios line{};
     if (tcgetattr(slave_, &line) != 0) return;

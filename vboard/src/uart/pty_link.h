@@ -36,6 +36,8 @@ public:
     void send(const uint8_t* bytes, size_t size, size_t limit);
     // Drops what the host has not taken yet (a transmit purge).
     void purge();
+    // Forgets every byte in flight either way, for a port that starts afresh.
+    void restart();
     // Mirrors the port's baud rate, byte size, parity and stop bits onto the terminal.
     void applyLine(const DCB& dcb);
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "text.h"
 #include "uart/pty_link.h"
@@ -175,7 +176,7 @@ void SerialPorts::powerOn() {
     std::shared_ptr<PtyLink> links[kSerialPorts];
     std::lock_guard<std::mutex> hold(lock_);
     for (int i = 0; i < kSerialPorts; ++i) {
-        links[i] = detachLocked(i);
+        if (auto link = detachLocked(i)) links[i] = std::exchange(parked_[i], std::move(link));
         resetPortLocked(ports_[i]);
     }
     // The module's carrier board joins the two UARTs with a null-modem cable.
@@ -304,15 +305,28 @@ DWORD SerialPorts::waitOnMask(Port& port, Open& open, IoRequest& request,
     return open.closing ? static_cast<DWORD>(ERROR_INVALID_HANDLE) : ERROR_SUCCESS;
 }
 
+SerialPorts::Open* SerialPorts::ownerLocked(Port& port, uint64_t instance, DWORD& refusal) {
+    auto it = port.opens.find(instance);
+    if (it == port.opens.end()) {
+        refusal = static_cast<DWORD>(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (!it->second.owner) {
+        refusal = static_cast<DWORD>(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    return &it->second;
+}
+
 DWORD SerialPorts::read(int index, uint64_t instance, uint8_t* buffer, DWORD size,
                         DWORD& transferred) {
     transferred = 0;
     std::unique_lock<std::mutex> hold(lock_);
     Port& port = ports_[index];
-    auto it = port.opens.find(instance);
-    if (it == port.opens.end()) return static_cast<DWORD>(ERROR_INVALID_HANDLE);
-    Open& open = it->second;
-    if (!open.owner) return static_cast<DWORD>(ERROR_ACCESS_DENIED);
+    DWORD refusal = ERROR_SUCCESS;
+    Open* owner = ownerLocked(port, instance, refusal);
+    if (owner == nullptr) return refusal;
+    Open& open = *owner;
 
     auto take = [&] {
         const size_t count = std::min<size_t>(port.queue.size(), size - transferred);
@@ -374,9 +388,8 @@ DWORD SerialPorts::write(int index, uint64_t instance, const uint8_t* buffer, DW
     transferred = 0;
     std::lock_guard<std::mutex> hold(lock_);
     Port& port = ports_[index];
-    auto it = port.opens.find(instance);
-    if (it == port.opens.end()) return static_cast<DWORD>(ERROR_INVALID_HANDLE);
-    if (!it->second.owner) return static_cast<DWORD>(ERROR_ACCESS_DENIED);
+    DWORD refusal = ERROR_SUCCESS;
+    if (ownerLocked(port, instance, refusal) == nullptr) return refusal;
     for (DWORD i = 0; i < size; ++i) port.sent.push(uint8_t{buffer[i]}, kDefaultRecordLimit);
     switch (port.wiring) {
         case SerialWiring::Loopback: deliverLocked(port, buffer, size); break;
@@ -427,14 +440,19 @@ std::shared_ptr<PtyLink> SerialPorts::detachLocked(int index) {
     return std::move(port.pty);
 }
 
-std::string SerialPorts::loopback(const std::string& name) {
+std::string SerialPorts::wireAlone(const std::string& name, SerialWiring wiring) {
     const int index = portIndex(name);
     if (index < 0) return noPort(name);
+    // Declared first, so closed after the lock is released.
     std::shared_ptr<PtyLink> old;
     std::lock_guard<std::mutex> hold(lock_);
     old = detachLocked(index);
-    ports_[index].wiring = SerialWiring::Loopback;
+    ports_[index].wiring = wiring;
     return "";
+}
+
+std::string SerialPorts::loopback(const std::string& name) {
+    return wireAlone(name, SerialWiring::Loopback);
 }
 
 std::string SerialPorts::nullModem(const std::string& name, const std::string& peerName) {
@@ -456,13 +474,23 @@ std::string SerialPorts::nullModem(const std::string& name, const std::string& p
 std::string SerialPorts::pty(const std::string& name) {
     const int index = portIndex(name);
     if (index < 0) return noPort(name);
-    std::string problem;
-    auto link = PtyLink::open(
-        [this, index](const PtyLink* from, const uint8_t* bytes, size_t size) {
-            fromPty(index, from, bytes, size);
-        },
-        problem);
-    if (!link) return problem;
+    std::shared_ptr<PtyLink> link;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        link = std::move(parked_[index]);
+    }
+    const bool reused = link != nullptr;
+    if (reused) {
+        link->restart();
+    } else {
+        std::string problem;
+        link = PtyLink::open(
+            [this, index](const PtyLink* from, const uint8_t* bytes, size_t size) {
+                fromPty(index, from, bytes, size);
+            },
+            problem);
+        if (!link) return problem;
+    }
     std::shared_ptr<PtyLink> old;
     {
         std::lock_guard<std::mutex> hold(lock_);
@@ -472,18 +500,14 @@ std::string SerialPorts::pty(const std::string& name) {
         port.pty = link;
         link->applyLine(port.dcb);
     }
-    std::fprintf(stderr, "vboard: %s is wired to the pseudo-terminal %s\n", kSerialDevices[index],
-                 link->path().c_str());
+    if (!reused)
+        std::fprintf(stderr, "vboard: %s is wired to the pseudo-terminal %s\n",
+                     kSerialDevices[index], link->path().c_str());
     return "";
 }
 
 std::string SerialPorts::unplug(const std::string& name) {
-    const int index = portIndex(name);
-    if (index < 0) return noPort(name);
-    std::shared_ptr<PtyLink> old;
-    std::lock_guard<std::mutex> hold(lock_);
-    old = detachLocked(index);
-    return "";
+    return wireAlone(name, SerialWiring::Unplugged);
 }
 
 // ---- Control side ----

@@ -80,6 +80,8 @@ private:
     };
     using Clock = std::chrono::steady_clock;
 
+    // The open that may move data on the port, or null with the error to refuse the call with.
+    Open* ownerLocked(Port& port, uint64_t instance, DWORD& refusal);
     DWORD waitOnMask(Port& port, Open& open, IoRequest& request, std::unique_lock<std::mutex>& hold);
     DWORD setState(Port& port, const IoRequest& request);
     // Puts bytes in a port's receive queue and raises EV_RXCHAR (EV_ERR for what does not fit).
@@ -91,6 +93,8 @@ private:
                      const Clock::time_point* deadline, Ready ready);
     // Takes a port out of whatever it was wired to; the pty it had, to be closed unlocked.
     std::shared_ptr<PtyLink> detachLocked(int index);
+    // Loopback or unplugged: wirings that involve no other port or terminal.
+    std::string wireAlone(const std::string& name, SerialWiring wiring);
     void resetPortLocked(Port& port);
     // Delivers bytes from a host pseudo-terminal, if the port is still wired to it.
     void fromPty(int index, const PtyLink* link, const uint8_t* bytes, size_t size);
@@ -98,6 +102,9 @@ private:
     mutable std::mutex lock_;
     mutable std::condition_variable blockedChanged_;
     Port ports_[kSerialPorts];
+    // A port's terminal as the last power-on left it: a configuration that wires the port to a
+    // pty again gets the same path, so host programs stay connected across resets.
+    std::shared_ptr<PtyLink> parked_[kSerialPorts];
 };
 
 // One port's stream driver: hands every entry point to the ports' shared model.
