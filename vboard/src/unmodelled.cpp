@@ -1,6 +1,6 @@
-// Platform calls whose models come with their families (the storage card, the kernel's
-// debug-link and touch calls). Until a family models them, each one is traced and
-// refused with ERROR_NOT_SUPPORTED, so a caller sees an honest failure and never a false success.
+// Platform calls whose models come with their families (the storage card, the kernel's debug-link
+// and touch calls). Until a family models them, each one is traced and refused with
+// ERROR_NOT_SUPPORTED, so a caller sees an honest failure and never a false success.
 #include "call.h"
 #include "text.h"
 
