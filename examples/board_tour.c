@@ -3,6 +3,9 @@
  * On a host it runs on the virtual board; set VBOARD_DEBUG=stdout to see the library's debug
  * lines between the tour's own.
  */
+#define _POSIX_C_SOURCE 200809L /* pthreads under C99 */
+
+#include <pthread.h>
 #include <stdio.h>
 
 #include "Tarvik.h"
@@ -78,6 +81,49 @@ static void i2c(void) {
     I2CClose(0);
 }
 
+/* UARTRead flushes the port and then waits for bytes that arrive after it started, so the bytes
+   must come from elsewhere while it waits: here a second thread sends on COM1 until the read on
+   COM2, at the far end of the null-modem cable, has them. */
+static pthread_mutex_t uartLock = PTHREAD_MUTEX_INITIALIZER;
+static int uartReadDone = 0;
+
+static int readDone(void) {
+    int done;
+    pthread_mutex_lock(&uartLock);
+    done = uartReadDone;
+    pthread_mutex_unlock(&uartLock);
+    return done;
+}
+
+static void* sendUntilRead(void* unused) {
+    (void)unused;
+    while (!readDone()) {
+        UARTWrite(1, "ping");
+        Sleep(20);
+    }
+    return NULL;
+}
+
+static void uart(void) {
+    uint8_t received[5] = {0};
+    pthread_t sender;
+    printf("COM1 at 115200, no flow control: %s\n", answer(UARTOpen(1, 0, 115200)));
+    printf("COM2 at 115200, no flow control: %s\n", answer(UARTOpen(2, 0, 115200)));
+    if (pthread_create(&sender, NULL, sendUntilRead, NULL) != 0) {
+        printf("no thread to send with\n");
+    } else {
+        uint8_t ok = UARTRead(2, 4, received);
+        pthread_mutex_lock(&uartLock);
+        uartReadDone = 1;
+        pthread_mutex_unlock(&uartLock);
+        pthread_join(sender, NULL);
+        printf("COM2 read: %s \"%s\"\n", answer(ok), (const char*)received);
+    }
+    UARTClose(1);
+    UARTClose(2);
+    printf("port 3, which has no device: %s\n", answer(UARTOpen(3, 0, 9600)));
+}
+
 int main(void) {
     printf("== versions\n");
     versions();
@@ -87,5 +133,7 @@ int main(void) {
     spi();
     printf("== I2C\n");
     i2c();
+    printf("== UART\n");
+    uart();
     return 0;
 }

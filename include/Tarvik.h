@@ -121,24 +121,33 @@ uint8_t SPIConfigure(uint32_t port, uint32_t mode, uint32_t frequency, uint32_t 
     hold the bits rounded up to whole bytes; a negative length goes to the driver unchanged. */
 uint8_t SPIExchange(uint32_t port, int32_t bitLength, const uint8_t* txBuffer, uint8_t* rxBuffer);
 
-/* ---- UART: port 0, 1 ---- */
+/* ---- UART: port 1 ("COM1:"), port 2 ("COM2:") ----
+   Port 3 is accepted by every check but has no device, so it never opens. */
 
-/** Opens a serial port with a flow control and a baud rate. */
+/** Opens a serial port at 8 data bits, no parity, one stop bit, with flowControl 0 (none),
+    1 (hardware: CTS/DSR, RTS/DTR handshake) or 2 (XON/XOFF) and baudRate. Opening a port that
+    is open closes its old handle first. Answers 0 also when the port opened but could not be
+    configured; it then stays open until UARTClose. */
 uint8_t UARTOpen(uint32_t port, int32_t flowControl, int32_t baudRate);
-/** Closes a serial port. */
+/** Closes a serial port; after a failed UARTOpen it lets the port be opened again. */
 void UARTClose(uint32_t port);
-/** Sets a port's line parameters. */
+/** Sets a port's flow control, parity, stop bits, byte size (the low four bits of each) and baud
+    rate. The rate is remembered for UARTRead's pause even when the port is not open. */
 uint8_t UARTConfigure(uint32_t port, int32_t flowControl, int32_t parity, int32_t stopBits,
                       int32_t byteSize, int32_t baudRate);
-/** Applies the caller's complete serial configuration record. */
+/** Applies the caller's complete serial configuration record (DCBlength need not be set);
+    a null record is refused. */
 uint8_t UARTConfigureStructure(uint32_t port, const DCB* dcb);
-/** Sets a port's time-outs. */
+/** Flushes both buffers and applies the port's time-outs as the last UARTRead or UARTWrite left
+    them (all zero before either). The two further arguments are reserved and not read. */
 uint8_t UARTConfigureTimeout(uint32_t port, uint32_t reserved1, uint32_t reserved2);
-/** Clears a port's receive and transmit buffers. */
+/** Clears a port's receive and then its transmit buffer. */
 uint8_t UARTClearBuffer(uint32_t port);
-/** Reads size bytes from a port into buffer. */
+/** Flushes the port, waits for a serial event (bytes arriving), pauses for the rest of them at the
+    rate of the last UARTConfigure, then reads up to size (at most 4) bytes into buffer. Blocks
+    until something arrives; how many bytes came is not reported. */
 uint8_t UARTRead(uint32_t port, uint32_t size, uint8_t* buffer);
-/** Writes a zero-terminated string to a port. */
+/** Writes a zero-terminated string (the empty string too) and waits until it has been sent. */
 uint8_t UARTWrite(uint32_t port, const char* data);
 
 /* ---- CAN: port 0 ---- */

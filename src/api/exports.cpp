@@ -5,6 +5,7 @@
 #include "gpio/gpio_operations.h"
 #include "spi/spi_operations.h"
 #include "i2c/i2c_operations.h"
+#include "uart/uart_operations.h"
 #include "versions.h"
 
 extern "C" {
@@ -52,5 +53,24 @@ uint8_t I2CWriteMultipleBytes(uint32_t bus, uint32_t frequencyCode, uint8_t slav
     return tarvik::I2CWriteMultipleBytes(bus, frequencyCode, slaveAddress, registerAddress, length,
                                          data);
 }
+uint8_t UARTOpen(uint32_t port, int32_t flowControl, int32_t baudRate) {
+    return tarvik::UARTOpen(port, flowControl, baudRate);
+}
+void UARTClose(uint32_t port) { tarvik::UARTClose(port); }
+uint8_t UARTConfigure(uint32_t port, int32_t flowControl, int32_t parity, int32_t stopBits,
+                      int32_t byteSize, int32_t baudRate) {
+    return tarvik::UARTConfigure(port, flowControl, parity, stopBits, byteSize, baudRate);
+}
+uint8_t UARTConfigureStructure(uint32_t port, const DCB* dcb) {
+    return tarvik::UARTConfigureStructure(port, dcb);
+}
+uint8_t UARTConfigureTimeout(uint32_t port, uint32_t reserved1, uint32_t reserved2) {
+    return tarvik::UARTConfigureTimeout(port, reserved1, reserved2);
+}
+uint8_t UARTClearBuffer(uint32_t port) { return tarvik::UARTClearBuffer(port); }
+uint8_t UARTRead(uint32_t port, uint32_t size, uint8_t* buffer) {
+    return tarvik::UARTRead(port, size, buffer);
+}
+uint8_t UARTWrite(uint32_t port, const char* data) { return tarvik::UARTWrite(port, data); }
 
 }  // extern "C"

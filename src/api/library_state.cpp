@@ -4,6 +4,7 @@
 #include "gpio/gpio_operations.h"
 #include "spi/spi_operations.h"
 #include "i2c/i2c_operations.h"
+#include "uart/uart_operations.h"
 
 namespace tarvik {
 
@@ -11,6 +12,7 @@ void resetLibraryState() {
     resetGpioState();
     resetSpiState();
     resetI2cState();
+    resetUartState();
 }
 
 }  // namespace tarvik

@@ -12,6 +12,8 @@
 
 namespace vboard {
 
+void setLastErrorValue(DWORD error);
+
 DWORD StreamDriver::open(uint64_t, const OpenParams&) { return ERROR_SUCCESS; }
 void StreamDriver::preClose(uint64_t) {}
 void StreamDriver::close(uint64_t) {}
@@ -366,7 +368,11 @@ std::vector<OpenRecord> opens() {
 
 // ---- Control API: the board as a whole, and what it records ----
 
-void reset() { board().powerOn(); }
+void reset() {
+    board().powerOn();
+    // The calling thread starts from a clean last error too, as a new process would.
+    setLastErrorValue(ERROR_SUCCESS);
+}
 
 void setRecording(const Recording& recording) {
     Board& b = board();

@@ -5,6 +5,7 @@
 #include "gpio/gpio_controller.h"
 #include "spi/spi_ports.h"
 #include "i2c/i2c_bus_controller.h"
+#include "uart/serial_port.h"
 
 namespace vboard {
 
@@ -12,6 +13,7 @@ void installFamilies(Board& board) {
     installGpio(board);
     installSpi(board);
     installI2c(board);
+    installSerialPorts(board);
 }
 
 }  // namespace vboard

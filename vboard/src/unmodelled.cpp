@@ -1,6 +1,6 @@
-// Platform calls whose models come with their families (the serial ports, the storage card, the
-// kernel's debug-link and touch calls). Until a family models them, each one is traced and
-// refused with ERROR_NOT_SUPPORTED, so a caller sees an honest failure and never a false success.
+// Platform calls whose models come with their families (the storage card, the kernel's debug-link
+// and touch calls). Until a family models them, each one is traced and refused with
+// ERROR_NOT_SUPPORTED, so a caller sees an honest failure and never a false success.
 #include "call.h"
 #include "text.h"
 
@@ -17,27 +17,10 @@ T refuse(const char* function, std::string args, T failure, DWORD code = 0) {
     return call.fail(failure, static_cast<DWORD>(ERROR_NOT_SUPPORTED));
 }
 
-// A serial call on a handle: a handle that is no open driver is a misuse, as for any call.
-BOOL refuseSerial(const char* function, HANDLE port) {
-    Call call(function);
-    auto target = resolve<DriverObject>(port, call.entry);
-    call.entry.args = call.entry.device;
-    if (!target) return call.fail(FALSE, static_cast<DWORD>(ERROR_INVALID_HANDLE));
-    if (auto error = call.fault()) return call.fail(FALSE, *error);
-    return call.fail(FALSE, static_cast<DWORD>(ERROR_NOT_SUPPORTED));
-}
-
 }  // namespace
 
 extern "C" {
 
-BOOL GetCommState(HANDLE port, LPDCB) { return refuseSerial("GetCommState", port); }
-BOOL SetCommState(HANDLE port, LPDCB) { return refuseSerial("SetCommState", port); }
-BOOL GetCommTimeouts(HANDLE port, LPCOMMTIMEOUTS) { return refuseSerial("GetCommTimeouts", port); }
-BOOL SetCommTimeouts(HANDLE port, LPCOMMTIMEOUTS) { return refuseSerial("SetCommTimeouts", port); }
-BOOL PurgeComm(HANDLE port, DWORD) { return refuseSerial("PurgeComm", port); }
-BOOL SetCommMask(HANDLE port, DWORD) { return refuseSerial("SetCommMask", port); }
-BOOL WaitCommEvent(HANDLE port, LPDWORD, LPOVERLAPPED) { return refuseSerial("WaitCommEvent", port); }
 BOOL CopyFileW(LPCWSTR existing, LPCWSTR target, BOOL failIfExists) {
     return refuse("CopyFileW", quote(toUtf8(existing)) + " " + quote(toUtf8(target)) +
                                    (failIfExists ? " fail-if-exists" : ""), FALSE);

@@ -316,3 +316,4 @@ std::vector<Directive> configDirectives();
 #include "vboard/gpio.h"
 #include "vboard/spi.h"
 #include "vboard/i2c.h"
+#include "vboard/uart.h"

@@ -124,6 +124,23 @@ int vboard_i2c_set_temperature(int bus, unsigned address, double celsius);
 uint32_t vboard_i2c_frequency(int bus);
 /* Transfers carried out on a bus since the board was reset, of the most recent 65,536 kept. */
 size_t vboard_i2c_transfer_count(int bus);
+/* ---- Serial ports: "COM1:" and "COM2:" ---- */
+
+/* Wires a port as the `serial` directive does: "loopback", "null-modem COM2", "pty" or
+   "unplugged" (COM1 and COM2 start joined by a null-modem cable). Returns NULL when done, or the
+   problem as a text to free with vboard_free. */
+char* vboard_serial_wire(const char* port, const char* wiring);
+/* The path of the pseudo-terminal a port is wired to, to free with vboard_free; NULL when the
+   port has none. */
+char* vboard_serial_pty_path(const char* port);
+/* Puts bytes on a port's receive line from outside. 1 when the port exists. */
+int vboard_serial_receive(const char* port, const void* data, size_t size);
+/* Copies up to `size` of the most recent bytes the port sent into `buffer` (which may be NULL
+   with size 0) and returns how many the board keeps in all. */
+size_t vboard_serial_transmitted(const char* port, void* buffer, size_t size);
+/* Waits up to `milliseconds` until a call is blocked on the port (a read or an event wait);
+   1 when one is. */
+int vboard_serial_await_blocked(const char* port, unsigned milliseconds);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,51 @@
+// The C control API of the serial ports: thin wrappers over vboard::serial().
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "vboard/vboard.h"
+#include "vboard/vboard_c.h"
+
+namespace {
+
+std::string orEmpty(const char* text) { return text ? text : ""; }
+
+char* give(const std::string& text) {
+    char* out = static_cast<char*>(std::malloc(text.size() + 1));
+    if (out != nullptr) std::memcpy(out, text.c_str(), text.size() + 1);
+    return out;
+}
+
+}  // namespace
+
+extern "C" {
+
+char* vboard_serial_wire(const char* port, const char* wiring) {
+    auto problems = vboard::applyConfigLine("serial " + orEmpty(port) + " " + orEmpty(wiring));
+    return problems.empty() ? nullptr : give(problems.front());
+}
+
+char* vboard_serial_pty_path(const char* port) {
+    const std::string path = vboard::serial().ptyPath(orEmpty(port));
+    return path.empty() ? nullptr : give(path);
+}
+
+int vboard_serial_receive(const char* port, const void* data, size_t size) {
+    if (data == nullptr && size > 0) return 0;
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    return vboard::serial().receive(orEmpty(port), std::vector<uint8_t>(bytes, bytes + size)) ? 1 : 0;
+}
+
+size_t vboard_serial_transmitted(const char* port, void* buffer, size_t size) {
+    const std::vector<uint8_t> sent = vboard::serial().transmitted(orEmpty(port));
+    // The most recent bytes, when the caller's buffer holds fewer than the board keeps.
+    const size_t count = buffer == nullptr ? 0 : std::min(size, sent.size());
+    if (count > 0) std::memcpy(buffer, sent.data() + (sent.size() - count), count);
+    return sent.size();
+}
+
+int vboard_serial_await_blocked(const char* port, unsigned milliseconds) {
+    return vboard::serial().awaitBlocked(orEmpty(port), milliseconds) ? 1 : 0;
+}
+
+}  // extern "C"
