@@ -1,10 +1,14 @@
 // Each family's kept state, forgotten at once.
 #include "library_state.h"
 
+#include "can/can_operations.h"
 #include "gpio/gpio_operations.h"
 
 namespace tarvik {
 
-void resetLibraryState() { resetGpioState(); }
+void resetLibraryState() {
+    resetGpioState();
+    resetCanState();
+}
 
 }  // namespace tarvik
