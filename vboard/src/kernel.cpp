@@ -152,6 +152,7 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID 
     request.inSize = in ? inSize : 0;
     request.out = static_cast<uint8_t*>(out);
     request.outSize = out ? outSize : 0;
+    request.keep = call.keep;
     DWORD error = target->driver->ioControl(request);
     if (bytesReturned != nullptr) *bytesReturned = request.bytesReturned;
     if (call.keep) {
@@ -160,6 +161,7 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID 
                                 ? request.bytesReturned
                                 : request.outSize;
         call.entry.out = copyBytes(out, shown);
+        call.entry.detail = std::move(request.detail);
     }
     if (error != ERROR_SUCCESS) return call.fail(FALSE, error);
     return call.succeed(TRUE);

@@ -47,6 +47,12 @@ struct IoRequest {
     uint8_t* out = nullptr;
     DWORD outSize = 0;
     DWORD bytesReturned = 0;  // written back when the caller passed a pointer for it
+    // Whether anybody will read this call's trace entry. When so, a driver whose records carry
+    // pointers may put what it read or wrote through them in `detail`, for its decoder: the trace
+    // copies only the buffers the call was given, and the pointers in them may be stale by the
+    // time the trace is read.
+    bool keep = false;
+    std::string detail;
 };
 
 struct TraceEntry;
@@ -203,6 +209,7 @@ struct TraceEntry {
     DWORD error = 0;       // the error the call failed with
     int64_t result = 0;
     bool injected = false; // failed by an armed fault
+    std::string detail;    // what the driver noted for its decoder (IoRequest::detail)
     // The model the call's handle was opened on; it decodes the call for the trace.
     std::shared_ptr<const StreamDriver> driver;
 };
