@@ -2,10 +2,14 @@
 #include "families.h"
 
 #include "board.h"
+#include "can/can_controller.h"
 #include "gpio/gpio_controller.h"
 
 namespace vboard {
 
-void installFamilies(Board& board) { installGpio(board); }
+void installFamilies(Board& board) {
+    installGpio(board);
+    installCan(board);
+}
 
 }  // namespace vboard

@@ -311,3 +311,4 @@ std::vector<Directive> configDirectives();
 }  // namespace vboard
 
 #include "vboard/gpio.h"
+#include "vboard/can.h"
