@@ -531,6 +531,12 @@ void CanController::reset() {
     traffic_.clear();
 }
 
+void CanController::powerOn() {
+    reset();
+    std::lock_guard<std::mutex> hold(lock_);
+    nextFilterHandle_ = 1;
+}
+
 // ---- Trace ----
 
 std::optional<std::string> CanController::decode(const TraceEntry& entry) const {
@@ -582,7 +588,7 @@ void installCan(Board& board) {
     // At power-on the controller runs at its reset timing, without filters or frames, and
     // "CAN1:" is on the board.
     board.powerOnSteps.push_back([controller](Board& b) {
-        controller->reset();
+        controller->powerOn();
         std::lock_guard<std::mutex> hold(b.lock);
         b.drivers[fold(kCanDevice)] = controller;
     });

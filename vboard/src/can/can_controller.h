@@ -103,6 +103,8 @@ public:
     void setReceiveWait(DWORD milliseconds) override;
     bool logTo(const std::string& path) override;
     void reset() override;
+    // The board's power-on: the reset state, and filter handles counted from 1 again.
+    void powerOn();
 
 private:
     DWORD getTiming(IoRequest& request);
