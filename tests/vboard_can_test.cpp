@@ -304,6 +304,9 @@ TEST_F(CanController, RequestsAreDecodedInTheTrace) {
     request(tarvik::IOCTL_CAN_REMOVE_FILTER, words({1}));
     vboard::can().inject(*vboard::parseCanFrame("1ABCDEF0#01"));
     transfer(rx);
+    CanTransferRequest two = {&rx, 2};
+    DeviceIoControl(h, tarvik::IOCTL_CAN_TRANSFER, &two, sizeof two, nullptr, 0, nullptr, nullptr);
+    request(tarvik::IOCTL_CAN_TRANSFER, Bytes{1, 2, 3});
     request(0x2A3B88, {});
     EXPECT_EQ(vboard::driverTraceLines(),
               (std::vector<std::string>{
@@ -320,6 +323,8 @@ TEST_F(CanController, RequestsAreDecodedInTheTrace) {
                   "CAN1: RX none status 1 -> ok",
                   "CAN1: REMOVE_FILTER handle 1 -> ok",
                   "CAN1: RX 1ABCDEF0#01 (ext) status 0 -> ok",
+                  "CAN1: TRANSFER count 2 -> error 87",
+                  "CAN1: TRANSFER malformed [01 02 03] -> error 87",
                   "CAN1: IOCTL 0x2A3B88 -> error 50",
               }));
 }

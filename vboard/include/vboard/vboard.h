@@ -290,6 +290,9 @@ std::vector<DWORD> sleeps();
 //   registry-delete <HKLM|HKCU>\<path> [<name>]
 //   fault <function> [device=<name>] [code=<number>] [nth=<n>] [error=<number>]
 //   gpio input <bank>.<pin> <0|1>      gpio reset
+//   can inject <frame>                 can clock <hz>
+//   can rx-wait <ms>                   can log <file>|off
+//   can reset
 // Returns one message per line it could not apply ("config:3: unknown directive 'x'").
 std::vector<std::string> loadConfig(const std::string& path);
 std::vector<std::string> applyConfigLine(const std::string& line);

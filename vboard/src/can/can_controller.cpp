@@ -308,7 +308,8 @@ DWORD CanController::transfer(IoRequest& request) {
     std::memcpy(&record, transfer.message, sizeof record);
     if (record.status == nullptr || record.transmitFlag > 1)
         return static_cast<DWORD>(ERROR_INVALID_PARAMETER);
-    return record.transmitFlag == 1 ? send(record, request) : receive(record, request);
+    return record.transmitFlag == 1 ? send(record, request)
+                                    : receive(record, transfer.message, request);
 }
 
 DWORD CanController::send(CanMessageRecord& record, IoRequest& request) {
@@ -342,9 +343,8 @@ DWORD CanController::send(CanMessageRecord& record, IoRequest& request) {
     return ERROR_SUCCESS;
 }
 
-DWORD CanController::receive(CanMessageRecord& record, IoRequest& request) {
-    CanMessageRecord* target = nullptr;
-    std::memcpy(&target, request.in + offsetof(CanTransferRequest, message), sizeof target);
+DWORD CanController::receive(const CanMessageRecord& record, CanMessageRecord* target,
+                             IoRequest& request) {
     const size_t capacity = record.data != nullptr ? record.dataLength : 0;
     CanFrame frame;
     uint32_t status = kCanStatusOk;
@@ -573,8 +573,12 @@ std::optional<std::string> decodeCanRequest(const TraceEntry& e) {
             if (e.in.size() != 4) return "REMOVE_FILTER malformed [" + hexBytes(e.in) + "]";
             return "REMOVE_FILTER handle " + std::to_string(word(e.in, 0));
         case kCanTransfer:
+            // The driver's note of the frame; without one (a refused request), what the request
+            // says apart from its pointer, which would differ from run to run.
             if (!e.detail.empty()) return e.detail;
-            return "TRANSFER [" + hexBytes(e.in) + "]";
+            if (e.in.size() != sizeof(CanTransferRequest))
+                return "TRANSFER malformed [" + hexBytes(e.in) + "]";
+            return "TRANSFER count " + std::to_string(word(e.in, offsetof(CanTransferRequest, count)));
         default:
             return std::nullopt;
     }

@@ -113,7 +113,9 @@ private:
     DWORD removeFilter(const IoRequest& request);
     DWORD transfer(IoRequest& request);
     DWORD send(CanMessageRecord& record, IoRequest& request);
-    DWORD receive(CanMessageRecord& record, IoRequest& request);
+    // `record` is the driver's copy of the caller's record at `target`, where the frame's
+    // fields are written back.
+    DWORD receive(const CanMessageRecord& record, CanMessageRecord* target, IoRequest& request);
 
     // Puts a frame on the bus at the bus time `stamp` (with the lock held): the traffic, the log,
     // and the receive queue when `toQueue` and the filters accept it. True when it was queued.
