@@ -261,6 +261,7 @@ TEST_F(CanBitrate, ThePrescalerIsTheNearestInSinglePrecision) {
         {"two divisions in order, not one", 66000000, 1043, 1, 2, 2, 10547},
     };
     open();
+    EXPECT_EQ(tarvik::nearestPrescaler(30000000, 0, 8), 0) << "no division by a bit rate of 0";
     for (const Row& r : table) {
         SCOPED_TRACE(r.what);
         EXPECT_EQ(tarvik::nearestPrescaler(r.baseclock, r.bitrate, 1u + r.propseg + r.phase1 + r.phase2),

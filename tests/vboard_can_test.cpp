@@ -240,6 +240,15 @@ TEST_F(CanController, TransfersWriteTheirOutcomeIntoTheStatusWord) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
+// True once a receive waits in the controller (within 5 s).
+bool untilWaiting() {
+    for (int i = 0; i < 5000; ++i) {
+        if (vboard::can().waitingReceives() > 0) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
 TEST_F(CanController, AReceiveWaitsForAFrameAndACloseAbandonsIt) {
     vboard::can().setReceiveWait(10000);
     uint8_t in[8] = {};
@@ -249,7 +258,7 @@ TEST_F(CanController, AReceiveWaitsForAFrameAndACloseAbandonsIt) {
         EXPECT_TRUE(transfer(rx));
         done = true;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(untilWaiting()) << "the receive never started waiting";
     EXPECT_FALSE(done.load());
     ASSERT_TRUE(vboard::can().inject(*vboard::parseCanFrame("321#AA")));
     reader.join();
@@ -263,7 +272,7 @@ TEST_F(CanController, AReceiveWaitsForAFrameAndACloseAbandonsIt) {
         result = transfer(rx);
         error = GetLastError();
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(untilWaiting()) << "the receive never started waiting";
     const auto started = std::chrono::steady_clock::now();
     ASSERT_TRUE(CloseHandle(h));
     h = nullptr;

@@ -2,8 +2,6 @@
 // the debug output with the last error.
 #include "can/can_controller_device.h"
 
-#include <math.h>
-
 namespace tarvik {
 namespace {
 
@@ -66,10 +64,10 @@ uint32_t truncateToUnsigned(float value) {
 }  // namespace
 
 uint16_t nearestPrescaler(uint32_t baseclock, uint32_t bitrate, uint32_t quanta) {
-    // A bit rate of 0 asks for an infinitely slow bit: the ratio IEEE division would give,
-    // without dividing by zero.
-    const float ratio = bitrate != 0 ? static_cast<float>(baseclock) / static_cast<float>(bitrate)
-                                     : HUGE_VALF;
+    // A bit rate of 0 asks for an unbounded prescaler, which ends as every p at or above 2^32
+    // does: lower saturates to 0xFFFF, upper 65536 is nearer and wraps to 0.
+    if (bitrate == 0) return 0;
+    const float ratio = static_cast<float>(baseclock) / static_cast<float>(bitrate);
     const float p = ratio / static_cast<float>(quanta);
     const uint16_t lower = static_cast<uint16_t>(truncateToUnsigned(p));
     const uint32_t upper = static_cast<uint32_t>(lower) + 1u;

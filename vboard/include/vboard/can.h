@@ -110,6 +110,8 @@ public:
     // Frames waiting in the receive queue, and frames dropped because it was full.
     virtual size_t pending() const = 0;
     virtual uint64_t overruns() const = 0;
+    // Receives waiting for a frame right now.
+    virtual size_t waitingReceives() const = 0;
 
     virtual CanTiming timing() const = 0;
     // The controller's clock as get timing reports it (the segments stay).

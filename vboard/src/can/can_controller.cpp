@@ -351,8 +351,11 @@ DWORD CanController::receive(const CanMessageRecord& record, CanMessageRecord* t
     {
         std::unique_lock<std::mutex> hold(lock_);
         auto ready = [&] { return !queue_.empty() || closing_.count(request.instance) > 0; };
-        if (!ready() && receiveWait_ > 0)
+        if (!ready() && receiveWait_ > 0) {
+            ++waiting_;
             arrived_.wait_for(hold, std::chrono::milliseconds(receiveWait_), ready);
+            --waiting_;
+        }
         // The handle is being closed: the waiting receive is abandoned.
         if (closing_.count(request.instance) > 0) return static_cast<DWORD>(ERROR_INVALID_HANDLE);
         if (queue_.empty()) {
@@ -467,6 +470,11 @@ size_t CanController::pending() const {
 uint64_t CanController::overruns() const {
     std::lock_guard<std::mutex> hold(lock_);
     return overruns_;
+}
+
+size_t CanController::waitingReceives() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return waiting_;
 }
 
 CanTiming CanController::timing() const {

@@ -94,6 +94,7 @@ public:
     std::vector<CanFrame> sent() const override;
     size_t pending() const override;
     uint64_t overruns() const override;
+    size_t waitingReceives() const override;
     CanTiming timing() const override;
     void setBaseClock(uint32_t baseclock) override;
     void setTiming(const CanTiming& timing) override;
@@ -133,6 +134,7 @@ private:
     std::deque<CanFrame> queue_;
     uint64_t overruns_ = 0;
     DWORD receiveWait_ = 0;
+    size_t waiting_ = 0;
     std::set<uint64_t> closing_;  // opens whose handle is being closed
     Window<CanBusFrame> traffic_;
     std::FILE* log_ = nullptr;
