@@ -15,7 +15,7 @@ CanPort canPort;
 
 namespace {
 
-// The module has one CAN controller, which its documentation numbers 1.
+// The module has one CAN controller: port 1.
 constexpr uint32_t kCanPortNumber = 1;
 
 // The largest identifier of each format: 11 bits, or 29 bits.
