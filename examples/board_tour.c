@@ -124,6 +124,26 @@ static void uart(void) {
     printf("port 3, which has no device: %s\n", answer(UARTOpen(3, 0, 9600)));
 }
 
+static void can(void) {
+    static const uint8_t frame[4] = {0xDE, 0xAD, 0xBE, 0xEF};
+    uint8_t received[8] = {0};
+    uint32_t status = 0, id = 0, length = 0, remote = 0, sends = 0;
+    printf("CAN open: %s\n", answer(CANOpen(1)));
+    /* 11-bit identifiers at 500 kbit/s; loopback brings our own frames back to us. */
+    printf("500 kbit/s, loopback: %s\n", answer(CANConfigureMode(1, 0, 500000, 0, 1)));
+    CANConfigureMessage(1, 0, 0x123, 0, 0, 1);
+    CANConfigureMessage(1, 0, 0, 0, 0, 0);
+    printf("send 123#DEADBEEF: %s (status %u)\n", answer(CANWrite(1, frame, 4, &status)),
+           (unsigned)status);
+    printf("read it back: %s (status %u)\n", answer(CANRead(1, received, 8, &status)),
+           (unsigned)status);
+    if (CANGetMessageParameter(1, &id, &length, &remote, NULL, NULL, &sends, 0))
+        printf("received id 0x%03X, %u bytes %02X %02X %02X %02X, remote %u, sends %u\n",
+               (unsigned)id, (unsigned)length, received[0], received[1], received[2], received[3],
+               (unsigned)remote, (unsigned)sends);
+    CANClose(1);
+}
+
 int main(void) {
     printf("== versions\n");
     versions();
@@ -135,5 +155,7 @@ int main(void) {
     i2c();
     printf("== UART\n");
     uart();
+    printf("== CAN\n");
+    can();
     return 0;
 }

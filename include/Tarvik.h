@@ -150,33 +150,39 @@ uint8_t UARTRead(uint32_t port, uint32_t size, uint8_t* buffer);
 /** Writes a zero-terminated string (the empty string too) and waits until it has been sent. */
 uint8_t UARTWrite(uint32_t port, const char* data);
 
-/* ---- CAN: port 0 ---- */
+/* ---- CAN: the one controller, port 1 ---- */
 
-/** Opens the CAN controller. */
+/** Opens the CAN controller; refused while it is open, or after a failed open until CANClose. */
 uint8_t CANOpen(uint32_t port);
-/** Closes the CAN controller. */
+/** Closes the CAN controller. The message records, the filter and the status words are kept. */
 void CANClose(uint32_t port);
-/** Sets the identifier format, bit rate, TLPRIO and loopback modes. */
+/** Sets the identifier format (0 = 11-bit, else 29-bit), the bit rate (0 is refused), and the
+    TLPRIO and loopback modes (each on when exactly 1). Both message records lose their data. */
 uint8_t CANConfigureMode(uint32_t port, uint32_t extendedId, uint32_t bitrate, uint8_t tlprio,
                          uint8_t loopback);
-/** Sets the controller's raw bit timing. */
+/** Sets the controller's raw bit timing: the low 16 bits of prescaler, the low 8 of the rest. */
 uint8_t CANConfigureTiming(uint32_t port, uint32_t prescaler, uint32_t propseg,
                            uint32_t phase1seg, uint32_t phase2seg, uint32_t auxTiming);
-/** Installs the receive filter. */
+/** Adds a receive filter. filterId may not exceed the identifier format's largest value; a
+    second filter is added beside the first, and only the last one added can be removed. */
 uint8_t CANConfigureFilter(uint32_t port, int32_t filterId, uint32_t filterMask,
                            uint8_t filterFlag, uint8_t filterOption);
-/** Removes the receive filter. */
+/** Removes the last filter added; 0 when none was ever added. */
 uint8_t CANResetFilter(uint32_t port);
-/** Prepares the transmit (direction 1) or receive message record. */
+/** Prepares the receive (direction 0) or transmit (any other direction) message record; the
+    message is marked as one that sends only when direction is exactly 1. Sends nothing. */
 uint8_t CANConfigureMessage(uint32_t port, uint32_t frameFlag, uint32_t messageId,
                             uint8_t auxByte, uint32_t auxValue, uint8_t direction);
-/** Reads back the fields of a prepared or transferred message. */
+/** Reads back a message record's fields, including what the driver wrote in the last transfer.
+    messageId is required; every other pointer may be NULL. */
 uint8_t CANGetMessageParameter(uint32_t port, uint32_t* messageId, uint32_t* dataLength,
                                uint32_t* frameFlag, uint8_t* auxByte, uint32_t* auxValue,
                                uint32_t* transmitFlag, uint8_t direction);
-/** Receives a message into buffer; status gets the driver's transfer status. */
+/** Receives one message into buffer (length at least 1; all length bytes are written, zeros
+    where nothing was received). status, when given, gets the driver's status (0 = received). */
 uint8_t CANRead(uint32_t port, uint8_t* buffer, int32_t length, uint32_t* status);
-/** Sends a message; status gets the driver's transfer status. */
+/** Sends length bytes (0 or more) as one message. status, when given, gets the driver's status
+    (0 = sent). */
 uint8_t CANWrite(uint32_t port, const uint8_t* data, int32_t length, uint32_t* status);
 
 /* ---- Physical registers ---- */

@@ -1,6 +1,7 @@
 // Each family's kept state, forgotten at once.
 #include "library_state.h"
 
+#include "can/can_operations.h"
 #include "gpio/gpio_operations.h"
 #include "spi/spi_operations.h"
 #include "i2c/i2c_operations.h"
@@ -13,6 +14,7 @@ void resetLibraryState() {
     resetSpiState();
     resetI2cState();
     resetUartState();
+    resetCanState();
 }
 
 }  // namespace tarvik

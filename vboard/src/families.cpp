@@ -2,6 +2,7 @@
 #include "families.h"
 
 #include "board.h"
+#include "can/can_controller.h"
 #include "gpio/gpio_controller.h"
 #include "spi/spi_ports.h"
 #include "i2c/i2c_bus_controller.h"
@@ -14,6 +15,7 @@ void installFamilies(Board& board) {
     installSpi(board);
     installI2c(board);
     installSerialPorts(board);
+    installCan(board);
 }
 
 }  // namespace vboard

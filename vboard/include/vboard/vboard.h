@@ -52,6 +52,8 @@ struct IoRequest {
     // What the driver read through pointers in the records (an I2C packet's data), in a layout
     // of its own, for its decoder: by the time the trace is read, those pointers are gone.
     Bytes detail;
+    // Notes a description instead, for a decoder that renders nothing more (an SPI exchange).
+    void note(const std::string& text) { detail.assign(text.begin(), text.end()); }
 };
 
 struct TraceEntry;
@@ -209,6 +211,7 @@ struct TraceEntry {
     int64_t result = 0;
     bool injected = false; // failed by an armed fault
     Bytes detail;          // DeviceIoControl: what the driver noted in IoRequest::detail
+    std::string detailText() const { return std::string(detail.begin(), detail.end()); }
     // The model the call's handle was opened on; it decodes the call for the trace.
     std::shared_ptr<const StreamDriver> driver;
 };
@@ -293,6 +296,9 @@ std::vector<DWORD> sleeps();
 //   spi flash <port> <address> <hex bytes ...>
 //   i2c attach <bus> <address> eeprom [<size>]|sensor       i2c detach <bus> <address>
 //   i2c fill <bus> <address> <offset> <hex bytes ...>
+//   can inject <frame>                 can clock <hz>
+//   can rx-wait <ms>                   can log <file>|off
+//   can reset
 // Returns one message per line it could not apply ("config:3: unknown directive 'x'").
 std::vector<std::string> loadConfig(const std::string& path);
 std::vector<std::string> applyConfigLine(const std::string& line);
@@ -317,3 +323,4 @@ std::vector<Directive> configDirectives();
 #include "vboard/spi.h"
 #include "vboard/i2c.h"
 #include "vboard/uart.h"
+#include "vboard/can.h"

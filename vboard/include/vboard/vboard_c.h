@@ -141,6 +141,19 @@ size_t vboard_serial_transmitted(const char* port, void* buffer, size_t size);
 /* Waits up to `milliseconds` until a call is blocked on the port (a read or an event wait);
    1 when one is. */
 int vboard_serial_await_blocked(const char* port, unsigned milliseconds);
+/* ---- CAN: the controller behind "CAN1:" and the other nodes of its bus ---- */
+
+/* Another node sends a frame, in cansend's syntax ("123#DEADBEEF", "1ABCDEF0#01" for a 29-bit
+   identifier, "123#R" for a remote frame). 1 when the board's controller queued it for the
+   library, 0 when its filters turned it away or the text is no frame. */
+int vboard_can_inject(const char* frame);
+/* The frames the library sent, one a line in cansend's syntax; NULL when none. */
+char* vboard_can_sent_text(void);
+/* Frames waiting in the controller's receive queue. */
+size_t vboard_can_pending(void);
+/* Logs every frame on the bus to a file in candump's log format; NULL or "" stops. 1 when
+   the file could be opened. */
+int vboard_can_log(const char* path);
 
 #ifdef __cplusplus
 }

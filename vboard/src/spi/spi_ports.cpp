@@ -249,7 +249,7 @@ DWORD SpiPorts::exchange(int port, IoRequest& request) {
         const std::string text = request.in != nullptr && request.inSize == sizeof record
                                      ? describe(seen, busRead)
                                      : "malformed";
-        request.detail.assign(text.begin(), text.end());
+        request.note(text);
     }
     const DWORD error = seen.error;
     keep(std::move(seen));
@@ -264,7 +264,7 @@ void SpiPorts::keep(SpiExchange&& seen) {
 std::optional<std::string> SpiPortDriver::decode(const TraceEntry& e) const {
     if (e.function != "DeviceIoControl" || e.code != kSpiExchange) return std::nullopt;
     return e.detail.empty() ? std::string("EXCHANGE")
-                            : "EXCHANGE " + std::string(e.detail.begin(), e.detail.end());
+                            : "EXCHANGE " + e.detailText();
 }
 
 // ---- Control side ----

@@ -1,0 +1,410 @@
+// The board's CAN controller alone, as the library reaches it through "CAN1:": the records it
+// takes and refuses, filters per open, transfers and their status words, a receive that waits and
+// one abandoned by a close, the bus's other nodes, the candump log, the trace and the directives.
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "can/can_records.h"
+#include "test_support.h"
+#include "vboard/gtest.h"
+#include "vboard/vboard_c.h"
+
+using vboard::Bytes;
+using tarvik::CanMessageRecord;
+using tarvik::CanTransferRequest;
+
+namespace {
+
+Bytes words(std::initializer_list<uint32_t> values) {
+    Bytes bytes;
+    for (uint32_t v : values)
+        for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    return bytes;
+}
+
+HANDLE openCan() {
+    return CreateFileW(L"CAN1:", GENERIC_READ | GENERIC_WRITE, 3, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+class CanController : public vboard::testing::BoardTest {
+protected:
+    void SetUp() override {
+        BoardTest::SetUp();
+        h = openCan();
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    }
+    void TearDown() override {
+        if (h != nullptr) {
+            EXPECT_TRUE(CloseHandle(h));
+        }
+        BoardTest::TearDown();
+    }
+
+    BOOL request(DWORD code, Bytes in, Bytes* out = nullptr, HANDLE on = nullptr) {
+        return DeviceIoControl(on ? on : h, code, in.empty() ? nullptr : in.data(),
+                               static_cast<DWORD>(in.size()), out ? out->data() : nullptr,
+                               out ? static_cast<DWORD>(out->size()) : 0, nullptr, nullptr);
+    }
+    // Adds a filter and answers its handle, 0 when refused.
+    uint32_t addFilter(uint32_t id, uint32_t mask, HANDLE on = nullptr, uint32_t set = 1) {
+        Bytes out(4);
+        if (!request(tarvik::IOCTL_CAN_ADD_FILTER, words({0, 0, id, mask, 0, 0, set, 0}), &out, on))
+            return 0;
+        uint32_t handle;
+        std::memcpy(&handle, out.data(), 4);
+        return handle;
+    }
+    // One transfer of one record; answers the request's result.
+    BOOL transfer(CanMessageRecord& record, HANDLE on = nullptr) {
+        CanTransferRequest t = {&record, 1};
+        return DeviceIoControl(on ? on : h, tarvik::IOCTL_CAN_TRANSFER, &t, sizeof t, nullptr, 0,
+                               nullptr, nullptr);
+    }
+    CanMessageRecord message(bool send, uint32_t id, bool extended, uint8_t* data, uint16_t length) {
+        CanMessageRecord m = {};
+        m.receiveFlag = send ? 0 : 1;
+        m.extendedId = extended ? 1 : 0;
+        m.messageId = id;
+        m.data = data;
+        m.dataLength = length;
+        m.status = &status;
+        m.transmitFlag = send ? 1 : 0;
+        return m;
+    }
+
+    HANDLE h = nullptr;
+    uint32_t status = 0xA5A5A5A5;
+};
+
+}  // namespace
+
+TEST(CanFrameText, ParsesCansendSyntaxAndPrintsCandumps) {
+    struct Row {
+        const char* text;
+        const char* printed;  // nullptr: not a frame
+    };
+    const Row table[] = {
+        {"123#DEADBEEF", "123#DEADBEEF"}, {"1ABCDEF0#01", "1ABCDEF0#01"},
+        {"7FF#", "7FF#"},                 {"123#de.ad.be.ef", "123#DEADBEEF"},
+        {"123#R", "123#R"},               {"00000123#R8", "00000123#R8"},
+        {"000#0011223344556677", "000#0011223344556677"},
+        {"12#00", nullptr},               {"800#00", nullptr},
+        {"20000000#00", nullptr},         {"123#0", nullptr},
+        {"123#GG", nullptr},              {"123#001122334455667788", nullptr},
+        {"123#R9", nullptr},              {"123DEAD", nullptr},
+        {"123#.DE", nullptr},             {"123#DE..AD", nullptr},
+        {"123#DE.", nullptr},             {"", nullptr},
+    };
+    for (const Row& r : table) {
+        SCOPED_TRACE(r.text);
+        auto frame = vboard::parseCanFrame(r.text);
+        ASSERT_EQ(frame.has_value(), r.printed != nullptr);
+        if (frame) {
+            EXPECT_EQ(vboard::formatCanFrame(*frame), r.printed);
+        }
+    }
+    EXPECT_TRUE(vboard::parseCanFrame("1ABCDEF0#01")->extended);
+    EXPECT_FALSE(vboard::parseCanFrame("0AB#01")->extended);
+}
+
+TEST_F(CanController, ReportsItsTimingAndTakesOnlyWhatItCanRun) {
+    Bytes out(12);
+    ASSERT_TRUE(request(tarvik::IOCTL_CAN_GET_TIMING, {}, &out));
+    EXPECT_EQ(out, (Bytes{0x80, 0xC3, 0xC9, 0x01, 15, 0, 2, 3, 2, 0, 0, 0}));
+    Bytes small(11);
+    EXPECT_FALSE(request(tarvik::IOCTL_CAN_GET_TIMING, {}, &small));
+
+    auto timing = [](uint32_t clock, uint16_t prescaler, uint8_t prop, uint8_t ph1, uint8_t ph2) {
+        Bytes b = words({clock, prescaler, 0});
+        b[6] = prop;
+        b[7] = ph1;
+        b[8] = ph2;
+        b[9] = 1;
+        return b;
+    };
+    struct Row {
+        const char* what;
+        Bytes record;
+        bool taken;
+    } table[] = {
+        {"prescaler 0", timing(0, 0, 2, 3, 2), false},
+        {"prescaler 257", timing(0, 257, 2, 3, 2), false},
+        {"propseg 0", timing(0, 4, 0, 3, 2), false},
+        {"phase1seg 9", timing(0, 4, 2, 9, 2), false},
+        {"phase2seg 1", timing(0, 4, 2, 3, 1), false},
+        {"11 bytes", Bytes(11, 1), false},
+        {"prescaler 256, segments 8 8 8", timing(0, 256, 8, 8, 8), true},
+        {"prescaler 4 with a base clock, which is not the driver's to take", timing(12345, 4, 1, 2, 2), true},
+    };
+    for (const auto& r : table) {
+        SCOPED_TRACE(r.what);
+        EXPECT_EQ(request(tarvik::IOCTL_CAN_SET_TIMING, r.record) != 0, r.taken);
+    }
+    const vboard::CanTiming kept = vboard::can().timing();
+    EXPECT_EQ(kept.baseclock, vboard::kCanPowerOnBaseClock);
+    EXPECT_EQ(kept.prescaler, 4);
+    EXPECT_EQ(kept.auxTiming, 1);
+    EXPECT_EQ(kept.bitrate(), 30000000u / (4 * 6));
+}
+
+TEST_F(CanController, FiltersAcceptByIdentifierAndMaskAndBelongToTheirOpen) {
+    EXPECT_TRUE(vboard::can().inject(*vboard::parseCanFrame("555#")))
+        << "without a filter every frame is taken";
+    const uint32_t first = addFilter(0x120, 0x7F0);
+    const uint32_t second = addFilter(0x1ABCDEF0, 0x1FFFFFFF);
+    EXPECT_EQ(first, 1u);
+    EXPECT_EQ(second, 2u);
+    struct Row {
+        const char* frame;
+        bool taken;
+    } table[] = {{"123#", true}, {"12F#", true}, {"130#", false}, {"1ABCDEF0#", true},
+                 {"1ABCDEF1#", false}, {"00000125#", true}};
+    for (const auto& r : table) {
+        SCOPED_TRACE(r.frame);
+        EXPECT_EQ(vboard::can().inject(*vboard::parseCanFrame(r.frame)), r.taken);
+    }
+    EXPECT_EQ(addFilter(0x300, 0x700, nullptr, 0), 3u) << "a disabled filter takes nothing";
+    EXPECT_FALSE(vboard::can().inject(*vboard::parseCanFrame("300#")));
+
+    // Another open's filters are its own: it can't remove ours, and its close takes only its own.
+    HANDLE other = openCan();
+    const uint32_t theirs = addFilter(0x400, 0x7FF, other);
+    EXPECT_FALSE(request(tarvik::IOCTL_CAN_REMOVE_FILTER, words({first}), nullptr, other));
+    EXPECT_TRUE(request(tarvik::IOCTL_CAN_REMOVE_FILTER, words({first})));
+    EXPECT_FALSE(request(tarvik::IOCTL_CAN_REMOVE_FILTER, words({first}))) << "already removed";
+    EXPECT_EQ(vboard::can().filters().size(), 3u);
+    ASSERT_TRUE(CloseHandle(other));
+    const auto left = vboard::can().filters();
+    ASSERT_EQ(left.size(), 2u);
+    for (const auto& f : left) EXPECT_NE(f.handle, theirs);
+    EXPECT_EQ(vboard::can().pending(), 5u);
+}
+
+TEST_F(CanController, TransfersWriteTheirOutcomeIntoTheStatusWord) {
+    ASSERT_TRUE(request(tarvik::IOCTL_CAN_LOOPBACK_ON, {}));
+    uint8_t data[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+    struct Row {
+        const char* what;
+        uint32_t id;
+        bool extended;
+        uint8_t* data;
+        uint16_t length;
+        uint32_t status;
+    } table[] = {
+        {"a standard frame", 0x7FF, false, data, 2, vboard::kCanStatusOk},
+        {"an extended frame", 0x1FFFFFFF, true, data, 8, vboard::kCanStatusOk},
+        {"an identifier beyond 11 bits", 0x800, false, data, 1, vboard::kCanStatusBadFrame},
+        {"beyond 29 bits", 0x20000000, true, data, 1, vboard::kCanStatusBadFrame},
+        {"9 data bytes", 0x100, false, data, 9, vboard::kCanStatusBadFrame},
+        {"data bytes without a buffer", 0x100, false, nullptr, 1, vboard::kCanStatusBadFrame},
+    };
+    for (const auto& r : table) {
+        SCOPED_TRACE(r.what);
+        CanMessageRecord m = message(true, r.id, r.extended, r.data, r.length);
+        status = 0xA5A5A5A5;
+        EXPECT_TRUE(transfer(m));
+        EXPECT_EQ(status, r.status);
+    }
+    ASSERT_EQ(vboard::can().sent().size(), 2u);
+    EXPECT_EQ(vboard::formatCanFrame(vboard::can().sent()[1]), "1FFFFFFF#0102030405060708");
+
+    // The receive takes the oldest frame; a buffer too small for it leaves it waiting.
+    uint8_t in[8] = {};
+    CanMessageRecord rx = message(false, 0, false, in, 1);
+    EXPECT_TRUE(transfer(rx));
+    EXPECT_EQ(status, uint32_t{vboard::kCanStatusBufferTooSmall});
+    EXPECT_EQ(rx.dataLength, 2) << "what the waiting frame needs";
+    rx.dataLength = 8;
+    EXPECT_TRUE(transfer(rx));
+    EXPECT_EQ(status, 0u);
+    EXPECT_EQ(rx.messageId, 0x7FFu);
+    EXPECT_EQ(rx.dataLength, 2);
+    EXPECT_EQ(in[1], 2);
+    rx.dataLength = 8;
+    EXPECT_TRUE(transfer(rx));
+    EXPECT_EQ(rx.messageId, 0x1FFFFFFFu);
+    EXPECT_EQ(rx.extendedId, 1u);
+    EXPECT_TRUE(transfer(rx));
+    EXPECT_EQ(status, uint32_t{vboard::kCanStatusNoMessage});
+
+    // Records the driver can't follow fail the request itself.
+    CanMessageRecord noStatus = message(true, 1, false, data, 1);
+    noStatus.status = nullptr;
+    EXPECT_FALSE(transfer(noStatus));
+    CanTransferRequest two = {&rx, 2};
+    EXPECT_FALSE(DeviceIoControl(h, tarvik::IOCTL_CAN_TRANSFER, &two, sizeof two, nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+// True once a receive waits in the controller (within 5 s).
+bool untilWaiting() {
+    for (int i = 0; i < 5000; ++i) {
+        if (vboard::can().waitingReceives() > 0) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
+TEST_F(CanController, AReceiveWaitsForAFrameAndACloseAbandonsIt) {
+    vboard::can().setReceiveWait(10000);
+    uint8_t in[8] = {};
+    CanMessageRecord rx = message(false, 0, false, in, 8);
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        EXPECT_TRUE(transfer(rx));
+        done = true;
+    });
+    EXPECT_TRUE(untilWaiting()) << "the receive never started waiting";
+    EXPECT_FALSE(done.load());
+    ASSERT_TRUE(vboard::can().inject(*vboard::parseCanFrame("321#AA")));
+    reader.join();
+    EXPECT_EQ(status, 0u);
+    EXPECT_EQ(rx.messageId, 0x321u);
+
+    // Closed from another thread while it waits: the request fails at once.
+    BOOL result = TRUE;
+    DWORD error = 0;
+    std::thread waiting([&] {
+        result = transfer(rx);
+        error = GetLastError();
+    });
+    EXPECT_TRUE(untilWaiting()) << "the receive never started waiting";
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_TRUE(CloseHandle(h));
+    h = nullptr;
+    waiting.join();
+    EXPECT_FALSE(result);
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+}
+
+TEST_F(CanController, AFullReceiveQueueDropsAndCountsNewFrames) {
+    for (size_t i = 0; i < vboard::kCanReceiveQueueDepth; ++i)
+        ASSERT_TRUE(vboard::can().inject(*vboard::parseCanFrame("001#")));
+    EXPECT_FALSE(vboard::can().inject(*vboard::parseCanFrame("002#")));
+    EXPECT_EQ(vboard::can().pending(), vboard::kCanReceiveQueueDepth);
+    EXPECT_EQ(vboard::can().overruns(), 1u);
+    EXPECT_EQ(vboard::can().traffic().size(), vboard::kCanReceiveQueueDepth + 1);
+}
+
+TEST_F(CanController, RequestsAreDecodedInTheTrace) {
+    uint8_t data[4] = {0xDE, 0xAD, 0xBE, 0xEF};
+    vboard::clearTrace();
+    Bytes out(12);
+    request(tarvik::IOCTL_CAN_GET_TIMING, {}, &out);
+    request(tarvik::IOCTL_CAN_SET_TIMING, Bytes{0, 0, 0, 0, 4, 0, 2, 3, 2, 0, 0, 0});
+    request(tarvik::IOCTL_CAN_SET_TIMING, Bytes{1, 2});
+    request(tarvik::IOCTL_CAN_TLPRIO_ON, {});
+    request(tarvik::IOCTL_CAN_LOOPBACK_ON, {});
+    addFilter(0x120, 0x7F0);
+    request(tarvik::IOCTL_CAN_REMOVE_FILTER, words({9}));
+    CanMessageRecord tx = message(true, 0x123, false, data, 4);
+    transfer(tx);
+    CanMessageRecord bad = message(true, 0x800, false, data, 4);
+    transfer(bad);
+    uint8_t in[8] = {};
+    CanMessageRecord rx = message(false, 0, false, in, 8);
+    transfer(rx);
+    transfer(rx);
+    request(tarvik::IOCTL_CAN_REMOVE_FILTER, words({1}));
+    vboard::can().inject(*vboard::parseCanFrame("1ABCDEF0#01"));
+    transfer(rx);
+    CanTransferRequest two = {&rx, 2};
+    DeviceIoControl(h, tarvik::IOCTL_CAN_TRANSFER, &two, sizeof two, nullptr, 0, nullptr, nullptr);
+    request(tarvik::IOCTL_CAN_TRANSFER, Bytes{1, 2, 3});
+    request(0x2A3B88, {});
+    EXPECT_EQ(vboard::driverTraceLines(),
+              (std::vector<std::string>{
+                  "CAN1: GET_TIMING baseclock 30000000 prescaler 15 segments 2 3 2 aux 0 -> ok",
+                  "CAN1: SET_TIMING prescaler 4 segments 2 3 2 aux 0 -> ok",
+                  "CAN1: SET_TIMING malformed [01 02] -> error 87",
+                  "CAN1: TLPRIO on -> ok",
+                  "CAN1: LOOPBACK on -> ok",
+                  "CAN1: ADD_FILTER id 0x120 mask 0x7F0 flag 0 set 1 option 0 handle 1 -> ok",
+                  "CAN1: REMOVE_FILTER handle 9 -> error 87",
+                  "CAN1: TX 123#DEADBEEF status 0 -> ok",
+                  "CAN1: TX bad frame id 0x800 length 4 status 2 -> ok",
+                  "CAN1: RX 123#DEADBEEF status 0 -> ok",
+                  "CAN1: RX none status 1 -> ok",
+                  "CAN1: REMOVE_FILTER handle 1 -> ok",
+                  "CAN1: RX 1ABCDEF0#01 (ext) status 0 -> ok",
+                  "CAN1: TRANSFER count 2 -> error 87",
+                  "CAN1: TRANSFER malformed [01 02 03] -> error 87",
+                  "CAN1: IOCTL 0x2A3B88 -> error 50",
+              }));
+}
+
+TEST_F(CanController, LogsTheBusInCandumpsFormat) {
+    const std::string path = ::testing::TempDir() + "vboard_can_log_" +
+                             std::to_string(reinterpret_cast<uintptr_t>(this)) + ".log";
+    std::remove(path.c_str());
+    vboard::setSystemTime(SYSTEMTIME{2024, 12, 0, 8, 9, 30, 52, 249});
+    ASSERT_TRUE(vboard::applyConfigLine("can log " + path).empty());
+    uint8_t data[4] = {0xDE, 0xAD, 0xBE, 0xEF};
+    CanMessageRecord tx = message(true, 0x123, false, data, 4);
+    ASSERT_TRUE(transfer(tx));
+    ASSERT_TRUE(vboard::can().inject(*vboard::parseCanFrame("1ABCDEF0#R")));
+    ASSERT_TRUE(vboard::applyConfigLine("can log off").empty());
+    ASSERT_TRUE(transfer(tx));
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(text.str(),
+              "(1733650252.249000) can1 123#DEADBEEF\n"
+              "(1733650252.249000) can1 1ABCDEF0#R\n");
+    std::remove(path.c_str());
+}
+
+TEST_F(CanController, DirectivesPlayTheOtherNodesAndSetTheController) {
+    const std::string usage =
+        "expected: can inject <frame> | can clock <hz> | can rx-wait <ms> | can log <file>|off | "
+        "can reset";
+    struct Row {
+        const char* line;
+        std::string problem;
+    } table[] = {
+        {"can inject 123#DEADBEEF  # a node says hello", ""},
+        {"can inject 123#DEADBEE", "not a CAN frame: '123#DEADBEE' (expected e.g. 123#DEADBEEF)"},
+        {"can clock 36000000", ""},
+        {"can clock 0", "expected: can clock <hz>, above 0"},
+        {"can rx-wait 60001", "expected: can rx-wait <ms>, at most 60000"},
+        {"can rx-wait 50", ""},
+        {"can log /nonexistent-dir/can.log", "can't open /nonexistent-dir/can.log: No such file or directory"},
+        {"can", usage},
+        {"can inject", usage},
+        {"can transmit 123#", usage},
+    };
+    for (const auto& r : table) {
+        SCOPED_TRACE(r.line);
+        auto problems = vboard::applyConfigLine(r.line);
+        if (r.problem.empty())
+            EXPECT_TRUE(problems.empty()) << problems[0];
+        else
+            EXPECT_EQ(problems, std::vector<std::string>{r.problem});
+    }
+    EXPECT_EQ(vboard::can().pending(), 1u);
+    EXPECT_EQ(vboard::can().timing().baseclock, 36000000u);
+    EXPECT_TRUE(vboard::applyConfigLine("can reset").empty());
+    EXPECT_EQ(vboard::can().pending(), 0u);
+    EXPECT_EQ(vboard::can().timing().baseclock, vboard::kCanPowerOnBaseClock);
+}
+
+TEST_F(CanController, TheCEntriesInjectAndReadBack) {
+    EXPECT_EQ(vboard_can_inject("123#01"), 1);
+    EXPECT_EQ(vboard_can_inject("nonsense"), 0);
+    EXPECT_EQ(vboard_can_inject(nullptr), 0);
+    EXPECT_EQ(vboard_can_pending(), 1u);
+    EXPECT_EQ(vboard_can_sent_text(), nullptr);
+    uint8_t data[1] = {7};
+    CanMessageRecord tx = message(true, 0x42, false, data, 1);
+    ASSERT_TRUE(transfer(tx));
+    char* sent = vboard_can_sent_text();
+    ASSERT_NE(sent, nullptr);
+    EXPECT_STREQ(sent, "042#07\n");
+    vboard_free(sent);
+    EXPECT_EQ(vboard_can_log(nullptr), 1);
+}
