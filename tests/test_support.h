@@ -60,4 +60,17 @@ inline std::vector<std::string> traceOf(const std::string& function) {
     return lines;
 }
 
+// Applies a configuration line and checks its answer: applied when `problem` is empty, otherwise
+// exactly one problem containing `problem`.
+inline void expectConfigLine(const std::string& line, const std::string& problem) {
+    SCOPED_TRACE(line);
+    const auto problems = vboard::applyConfigLine(line);
+    if (problem.empty()) {
+        EXPECT_TRUE(problems.empty()) << problems.front();
+    } else {
+        ASSERT_EQ(problems.size(), 1u);
+        EXPECT_NE(problems[0].find(problem), std::string::npos) << problems[0];
+    }
+}
+
 }  // namespace tarvik_test
