@@ -3,6 +3,7 @@
 #include "Tarvik.h"
 
 #include "gpio/gpio_operations.h"
+#include "system/physical_access_operations.h"
 #include "versions.h"
 
 extern "C" {
@@ -20,5 +21,13 @@ uint8_t GPIOSetInterrupt(uint32_t index, uint32_t mode, HANDLE event) {
     return tarvik::GPIOSetInterrupt(index, mode, event);
 }
 uint8_t GPIOClearInterrupt(uint32_t index) { return tarvik::GPIOClearInterrupt(index); }
+
+uint32_t ReadPhysicalAddress(uint8_t device, uint32_t address, uint8_t width) {
+    return tarvik::ReadPhysicalAddress(device, address, width);
+}
+uint32_t WritePhysicalAddress(uint8_t device, uint32_t address, uint8_t width, uint32_t value,
+                              uint8_t readBack) {
+    return tarvik::WritePhysicalAddress(device, address, width, value, readBack);
+}
 
 }  // extern "C"

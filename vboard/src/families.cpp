@@ -3,9 +3,13 @@
 
 #include "board.h"
 #include "gpio/gpio_controller.h"
+#include "system/system_install.h"
 
 namespace vboard {
 
-void installFamilies(Board& board) { installGpio(board); }
+void installFamilies(Board& board) {
+    installGpio(board);
+    installSystem(board);
+}
 
 }  // namespace vboard

@@ -304,3 +304,4 @@ std::vector<Directive> configDirectives();
 }  // namespace vboard
 
 #include "vboard/gpio.h"
+#include "vboard/system.h"
