@@ -116,3 +116,38 @@ TEST_F(PhysicalMemoryModel, DirectiveSetsARegisterStrictly) {
         EXPECT_EQ(vboard::applyConfigLine(bad).size(), 1u);
     }
 }
+
+class KernelAndResetModels : public BoardTest {};
+
+TEST_F(KernelAndResetModels, KernelTakesOnlyTheKitlPowerWord) {
+    DWORD on = 1, returned = 7;
+    uint8_t shortWord[2] = {1, 0};
+    EXPECT_FALSE(KernelIoControl(0x01010148, &on, sizeof on, nullptr, 0, &returned));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+    EXPECT_EQ(returned, 0u);
+    EXPECT_FALSE(KernelIoControl(0x01010144, shortWord, sizeof shortWord, nullptr, 0, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_FALSE(KernelIoControl(0x01010144, nullptr, 4, nullptr, 0, nullptr));
+    DWORD off = 0;
+    EXPECT_TRUE(KernelIoControl(0x01010144, &off, sizeof off, nullptr, 0, nullptr));
+    EXPECT_TRUE(KernelIoControl(0x01010144, &on, sizeof on, nullptr, 0, nullptr));
+    EXPECT_EQ(vboard::kitlSwitches(), (std::vector<bool>{false, true}));
+    EXPECT_TRUE(vboard::kitlPowered());
+}
+
+TEST_F(KernelAndResetModels, ResetDriverTakesOnlyItsRequestWithoutBuffers) {
+    HANDLE h = open("IOC1:");
+    DWORD word = 0;
+    EXPECT_FALSE(DeviceIoControl(h, 0x6BBD, &word, sizeof word, nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_FALSE(DeviceIoControl(h, 0x6BBE, nullptr, 0, nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+    EXPECT_EQ(vboard::restarts(), 0u);
+    EXPECT_TRUE(DeviceIoControl(h, 0x6BBD, nullptr, 0, nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(vboard::restarts(), 1u);
+    EXPECT_EQ(vboard::openDriverHandles(), 0u);
+    // The handle went with the restart: using it now is a misuse, as after a reboot.
+    EXPECT_FALSE(DeviceIoControl(h, 0x6BBD, nullptr, 0, nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(vboard::misuses().size(), 1u);
+    vboard::clearMisuses();
+}

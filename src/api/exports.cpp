@@ -3,6 +3,7 @@
 #include "Tarvik.h"
 
 #include "gpio/gpio_operations.h"
+#include "system/kitl_reset_operations.h"
 #include "system/physical_access_operations.h"
 #include "versions.h"
 
@@ -29,5 +30,9 @@ uint32_t WritePhysicalAddress(uint8_t device, uint32_t address, uint8_t width, u
                               uint8_t readBack) {
     return tarvik::WritePhysicalAddress(device, address, width, value, readBack);
 }
+
+uint8_t ControlPowerKITL(uint8_t on) { return tarvik::ControlPowerKITL(on); }
+uint8_t RestartPowerKITL(void) { return tarvik::RestartPowerKITL(); }
+void SoftReset(void) { tarvik::SoftReset(); }
 
 }  // extern "C"

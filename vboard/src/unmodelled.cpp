@@ -56,9 +56,6 @@ BOOL SetFileAttributesW(LPCWSTR name, DWORD attributes) {
     return refuse("SetFileAttributesW", quote(toUtf8(name)) + " " + hex(attributes), FALSE);
 }
 
-BOOL KernelIoControl(DWORD code, LPVOID, DWORD, LPVOID, DWORD, LPDWORD) {
-    return refuse("KernelIoControl", hex(code), FALSE, code);
-}
 BOOL TouchCalibrate(void) { return refuse("TouchCalibrate", "", FALSE); }
 BOOL SetCurrentUser(LPCWSTR name, BYTE*, DWORD size, BOOL flag) {
     return refuse("SetCurrentUser", (name ? quote(toUtf8(name)) : std::string("null")) + " size " +
