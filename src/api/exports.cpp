@@ -3,6 +3,7 @@
 #include "Tarvik.h"
 
 #include "gpio/gpio_operations.h"
+#include "system/backlight_operations.h"
 #include "system/kitl_reset_operations.h"
 #include "system/physical_access_operations.h"
 #include "versions.h"
@@ -34,5 +35,10 @@ uint32_t WritePhysicalAddress(uint8_t device, uint32_t address, uint8_t width, u
 uint8_t ControlPowerKITL(uint8_t on) { return tarvik::ControlPowerKITL(on); }
 uint8_t RestartPowerKITL(void) { return tarvik::RestartPowerKITL(); }
 void SoftReset(void) { tarvik::SoftReset(); }
+
+uint8_t SetBacklightLevel(uint32_t level) { return tarvik::SetBacklightLevel(level); }
+uint8_t SetBacklightSuspend(uint32_t timeout, uint8_t enable) {
+    return tarvik::SetBacklightSuspend(timeout, enable);
+}
 
 }  // extern "C"
