@@ -114,3 +114,34 @@ TEST_F(Backlight, SuspendWithoutTheSettingsKeyNeverCreatesIt) {
     EXPECT_EQ(countOf("RegOpenKeyExW"), 1u);
     EXPECT_EQ(countOf("RegSetValueExW"), 0u);
 }
+
+TEST_F(Touch, ClearingDeletesTheStoredCalibrationOnceAndNeverCreatesTheKey) {
+    const char* touchKey = "HARDWARE\\DEVICEMAP\\TOUCH";
+    EXPECT_EQ(ClearTouchCalibrationData(), 1);
+    EXPECT_FALSE(vboard::registryValue(HKEY_LOCAL_MACHINE, touchKey, "CalibrationData"));
+    EXPECT_EQ(ClearTouchCalibrationData(), 0);
+    EXPECT_EQ(tarvik_test::traceOf("RegOpenKeyExW")[0],
+              "RegOpenKeyExW HKLM\\HARDWARE\\DEVICEMAP\\TOUCH options 0 sam 0x2 -> h1");
+    EXPECT_EQ(countOf("RegDeleteValueW"), 2u);
+    expectKeysClosed();
+
+    vboard::deleteRegistryKey(HKEY_LOCAL_MACHINE, "HARDWARE");
+    EXPECT_EQ(ClearTouchCalibrationData(), 0);
+    EXPECT_FALSE(vboard::registryKeyExists(HKEY_LOCAL_MACHINE, touchKey));
+    EXPECT_EQ(countOf("RegDeleteValueW"), 2u) << "nothing to delete from";
+    expectKeysClosed();
+    EXPECT_TRUE(vboard::debugLines().empty());
+}
+
+TEST_F(Touch, CalibrationStoresANewCalibrationUnlessItFails) {
+    EXPECT_EQ(ClearTouchCalibrationData(), 1);
+    EXPECT_EQ(CalibrateTouch(), 1);
+    EXPECT_EQ(vboard::touchCalibrations(), 1u);
+    EXPECT_TRUE(vboard::registryValue(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\TOUCH",
+                                      "CalibrationData"));
+    fail("TouchCalibrate");
+    EXPECT_EQ(CalibrateTouch(), 0);
+    EXPECT_EQ(vboard::touchCalibrations(), 1u);
+    EXPECT_EQ(countOf("TouchCalibrate"), 2u);
+    EXPECT_TRUE(vboard::debugLines().empty());
+}

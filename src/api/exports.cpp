@@ -6,6 +6,7 @@
 #include "system/backlight_operations.h"
 #include "system/kitl_reset_operations.h"
 #include "system/physical_access_operations.h"
+#include "system/touch_operations.h"
 #include "versions.h"
 
 extern "C" {
@@ -40,5 +41,8 @@ uint8_t SetBacklightLevel(uint32_t level) { return tarvik::SetBacklightLevel(lev
 uint8_t SetBacklightSuspend(uint32_t timeout, uint8_t enable) {
     return tarvik::SetBacklightSuspend(timeout, enable);
 }
+
+uint8_t CalibrateTouch(void) { return tarvik::CalibrateTouch(); }
+uint8_t ClearTouchCalibrationData(void) { return tarvik::ClearTouchCalibrationData(); }
 
 }  // extern "C"

@@ -56,7 +56,6 @@ BOOL SetFileAttributesW(LPCWSTR name, DWORD attributes) {
     return refuse("SetFileAttributesW", quote(toUtf8(name)) + " " + hex(attributes), FALSE);
 }
 
-BOOL TouchCalibrate(void) { return refuse("TouchCalibrate", "", FALSE); }
 BOOL SetCurrentUser(LPCWSTR name, BYTE*, DWORD size, BOOL flag) {
     return refuse("SetCurrentUser", (name ? quote(toUtf8(name)) : std::string("null")) + " size " +
                                         std::to_string(size) + " flag " + std::to_string(flag),

@@ -1,7 +1,9 @@
-// The kernel calls of the system services: the debug link's power through KernelIoControl.
+// The kernel calls of the system services: the debug link's power through KernelIoControl,
+// and the touch calibration, which stores its result where the touch driver reads it.
 #include <cstring>
 
 #include "call.h"
+#include "system/system_registry.h"
 #include "system/system_services.h"
 
 using namespace vboard;
@@ -30,6 +32,20 @@ BOOL KernelIoControl(DWORD code, LPVOID in, DWORD inSize, LPVOID, DWORD, LPDWORD
     std::memcpy(&on, in, sizeof on);
     systemServices().switchKitl(on != 0);
     return call.succeed(TRUE, on != 0 ? "on" : "off");
+}
+
+// The calibration screen always completes on the board; a fault makes it fail.
+BOOL TouchCalibrate(void) {
+    Call call("TouchCalibrate");
+    if (auto error = call.fault()) return call.fail(FALSE, *error);
+    {
+        Board& b = board();
+        std::lock_guard<std::mutex> hold(b.lock);
+        Registry::setValue(*Registry::create(b.registry.root(HKEY_LOCAL_MACHINE), kTouchKey),
+                           "CalibrationData", RegValue{REG_SZ, touchCalibrationData()});
+    }
+    systemServices().noteCalibration();
+    return call.succeed(TRUE);
 }
 
 }  // extern "C"
