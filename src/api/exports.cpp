@@ -6,6 +6,7 @@
 #include "system/backlight_operations.h"
 #include "system/kitl_reset_operations.h"
 #include "system/physical_access_operations.h"
+#include "system/registry_persistence_operations.h"
 #include "system/touch_operations.h"
 #include "versions.h"
 
@@ -44,5 +45,9 @@ uint8_t SetBacklightSuspend(uint32_t timeout, uint8_t enable) {
 
 uint8_t CalibrateTouch(void) { return tarvik::CalibrateTouch(); }
 uint8_t ClearTouchCalibrationData(void) { return tarvik::ClearTouchCalibrationData(); }
+
+uint8_t SaveRegistry(void) { return tarvik::SaveRegistry(); }
+uint8_t CreateRegistryBackup(void) { return tarvik::CreateRegistryBackup(); }
+uint8_t RestoreRegistryBackup(void) { return tarvik::RestoreRegistryBackup(); }
 
 }  // extern "C"

@@ -5,12 +5,32 @@ namespace vboard {
 
 Bytes touchCalibrationData() { return utf16Bytes("2048,2048 3584,3584 512,3584 512,512 3584,512"); }
 
+namespace {
+// Keys opened in the old contents see them deleted, as when a hive is unloaded.
+void markDeleted(RegistryKey& key) {
+    key.deleted = true;
+    for (auto& child : key.children) markDeleted(*child.second);
+}
+
+void emptyHive(RegistryKey& top) {
+    for (auto& child : top.children) markDeleted(*child.second);
+    top.children.clear();
+    top.values.clear();
+}
+}  // namespace
+
+void replaceHive(Registry& registry, HKEY root, RegistryKey& loaded) {
+    auto top = registry.root(root);
+    if (!top) return;
+    emptyHive(*top);
+    top->children = std::move(loaded.children);
+    top->values = std::move(loaded.values);
+}
+
 void defaultHive(Registry& registry, HKEY root) {
     auto top = registry.root(root);
     if (!top) return;
-    for (auto& child : top->children) child.second->deleted = true;
-    top->children.clear();
-    top->values.clear();
+    emptyHive(*top);
     if (root == HKEY_LOCAL_MACHINE) {
         auto ident = Registry::create(top, "Ident");
         Registry::setValue(*ident, "BSPVersionNumber", dwordValue(kDefaultBspVersion));

@@ -13,6 +13,9 @@ constexpr const char* kBacklightKey = "ControlPanel\\BackLight";
 // With the board's lock held.
 void defaultHive(Registry& registry, HKEY root);
 
+// Puts a loaded hive in the place of one hive's contents. With the board's lock held.
+void replaceHive(Registry& registry, HKEY root, RegistryKey& loaded);
+
 // The calibration TouchCalibrate stores: the screen's centre and four corners in ADC counts.
 Bytes touchCalibrationData();
 

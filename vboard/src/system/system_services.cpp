@@ -70,7 +70,7 @@ SystemServices& systemServices() {
     return *installed;
 }
 
-void installSystemServices(Board& board) {
+SystemServices& installSystemServices(Board& board) {
     installed = new SystemServices();  // like the board, never destroyed
     SystemServices* services = installed;
     board.powerOnSteps.push_back(
@@ -83,6 +83,7 @@ void installSystemServices(Board& board) {
             services->setEndProcess(words[1] == "end-process");
             return "";
         }});
+    return *services;
 }
 
 // ---- Control API ----

@@ -45,6 +45,8 @@ private:
 
 // The services of this process's board.
 SystemServices& systemServices();
-void installSystemServices(Board& board);
+// Installs the services on a board under construction and answers them, for the installers
+// that come after (which must not reach them through the board).
+SystemServices& installSystemServices(Board& board);
 
 }  // namespace vboard
