@@ -9,6 +9,7 @@
 
 #include "system_test_support.h"
 #include "vboard/gtest.h"
+#include "vboard/vboard_c.h"
 
 using namespace system_test;
 using vboard::testing::BoardTest;
@@ -431,4 +432,29 @@ TEST_F(StorageModel, ABoardFolderHoldsTheVolumesAndIsChosenByDirective) {
     EXPECT_EQ(vboard::boardFolder(), "") << "a reset goes back to the board's start";
     EXPECT_TRUE(vboard::storageCardInserted());
     std::filesystem::remove_all(folder);
+}
+
+TEST_F(StorageModel, TheCControlApiReachesTheSameModels) {
+    EXPECT_EQ(vboard_set_board_folder(nullptr), 1);
+    uint32_t value = 0;
+    EXPECT_EQ(vboard_phy_peek(vboard::kCcmCcr, 32, &value), 1);
+    EXPECT_EQ(value, 0x040116FFu);
+    EXPECT_EQ(vboard_phy_poke(0x00907001, 32, 1), 0);
+    EXPECT_EQ(vboard_backlight_level(), vboard::kBacklightPowerOnLevel);
+    EXPECT_EQ(vboard_kitl_powered(), 1);
+    EXPECT_EQ(vboard_write_board_file("\\Storage Card\\c.bin", "\0\1", 2), 1);
+    size_t size = 0;
+    void* data = vboard_read_board_file("\\Storage Card\\c.bin", &size);
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(size, 2u);
+    EXPECT_EQ(static_cast<uint8_t*>(data)[1], 1);
+    vboard_free(data);
+    vboard_storage_card(0);
+    EXPECT_EQ(vboard_read_board_file("\\Storage Card\\c.bin", &size), nullptr);
+    char* hive = vboard_hive_text(0);
+    EXPECT_EQ(std::string(hive).rfind("Windows Registry Editor Version 5.00\r\n", 0), 0u);
+    vboard_free(hive);
+    EXPECT_EQ(vboard_storage_problems(), nullptr);
+    vboard_end_process_on_reset(0);
+    EXPECT_EQ(vboard_restarts(), 0u);
 }
