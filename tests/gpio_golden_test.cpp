@@ -1,36 +1,12 @@
 // A whole GPIO scenario against its kept trace: any change in what the library asks of the
 // system, in what order, or in what it prints, shows as a diff of tests/golden/.
 // Set TARVIK_UPDATE_GOLDEN=1 to write the trace anew after an intended change.
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
-
 #include "Tarvik.h"
+#include "golden_support.h"
 #include "library_test.h"
 #include "test_support.h"
 
-namespace {
-
-std::string goldenPath(const std::string& name) {
-    return std::string(TARVIK_SOURCE_DIR) + "/tests/golden/" + name;
-}
-
-void expectGolden(const std::string& name, const std::vector<std::string>& lines) {
-    std::string actual;
-    for (const std::string& line : lines) actual += line + "\n";
-    const std::string path = goldenPath(name);
-    if (const char* update = std::getenv("TARVIK_UPDATE_GOLDEN"); update && *update == '1') {
-        std::ofstream(path, std::ios::binary) << actual;
-        return;
-    }
-    std::ifstream in(path, std::ios::binary);
-    ASSERT_TRUE(in) << "no golden trace at " << path << " (TARVIK_UPDATE_GOLDEN=1 writes it)";
-    std::stringstream expected;
-    expected << in.rdbuf();
-    EXPECT_EQ(actual, expected.str()) << "the trace differs from " << path;
-}
-
-}  // namespace
+using tarvik_test::expectGolden;
 
 class GpioGolden : public tarvik_test::LibraryTest {};
 

@@ -191,7 +191,7 @@ TEST_F(RegistryPersistence, RestoreReportsEveryFailureAndStillResets) {
     }
     // The calls' arguments, once.
     EXPECT_EQ(tarvik_test::traceOf("RegReplaceKeyW")[0],
-              "RegReplaceKeyW HKLM \"\" \"\\\\Storage Card\\\\Save_HKLM_Reg.srg\" \"\" -> ok");
+              "RegReplaceKeyW HKLM null \"\\\\Storage Card\\\\Save_HKLM_Reg.srg\" null -> ok");
     EXPECT_EQ(tarvik_test::traceOf("SetCurrentUser")[0],
               "SetCurrentUser null size 0 flag 0 -> user hive unloaded");
     EXPECT_EQ(tarvik_test::traceOf("SetFileAttributesW")[0],

@@ -44,6 +44,9 @@ bool hiveKey(Call& call, HKEY key, HiveKey& out) {
     return true;
 }
 
+// A path argument for the trace: quoted, or null when none was given.
+std::string pathArgument(LPCWSTR path) { return path ? quote(toUtf8(path)) : std::string("null"); }
+
 Bytes textBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 std::string hiveFileText(const HiveKey& key) {
@@ -110,8 +113,8 @@ LONG RegReplaceKeyW(HKEY key, LPCWSTR subKey, LPCWSTR newFile, LPCWSTR oldFile) 
     Call call("RegReplaceKeyW");
     const std::string newName = toUtf8(newFile);
     call.entry.device = rootName(key);
-    call.entry.args = rootName(key) + " " + quote(toUtf8(subKey)) + " " + quote(newName) + " " +
-                      quote(toUtf8(oldFile));
+    call.entry.args = rootName(key) + " " + pathArgument(subKey) + " " + pathArgument(newFile) +
+                      " " + pathArgument(oldFile);
     auto answer = [&call](LONG status) {
         if (status != ERROR_SUCCESS) setLastErrorValue(static_cast<DWORD>(status));
         return call.answer(status);
@@ -153,7 +156,7 @@ LONG RegReplaceKeyW(HKEY key, LPCWSTR subKey, LPCWSTR newFile, LPCWSTR oldFile) 
 BOOL SetCurrentUser(LPCWSTR name, BYTE*, DWORD size, BOOL flag) {
     Call call("SetCurrentUser");
     if (call.keep)
-        call.entry.args = (name ? quote(toUtf8(name)) : std::string("null")) + " size " +
+        call.entry.args = pathArgument(name) + " size " +
                           std::to_string(size) + " flag " + std::to_string(flag);
     if (auto error = call.fault()) return call.fail(FALSE, *error);
     if (name != nullptr) return call.fail(FALSE, static_cast<DWORD>(ERROR_NOT_SUPPORTED));
