@@ -111,8 +111,10 @@ bool BoardStorage::useFolderLocked(const std::string& folder) {
         for (const char* volume : kVolumes) {
             fs::create_directories(fs::path(folder) / volume, error);
             if (error) {
-                problems_.push("board folder " + folder + ": cannot make it: " + error.message(),
-                               kDefaultRecordLimit);
+                const std::string problem =
+                    "board folder " + folder + ": cannot make it: " + error.message();
+                std::fprintf(stderr, "vboard: %s\n", problem.c_str());
+                problems_.push(std::string(problem), kDefaultRecordLimit);
                 return false;
             }
         }

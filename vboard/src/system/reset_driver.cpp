@@ -6,8 +6,9 @@
 // reset does, but releases the caller's own open at once: the reset driver keeps nothing per
 // open, and the call in flight on it returns straight after the restart. A second reset request
 // that arrives while a restart runs is accepted without a restart of its own (the module is
-// already going down); the restart in progress closes its open too, and does not wait on it
-// for ever because that request returns at once.
+// already going down) and returns at once, so the restart in progress, which closes that open
+// too, never waits on it for long; a request whose open the sweep missed makes the restart run
+// once more.
 #include "system/reset_driver.h"
 
 #include <cstdio>
@@ -17,26 +18,11 @@
 #include "text.h"
 
 namespace vboard {
+namespace {
 
-DWORD ResetDriver::ioControl(IoRequest& request) {
-    if (request.code != kIocReset) return static_cast<DWORD>(ERROR_NOT_SUPPORTED);
-    if (request.inSize != 0 || request.outSize != 0)
-        return static_cast<DWORD>(ERROR_INVALID_PARAMETER);
-    restartBoard(board(), this, request.instance);
-    return ERROR_SUCCESS;
-}
-
-std::optional<std::string> ResetDriver::decode(const TraceEntry& e) const {
-    if (e.function != "DeviceIoControl" || e.code != kIocReset) return std::nullopt;
-    return std::string("RESET");
-}
-
-void restartBoard(Board& b, const StreamDriver* callerDriver, uint64_t callerInstance) {
-    SystemServices& services = systemServices();
-    std::unique_lock<std::mutex> once(services.restartLock, std::try_to_lock);
-    if (!once.owns_lock()) return;
-
-    // Every process on the module ends: each handle is closed and its driver sees the close.
+// Every process on the module ends: each handle is closed and its driver sees the close. The
+// caller's own open is released without waiting for the call in flight on it, its own.
+void sweepHandles(Board& b, const StreamDriver* callerDriver, uint64_t callerInstance) {
     std::vector<std::shared_ptr<KernelObject>> stillOpen;
     {
         std::lock_guard<std::mutex> hold(b.lock);
@@ -53,14 +39,43 @@ void restartBoard(Board& b, const StreamDriver* callerDriver, uint64_t callerIns
         else
             open->shutDown();
     }
-    stillOpen.clear();
+}
 
-    // The devices come up in their power-on state, the storage keeps its files and the registry
-    // is loaded from its hives.
-    services.restarting = true;
-    for (const auto& step : b.powerOnSteps) step(b);
-    services.restarting = false;
-    services.noteRestart();
+}  // namespace
+
+DWORD ResetDriver::ioControl(IoRequest& request) {
+    if (request.code != kIocReset) return static_cast<DWORD>(ERROR_NOT_SUPPORTED);
+    if (request.inSize != 0 || request.outSize != 0)
+        return static_cast<DWORD>(ERROR_INVALID_PARAMETER);
+    restartBoard(board(), this, request.instance);
+    return ERROR_SUCCESS;
+}
+
+std::optional<std::string> ResetDriver::decode(const TraceEntry& e) const {
+    if (e.function != "DeviceIoControl" || e.code != kIocReset) return std::nullopt;
+    return std::string("RESET");
+}
+
+void restartBoard(Board& b, const StreamDriver* callerDriver, uint64_t callerInstance) {
+    SystemServices& services = systemServices();
+    // Asked before trying, so that the restart in progress sees the request when it finishes.
+    services.restartAsked = true;
+    for (;;) {
+        std::unique_lock<std::mutex> once(services.restartLock, std::try_to_lock);
+        if (!once.owns_lock()) return;  // the restart in progress carries this one out too
+        services.restartAsked = false;
+        sweepHandles(b, callerDriver, callerInstance);
+        // The devices come up in their power-on state, the storage keeps its files and the
+        // registry is loaded from its hives.
+        services.restarting = true;
+        for (const auto& step : b.powerOnSteps) step(b);
+        services.restarting = false;
+        services.noteRestart();
+        once.unlock();
+        // A request that came in while this restart ran may have an open the sweep missed.
+        if (!services.restartAsked) break;
+        callerDriver = nullptr;
+    }
 
     if (services.endProcess()) {
         // As on the module, the caller never gets control back. What the process printed is

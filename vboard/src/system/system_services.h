@@ -31,8 +31,10 @@ public:
     // True while a reset request restarts the board: the storage keeps its files then, where a
     // reset from the control API starts a memory board afresh.
     std::atomic<bool> restarting{false};
-    // Held by the restart in progress; a second reset request finds it taken.
+    // Held by the restart in progress; a second reset request finds it taken and leaves
+    // restartAsked set for it.
     std::mutex restartLock;
+    std::atomic<bool> restartAsked{false};
 
 private:
     mutable std::mutex lock_;
