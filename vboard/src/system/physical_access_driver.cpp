@@ -68,28 +68,28 @@ std::shared_ptr<PhysicalMemory>* installed = nullptr;
 
 // ---- The address space ----
 
-DWORD PhysicalMemory::readLocked(uint32_t address, unsigned width, uint32_t& value) const {
+DWORD PhysicalMemory::read(uint32_t address, unsigned width, uint32_t& value) const {
     if (DWORD error = checkAccess(address, width)) return error;
+    std::lock_guard<std::mutex> hold(lock_);
     auto it = words_.find(address & ~3u);
     const uint32_t word = it == words_.end() ? 0 : it->second;
     value = (word >> (8 * (address & 3))) & mask(width);
     return ERROR_SUCCESS;
 }
 
-DWORD PhysicalMemory::read(uint32_t address, unsigned width, uint32_t& value) const {
-    std::lock_guard<std::mutex> hold(lock_);
-    return readLocked(address, width, value);
-}
-
 DWORD PhysicalMemory::write(uint32_t address, unsigned width, uint32_t value) {
     if (DWORD error = checkAccess(address, width)) return error;
     const uint32_t wordAddress = address & ~3u;
     if (readOnlyWord(wordAddress)) return ERROR_SUCCESS;
-    const unsigned shift = 8 * (address & 3);
     std::lock_guard<std::mutex> hold(lock_);
-    uint32_t& word = words_[wordAddress];
-    word = (word & ~(mask(width) << shift)) | ((value & mask(width)) << shift);
+    storeLocked(address, width, value);
     return ERROR_SUCCESS;
+}
+
+void PhysicalMemory::storeLocked(uint32_t address, unsigned width, uint32_t value) {
+    const unsigned shift = 8 * (address & 3);
+    uint32_t& word = words_[address & ~3u];
+    word = (word & ~(mask(width) << shift)) | ((value & mask(width)) << shift);
 }
 
 void PhysicalMemory::note(PhysicalAccess access) {
@@ -106,10 +106,8 @@ std::optional<uint32_t> PhysicalMemory::peek(uint32_t address, unsigned width) c
 bool PhysicalMemory::poke(uint32_t address, unsigned width, uint32_t value) {
     if (checkAccess(address, width) != ERROR_SUCCESS) return false;
     // The outside world may set even a read-only register (a board with another silicon).
-    const unsigned shift = 8 * (address & 3);
     std::lock_guard<std::mutex> hold(lock_);
-    uint32_t& word = words_[address & ~3u];
-    word = (word & ~(mask(width) << shift)) | ((value & mask(width)) << shift);
+    storeLocked(address, width, value);
     return true;
 }
 

@@ -42,7 +42,8 @@ public:
     void powerOn();
 
 private:
-    DWORD readLocked(uint32_t address, unsigned width, uint32_t& value) const;
+    // Merges a checked access into its word.
+    void storeLocked(uint32_t address, unsigned width, uint32_t value);
     mutable std::mutex lock_;
     std::map<uint32_t, uint32_t> words_;
     Window<PhysicalAccess> accesses_;
