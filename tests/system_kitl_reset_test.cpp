@@ -135,7 +135,7 @@ TEST_F(Reset, EndsTheProcessOnlyWhenTheBoardIsSetTo) {
             std::exit(3);
         },
         ::testing::ExitedWithCode(0), "");
-    EXPECT_TRUE(vboard::applyConfigLine("reset end-process").empty());
+    EXPECT_TRUE(vboard::applyConfigLine("on-reset end-process").empty());
     EXPECT_TRUE(vboard::endProcessOnReset());
     vboard::reset();
     EXPECT_FALSE(vboard::endProcessOnReset());

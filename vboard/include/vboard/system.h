@@ -43,7 +43,8 @@ namespace vboard {
 constexpr int kPhysicalAccessDevices = 9;
 
 // Registers that read their i.MX6 reset values at power-on; every other address reads 0 until
-// written. Accesses are 8, 16 or 32 bits wide and aligned to their width.
+// written. Accesses are 8, 16 or 32 bits wide and aligned to their width. Directive:
+// `phy <address> 8|16|32 <value>` sets a register.
 constexpr uint32_t kCcmCcr = 0x020C4000;         // CCM_CCR: 0x040116FF
 constexpr uint32_t kAnatopDigprog = 0x020C8260;  // USB_ANALOG_DIGPROG: 0x00630002 (i.MX6 Quad,
                                                  // silicon revision 1.2); read-only
@@ -102,7 +103,7 @@ uint64_t touchCalibrations();
 // Restarts carried out by a reset request since the board was last reset from the control API.
 uint64_t restarts();
 // Whether a reset request ends the calling process once the board has restarted, as the module
-// does (exit status 0). Off at power-on.
+// does (exit status 0). Off at power-on; the directive is `on-reset end-process|go-on`.
 void setEndProcessOnReset(bool on);
 bool endProcessOnReset();
 
@@ -120,6 +121,7 @@ constexpr const char* kUserHivePath = "\\NAND Flash\\User\\user.hv";
 bool setBoardFolder(const std::string& folder);
 std::string boardFolder();
 // A removable card: while it is out, nothing under "\Storage Card" exists. In at power-on.
+// Directive: `card in|out`.
 void setStorageCard(bool inserted);
 bool storageCardInserted();
 // Files by CE path ("\Storage Card\Save_HKLM_Reg.srg"), as the board's file calls see them.

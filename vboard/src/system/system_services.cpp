@@ -1,4 +1,4 @@
-// The board's system-service state, its control API and its "reset" directive.
+// The board's system-service state, its control API and its "on-reset" directive.
 #include "system/system_services.h"
 
 namespace vboard {
@@ -76,10 +76,10 @@ SystemServices& installSystemServices(Board& board) {
     board.powerOnSteps.push_back(
         [services](Board&) { services->powerOn(services->restarting.load()); });
     board.addDirective(Directive{
-        "reset", "reset end-process|go-on",
+        "on-reset", "on-reset end-process|go-on",
         [services](const std::vector<std::string>& words, const std::string&) -> std::string {
             if (words.size() != 2 || (words[1] != "end-process" && words[1] != "go-on"))
-                return "expected: reset end-process|go-on";
+                return "expected: on-reset end-process|go-on";
             services->setEndProcess(words[1] == "end-process");
             return "";
         }});
