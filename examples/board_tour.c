@@ -144,6 +144,25 @@ static void can(void) {
     CANClose(1);
 }
 
+static void systemServices(void) {
+    /* USB_ANALOG_DIGPROG names the silicon: 0x0063xxxx is an i.MX6 Quad. */
+    uint32_t digprog = ReadPhysicalAddress(1, 0x020C8260, 32);
+    /* A word of on-chip RAM, written and read back through a second open. */
+    uint32_t back = WritePhysicalAddress(2, 0x00907000, 32, 0xC0FFEE, 1);
+    printf("chip revision register 0x%08X\n", (unsigned)digprog);
+    printf("on-chip RAM written 0x00C0FFEE, read back 0x%08X\n", (unsigned)back);
+    printf("device 0, which names no driver: 0x%08X\n",
+           (unsigned)WritePhysicalAddress(0, 0x00907000, 32, 1, 0));
+    printf("backlight to level 128: %s\n", answer(SetBacklightLevel(128)));
+    printf("backlight off after 120 s, on both supplies: %s\n", answer(SetBacklightSuspend(120, 1)));
+    printf("touch calibration: %s\n", answer(CalibrateTouch()));
+    printf("debug link restarted: %s\n", answer(RestartPowerKITL()));
+    printf("registry saved: %s\n", answer(SaveRegistry()));
+    printf("registry backed up to the card: %s\n", answer(CreateRegistryBackup()));
+    /* The restore ends in a reset; on the module the tour would end here. */
+    printf("registry restored, module reset: %s\n", answer(RestoreRegistryBackup()));
+}
+
 int main(void) {
     printf("== versions\n");
     versions();
@@ -157,5 +176,7 @@ int main(void) {
     uart();
     printf("== CAN\n");
     can();
+    printf("== system\n");
+    systemServices();
     return 0;
 }

@@ -187,7 +187,8 @@ uint8_t CANWrite(uint32_t port, const uint8_t* data, int32_t length, uint32_t* s
 
 /* ---- Physical registers ---- */
 
-/** Reads a register of width bits at a physical address through a physical-access device. */
+/** Reads a register of width bits at a physical address through "PHY1:".."PHY9:" (device 1 to
+    9); 0 when the read fails, which a register holding 0 also answers. */
 uint32_t ReadPhysicalAddress(uint8_t device, uint32_t address, uint8_t width);
 /** Writes a register; with readBack == 1 answers the value read back. 0xFFFFFFFF on failure. */
 uint32_t WritePhysicalAddress(uint8_t device, uint32_t address, uint8_t width, uint32_t value,
@@ -195,28 +196,30 @@ uint32_t WritePhysicalAddress(uint8_t device, uint32_t address, uint8_t width, u
 
 /* ---- Backlight, touch ---- */
 
-/** Sets the display backlight's brightness level. */
+/** Sets the display backlight's brightness level; 1 when the driver took and applied it. */
 uint8_t SetBacklightLevel(uint32_t level);
-/** Sets after how long, and whether, the backlight switches off. */
+/** Sets after how long (both supplies) and whether (enable == 1) the backlight switches off, in
+    the current user's settings; nothing is flushed (see SaveRegistry). */
 uint8_t SetBacklightSuspend(uint32_t timeout, uint8_t enable);
 /** Runs the touch-screen calibration. */
 uint8_t CalibrateTouch(void);
-/** Deletes the stored touch calibration. */
+/** Deletes the stored touch calibration; 0 when there was none to delete. */
 uint8_t ClearTouchCalibrationData(void);
 
 /* ---- Registry, debug link, reset ---- */
 
 /** Writes both registry hives through to persistent storage. */
 uint8_t SaveRegistry(void);
-/** Saves both registry hives to the storage card. */
+/** Saves both registry hives to the storage card, replacing an earlier backup. */
 uint8_t CreateRegistryBackup(void);
-/** Restores both hives from the storage card, then resets the module. */
+/** Restores both hives from the storage card, then resets the module. 0 when a backup file is
+    missing (nothing is changed); otherwise 1, if control comes back after the reset. */
 uint8_t RestoreRegistryBackup(void);
 /** Switches the power of the kernel debug link on (on == 1) or off. */
 uint8_t ControlPowerKITL(uint8_t on);
 /** Switches the kernel debug link off and on again. */
 uint8_t RestartPowerKITL(void);
-/** Resets the module. */
+/** Resets the module; when the reset is carried out, the call may never return. */
 void SoftReset(void);
 
 #ifdef __cplusplus

@@ -7,6 +7,11 @@
 #include "spi/spi_operations.h"
 #include "i2c/i2c_operations.h"
 #include "uart/uart_operations.h"
+#include "system/backlight_operations.h"
+#include "system/kitl_reset_operations.h"
+#include "system/physical_access_operations.h"
+#include "system/registry_persistence_operations.h"
+#include "system/touch_operations.h"
 #include "versions.h"
 
 extern "C" {
@@ -105,5 +110,29 @@ uint8_t CANRead(uint32_t port, uint8_t* buffer, int32_t length, uint32_t* status
 uint8_t CANWrite(uint32_t port, const uint8_t* data, int32_t length, uint32_t* status) {
     return tarvik::CANWrite(port, data, length, status);
 }
+
+uint32_t ReadPhysicalAddress(uint8_t device, uint32_t address, uint8_t width) {
+    return tarvik::ReadPhysicalAddress(device, address, width);
+}
+uint32_t WritePhysicalAddress(uint8_t device, uint32_t address, uint8_t width, uint32_t value,
+                              uint8_t readBack) {
+    return tarvik::WritePhysicalAddress(device, address, width, value, readBack);
+}
+
+uint8_t ControlPowerKITL(uint8_t on) { return tarvik::ControlPowerKITL(on); }
+uint8_t RestartPowerKITL(void) { return tarvik::RestartPowerKITL(); }
+void SoftReset(void) { tarvik::SoftReset(); }
+
+uint8_t SetBacklightLevel(uint32_t level) { return tarvik::SetBacklightLevel(level); }
+uint8_t SetBacklightSuspend(uint32_t timeout, uint8_t enable) {
+    return tarvik::SetBacklightSuspend(timeout, enable);
+}
+
+uint8_t CalibrateTouch(void) { return tarvik::CalibrateTouch(); }
+uint8_t ClearTouchCalibrationData(void) { return tarvik::ClearTouchCalibrationData(); }
+
+uint8_t SaveRegistry(void) { return tarvik::SaveRegistry(); }
+uint8_t CreateRegistryBackup(void) { return tarvik::CreateRegistryBackup(); }
+uint8_t RestoreRegistryBackup(void) { return tarvik::RestoreRegistryBackup(); }
 
 }  // extern "C"

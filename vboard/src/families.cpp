@@ -7,6 +7,7 @@
 #include "spi/spi_ports.h"
 #include "i2c/i2c_bus_controller.h"
 #include "uart/serial_port.h"
+#include "system/system_install.h"
 
 namespace vboard {
 
@@ -16,6 +17,7 @@ void installFamilies(Board& board) {
     installI2c(board);
     installSerialPorts(board);
     installCan(board);
+    installSystem(board);
 }
 
 }  // namespace vboard

@@ -226,29 +226,4 @@ LONG RegCloseKey(HKEY key) {
     return call.answer(closed ? ERROR_SUCCESS : ERROR_INVALID_HANDLE);
 }
 
-LONG RegFlushKey(HKEY key) {
-    Call call("RegFlushKey");
-    auto node = keyFor(call, key);
-    call.entry.args = call.entry.device;
-    if (auto refused = refusal(call, node)) return call.answer(*refused);
-    return call.answer(ERROR_SUCCESS);
-}
-
-// Saving and replacing whole hives belong to the registry-persistence model, which comes with the
-// storage-card files; until then the board refuses them plainly.
-LONG RegSaveKeyW(HKEY key, LPCWSTR file, LPSECURITY_ATTRIBUTES) {
-    Call call("RegSaveKeyW");
-    call.entry.args = rootName(key) + " " + quote(toUtf8(file));
-    if (auto error = call.fault()) return call.answer(static_cast<LONG>(*error));
-    return call.answer(ERROR_CALL_NOT_IMPLEMENTED);
-}
-
-LONG RegReplaceKeyW(HKEY key, LPCWSTR subKey, LPCWSTR newFile, LPCWSTR oldFile) {
-    Call call("RegReplaceKeyW");
-    call.entry.args = rootName(key) + " " + quote(toUtf8(subKey)) + " " + quote(toUtf8(newFile)) +
-                      " " + quote(toUtf8(oldFile));
-    if (auto error = call.fault()) return call.answer(static_cast<LONG>(*error));
-    return call.answer(ERROR_CALL_NOT_IMPLEMENTED);
-}
-
 }  // extern "C"

@@ -324,3 +324,4 @@ std::vector<Directive> configDirectives();
 #include "vboard/i2c.h"
 #include "vboard/uart.h"
 #include "vboard/can.h"
+#include "vboard/system.h"

@@ -154,6 +154,46 @@ size_t vboard_can_pending(void);
 /* Logs every frame on the bus to a file in candump's log format; NULL or "" stops. 1 when
    the file could be opened. */
 int vboard_can_log(const char* path);
+/* ---- System services: physical registers, backlight, debug link, touch, reset, storage ---- */
+
+/* A physical register as a read of that width (8, 16, 32) would answer it; 0 for a width or
+   an alignment the bus refuses. */
+int vboard_phy_peek(uint32_t address, unsigned width, uint32_t* value);
+/* Sets a physical register from outside; 0 for a refused width or alignment. */
+int vboard_phy_poke(uint32_t address, unsigned width, uint32_t value);
+/* Accesses the "PHY1:".."PHY9:" drivers were asked for since power-on. */
+size_t vboard_phy_access_count(void);
+
+/* The level the display shows (0 to 255), as "BKL1:" last applied it. */
+uint32_t vboard_backlight_level(void);
+/* 1 while the kernel debug link is powered. */
+int vboard_kitl_powered(void);
+/* Touch calibrations run since power-on. */
+uint64_t vboard_touch_calibrations(void);
+
+/* Restarts carried out by reset requests on "IOC1:". */
+uint64_t vboard_restarts(void);
+/* 1: a reset request ends the calling process after the restart, as on the module; 0 (the
+   default): the caller goes on. */
+void vboard_end_process_on_reset(int on);
+
+/* The board folder that keeps the card, the flash and the registry hives from one program to
+   the next; NULL or "" keeps the board in memory. 1 when the folder could be used. */
+int vboard_set_board_folder(const char* folder);
+/* The board folder, "" in memory; free with vboard_free. */
+char* vboard_board_folder(void);
+/* Puts the storage card in (1) or takes it out (0). */
+void vboard_storage_card(int inserted);
+/* A file by CE path ("\\Storage Card\\Save_HKLM_Reg.srg"): its bytes in a buffer to free with
+   vboard_free and its size in *size, or NULL when there is no such file. */
+void* vboard_read_board_file(const char* path, size_t* size);
+/* Writes a file by CE path; 1 when written. */
+int vboard_write_board_file(const char* path, const void* data, size_t size);
+/* A registry hive as its file holds it (current_user 1: HKEY_CURRENT_USER, 0:
+   HKEY_LOCAL_MACHINE); free with vboard_free. */
+char* vboard_hive_text(int current_user);
+/* Hive files refused and folders not used since the last reset, one a line; NULL when none. */
+char* vboard_storage_problems(void);
 
 #ifdef __cplusplus
 }

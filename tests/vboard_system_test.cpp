@@ -1,0 +1,460 @@
+// The board's system-service models alone, driven through the platform calls and read back
+// through the control API: the physical address space, the backlight, the reset driver, the
+// kernel calls and the storage.
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "system_test_support.h"
+#include "vboard/gtest.h"
+#include "vboard/vboard_c.h"
+
+using namespace system_test;
+using vboard::testing::BoardTest;
+
+namespace {
+
+constexpr DWORD kRead = 0x6BBD, kWrite = 0x6BBE;
+
+HANDLE open(const char* device) {
+    std::wstring name(device, device + std::strlen(device));
+    return CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 3, nullptr, OPEN_EXISTING, 0,
+                       nullptr);
+}
+
+struct PhyRecord {
+    uint32_t address;
+    uint32_t value;
+    uint8_t width;
+    uint8_t reserved[3];
+};
+
+// A read as the driver expects it; the error the caller's GetLastError sees, 0 when accepted.
+DWORD phyRead(HANDLE h, uint32_t address, uint8_t width, uint32_t& value) {
+    PhyRecord r = {address, 0, width, {0, 0, 0}};
+    if (!DeviceIoControl(h, kRead, &r, sizeof r, nullptr, 0, nullptr, nullptr)) return GetLastError();
+    value = r.value;
+    return 0;
+}
+
+DWORD phyWrite(HANDLE h, uint32_t address, uint8_t width, uint32_t value) {
+    PhyRecord r = {address, value, width, {0, 0, 0}};
+    if (!DeviceIoControl(h, kWrite, nullptr, 0, &r, sizeof r, nullptr, nullptr)) return GetLastError();
+    return 0;
+}
+
+}  // namespace
+
+class PhysicalMemoryModel : public BoardTest {};
+
+TEST_F(PhysicalMemoryModel, NineDriversShareOneLittleEndianAddressSpace) {
+    HANDLE two = open("PHY2:");
+    HANDLE seven = open("PHY7:");
+    ASSERT_NE(two, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(phyWrite(two, 0x00907000, 32, 0x11223344), 0u);
+    EXPECT_EQ(phyWrite(two, 0x00907002, 8, 0xAA), 0u);
+    uint32_t value = 0;
+    struct Read {
+        uint32_t address;
+        uint8_t width;
+        uint32_t value;
+    };
+    for (const Read& r : {Read{0x00907000, 32, 0x11AA3344}, Read{0x00907000, 16, 0x3344},
+                          Read{0x00907002, 16, 0x11AA}, Read{0x00907003, 8, 0x11},
+                          Read{0x00907004, 32, 0}}) {
+        EXPECT_EQ(phyRead(seven, r.address, r.width, value), 0u);
+        EXPECT_EQ(value, r.value) << std::hex << r.address << " width " << int(r.width);
+    }
+    EXPECT_EQ(vboard::physicalMemory().peek(0x00907000, 32), 0x11AA3344u);
+    CloseHandle(two);
+    CloseHandle(seven);
+}
+
+TEST_F(PhysicalMemoryModel, RefusesWidthsMisalignmentAndRecordsInTheWrongBuffer) {
+    HANDLE h = open("PHY1:");
+    uint32_t value = 0;
+    EXPECT_EQ(phyRead(h, 0x00907000, 12, value), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(phyRead(h, 0x00907000, 64, value), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(phyRead(h, 0x00907002, 32, value), 998u);
+    EXPECT_EQ(phyWrite(h, 0x00907001, 16, 1), 998u);
+    PhyRecord r = {0x00907000, 5, 32, {0, 0, 0}};
+    // A read with its record in the output buffer, a write with it in the input buffer, a short one.
+    EXPECT_FALSE(DeviceIoControl(h, kRead, nullptr, 0, &r, sizeof r, nullptr, nullptr));
+    EXPECT_FALSE(DeviceIoControl(h, kWrite, &r, sizeof r, nullptr, 0, nullptr, nullptr));
+    EXPECT_FALSE(DeviceIoControl(h, kRead, &r, 8, nullptr, 0, nullptr, nullptr));
+    EXPECT_FALSE(DeviceIoControl(h, 0x6BBF, &r, sizeof r, nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+    EXPECT_EQ(vboard::physicalMemory().peek(0x00907000, 32), 0u) << "nothing was written";
+    CloseHandle(h);
+}
+
+TEST_F(PhysicalMemoryModel, PowersOnWithTheResetValuesAndKeepsReadOnlyRegisters) {
+    auto& memory = vboard::physicalMemory();
+    EXPECT_EQ(memory.peek(vboard::kCcmCcr, 32), 0x040116FFu);
+    EXPECT_EQ(memory.peek(vboard::kAnatopDigprog, 32), 0x00630002u);
+    EXPECT_EQ(memory.peek(vboard::kSrcScr, 32), 0x00000521u);
+    EXPECT_EQ(memory.peek(vboard::kWdog1Wcr, 16), 0x0030u);
+    EXPECT_EQ(memory.peek(vboard::kWdog1Wcr, 12), std::nullopt);
+    HANDLE h = open("PHY1:");
+    EXPECT_EQ(phyWrite(h, vboard::kAnatopDigprog, 32, 0), 0u) << "accepted, and ignored";
+    EXPECT_EQ(phyWrite(h, vboard::kCcmCcr, 32, 0x1), 0u);
+    CloseHandle(h);
+    EXPECT_EQ(memory.peek(vboard::kAnatopDigprog, 32), 0x00630002u);
+    const auto seen = memory.accesses();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[1].device, 1);
+    EXPECT_TRUE(seen[1].write);
+    EXPECT_EQ(seen[1].value, 1u);
+    vboard::reset();
+    EXPECT_EQ(memory.peek(vboard::kCcmCcr, 32), 0x040116FFu);
+    EXPECT_TRUE(memory.accesses().empty());
+}
+
+TEST_F(PhysicalMemoryModel, DirectiveSetsARegisterStrictly) {
+    EXPECT_TRUE(vboard::applyConfigLine("phy 0x00907004 16 0xBEEF").empty());
+    EXPECT_EQ(vboard::physicalMemory().peek(0x00907004, 32), 0xBEEFu);
+    for (const char* bad : {"phy 0x00907004 16 0x1BEEF", "phy 0x00907001 32 1", "phy 0x10 24 1",
+                            "phy 0x100000000 32 1", "phy 0x10 32"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_EQ(vboard::applyConfigLine(bad).size(), 1u);
+    }
+}
+
+class KernelAndResetModels : public BoardTest {};
+
+TEST_F(KernelAndResetModels, KernelTakesOnlyTheKitlPowerWord) {
+    DWORD on = 1, returned = 7;
+    uint8_t shortWord[2] = {1, 0};
+    EXPECT_FALSE(KernelIoControl(0x01010148, &on, sizeof on, nullptr, 0, &returned));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+    EXPECT_EQ(returned, 0u);
+    EXPECT_FALSE(KernelIoControl(0x01010144, shortWord, sizeof shortWord, nullptr, 0, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_FALSE(KernelIoControl(0x01010144, nullptr, 4, nullptr, 0, nullptr));
+    DWORD off = 0;
+    EXPECT_TRUE(KernelIoControl(0x01010144, &off, sizeof off, nullptr, 0, nullptr));
+    EXPECT_TRUE(KernelIoControl(0x01010144, &on, sizeof on, nullptr, 0, nullptr));
+    EXPECT_EQ(vboard::kitlSwitches(), (std::vector<bool>{false, true}));
+    EXPECT_TRUE(vboard::kitlPowered());
+}
+
+TEST_F(KernelAndResetModels, ResetDriverTakesOnlyItsRequestWithoutBuffers) {
+    HANDLE h = open("IOC1:");
+    DWORD word = 0;
+    EXPECT_FALSE(DeviceIoControl(h, 0x6BBD, &word, sizeof word, nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_FALSE(DeviceIoControl(h, 0x6BBE, nullptr, 0, nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+    EXPECT_EQ(vboard::restarts(), 0u);
+    EXPECT_TRUE(DeviceIoControl(h, 0x6BBD, nullptr, 0, nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(vboard::restarts(), 1u);
+    EXPECT_EQ(vboard::openDriverHandles(), 0u);
+    // The handle went with the restart: using it now is a misuse, as after a reboot.
+    EXPECT_FALSE(DeviceIoControl(h, 0x6BBD, nullptr, 0, nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(vboard::misuses().size(), 1u);
+    vboard::clearMisuses();
+}
+
+class BacklightModel : public BoardTest {};
+
+TEST_F(BacklightModel, TakesOnlyAWellFormedLevelAndAppliesItAtTheFollowUp) {
+    HANDLE h = open("BKL1:");
+    struct Row {
+        Bytes record;
+        bool accepted;
+    };
+    for (const Row& row : {Row{words({10, 1, 10, 77}), true}, Row{words({10, 2, 10, 0}), false},
+                           Row{words({10, 1, 11, 0}), false}, Row{words({256, 1, 256, 0}), false},
+                           Row{words({10, 1, 10}), false}}) {
+        Bytes record = row.record;
+        EXPECT_EQ(DeviceIoControl(h, 0x0113040C, record.data(), static_cast<DWORD>(record.size()),
+                                  nullptr, 0, nullptr, nullptr) != 0,
+                  row.accepted);
+    }
+    EXPECT_EQ(vboard::backlight().level, vboard::kBacklightPowerOnLevel) << "not applied yet";
+    EXPECT_TRUE(vboard::backlight().pending);
+    DWORD word = 0;
+    EXPECT_FALSE(DeviceIoControl(h, 0x01130410, &word, sizeof word, nullptr, 0, nullptr, nullptr));
+    EXPECT_TRUE(DeviceIoControl(h, 0x01130410, nullptr, 0, nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(vboard::backlight().level, 10u);
+    EXPECT_FALSE(vboard::backlight().pending);
+    EXPECT_EQ(vboard::backlight().levelRequests, 1u);
+    const Lines trace = vboard::driverTraceLines();
+    EXPECT_EQ(trace[1], "BKL1: SET_LEVEL 10 -> ok");
+    EXPECT_EQ(trace[2], "BKL1: SET_LEVEL 10 [0A 00 00 00 02 00 00 00 0A 00 00 00 00 00 00 00] -> error 87");
+    EXPECT_EQ(trace.back(), "BKL1: FOLLOW_UP -> ok");
+    CloseHandle(h);
+}
+
+// ---- Storage and hive files ----
+
+namespace {
+
+std::wstring wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+std::string textOf(const std::optional<Bytes>& data) {
+    return data ? std::string(data->begin(), data->end()) : std::string("(no file)");
+}
+
+// The error a file call failed with, or 0 when it succeeded.
+DWORD copyFile(const std::string& from, const std::string& to, BOOL failIfExists = FALSE) {
+    return CopyFileW(wide(from).c_str(), wide(to).c_str(), failIfExists) ? 0 : GetLastError();
+}
+DWORD deleteFile(const std::string& name) {
+    return DeleteFileW(wide(name).c_str()) ? 0 : GetLastError();
+}
+DWORD setAttributes(const std::string& name, DWORD attributes) {
+    return SetFileAttributesW(wide(name).c_str(), attributes) ? 0 : GetLastError();
+}
+
+const std::string kCardFile = "\\Storage Card\\a.srg";
+
+}  // namespace
+
+class StorageModel : public BoardTest {
+protected:
+    void SetUp() override {
+        BoardTest::SetUp();
+        vboard::setBoardFolder("");
+    }
+};
+
+TEST_F(StorageModel, HivesAreWrittenInTheRegistryEditorsFormat) {
+    vboard::deleteRegistryKey(HKEY_CURRENT_USER, "ControlPanel");
+    vboard::setRegistryDword(HKEY_CURRENT_USER, "App", "Count", 0x2A);
+    vboard::setRegistryString(HKEY_CURRENT_USER, "App", "Path", "C:\\x \"q\"");
+    vboard::setRegistryValue(HKEY_CURRENT_USER, "App", "Blob", REG_BINARY, {1, 0xAB});
+    vboard::setRegistryValue(HKEY_CURRENT_USER, "App", "Odd", REG_SZ, {'a', 0});  // no terminator
+    vboard::setRegistryValue(HKEY_CURRENT_USER, "App", "", REG_MULTI_SZ, {'a', 0, 0, 0, 0, 0});
+    vboard::createRegistryKey(HKEY_CURRENT_USER, "App\\Empty");
+    const std::string expected =
+        "Windows Registry Editor Version 5.00\r\n"
+        "\r\n[HKEY_CURRENT_USER\\App]\r\n"
+        "@=hex(7):61,00,00,00,00,00\r\n"
+        "\"Blob\"=hex:01,ab\r\n"
+        "\"Count\"=dword:0000002a\r\n"
+        "\"Odd\"=hex(1):61,00\r\n"
+        "\"Path\"=\"C:\\\\x \\\"q\\\"\"\r\n"
+        "\r\n[HKEY_CURRENT_USER\\App\\Empty]\r\n";
+    EXPECT_EQ(vboard::hiveText(HKEY_CURRENT_USER), expected);
+
+    // Flushed, restarted and read back, every value keeps its exact type and bytes.
+    const auto before = vboard::registryValue(HKEY_CURRENT_USER, "App", "Odd");
+    ASSERT_EQ(RegFlushKey(HKEY_CURRENT_USER), ERROR_SUCCESS);
+    EXPECT_EQ(textOf(vboard::readBoardFile(vboard::kUserHivePath)), expected);
+    vboard::deleteRegistryKey(HKEY_CURRENT_USER, "App");
+    HANDLE reset = open("IOC1:");
+    ASSERT_TRUE(DeviceIoControl(reset, 0x6BBD, nullptr, 0, nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(vboard::hiveText(HKEY_CURRENT_USER), expected);
+    EXPECT_EQ(vboard::registryValue(HKEY_CURRENT_USER, "App", "Odd")->data, before->data);
+    EXPECT_TRUE(vboard::registryKeyExists(HKEY_CURRENT_USER, "App\\Empty"));
+}
+
+TEST_F(StorageModel, AHiveFileThatCannotBeReadIsRefusedWholeWithItsLineAndReason) {
+    const std::string header = "Windows Registry Editor Version 5.00\r\n";
+    struct Row {
+        std::string file;
+        std::string problem;
+    };
+    const std::vector<Row> rows = {
+        {"REGEDIT4\r\n", "line 1: not a hive file (expected \"Windows Registry Editor Version 5.00\")"},
+        {"", "line 1: an empty file is no hive file"},
+        {header + "\r\n[HKEY_CURRENT_USER\\A]\r\n\"x\"=dword:zz\r\n",
+         "line 4: bad dword 'dword:zz' (up to 8 hex digits)"},
+        {header + "\"x\"=dword:1\r\n", "line 2: a value before the first [key]"},
+        {header + "[HKEY_LOCAL_MACHINE\\A]\r\n", "line 2: key [HKEY_LOCAL_MACHINE\\A] is not in HKEY_CURRENT_USER"},
+        {header + "[HKEY_CURRENT_USER\\A]\r\n\"x\"=hex:01,\\\r\n  2g\r\n", "line 3: bad hex bytes (two hex digits, comma-separated)"},
+        {header + "[-HKEY_CURRENT_USER\\A]\r\n", "line 2: a hive file does not delete keys"},
+        {header + "[HKEY_CURRENT_USER\\A]\r\n\"x\"=\"unclosed\r\n", "line 3: a string value must be one quoted text"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.file);
+        vboard::reset();
+        vboard::setBoardFolder("");
+        ASSERT_TRUE(vboard::writeBoardFile(vboard::kUserHivePath, bytesOf(row.file)));
+        vboard::setRegistryDword(HKEY_CURRENT_USER, "ControlPanel\\BackLight", "ACTimeout", 1);
+        HANDLE reset = open("IOC1:");
+        ASSERT_TRUE(DeviceIoControl(reset, 0x6BBD, nullptr, 0, nullptr, 0, nullptr, nullptr));
+        EXPECT_EQ(vboard::storageProblems(),
+                  (Lines{"\\NAND Flash\\User\\user.hv: " + row.problem +
+                         "; the hive starts from its defaults"}));
+        EXPECT_EQ(vboard::registryValue(HKEY_CURRENT_USER, "ControlPanel\\BackLight", "ACTimeout")->data,
+                  words({60}));
+    }
+}
+
+TEST_F(StorageModel, ReadsTheEditorsUtf16FilesAndLongHexLines) {
+    const std::u16string text =
+        u"Windows Registry Editor Version 5.00\r\n\r\n; a comment\r\n[HKEY_CURRENT_USER\\App]\r\n"
+        u"\"b\"=hex:01,02,\\\r\n  03\r\n\"s\"=\"\u00FC\"\r\n";
+    Bytes file = {0xFF, 0xFE};
+    for (char16_t c : text) {
+        file.push_back(static_cast<uint8_t>(c));
+        file.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    ASSERT_TRUE(vboard::writeBoardFile(vboard::kUserHivePath, file));
+    HANDLE reset = open("IOC1:");
+    ASSERT_TRUE(DeviceIoControl(reset, 0x6BBD, nullptr, 0, nullptr, 0, nullptr, nullptr));
+    EXPECT_TRUE(vboard::storageProblems().empty());
+    ASSERT_TRUE(vboard::registryValue(HKEY_CURRENT_USER, "app", "b"));
+    EXPECT_EQ(vboard::registryValue(HKEY_CURRENT_USER, "app", "b")->data, (Bytes{1, 2, 3}));
+    EXPECT_EQ(vboard::registryValue(HKEY_CURRENT_USER, "app", "s")->data, (Bytes{0xFC, 0, 0, 0}));
+}
+
+TEST_F(StorageModel, FileCallsAnswerWithTheResultsAndErrorsOfCe) {
+    const std::string flashFile = "\\NAND Flash\\b.srg";
+    ASSERT_TRUE(vboard::writeBoardFile(kCardFile, bytesOf("one")));
+    struct Row {
+        const char* what;
+        std::function<DWORD()> call;
+        DWORD error;
+    };
+    const std::vector<Row> rows = {
+        {"copy", [&] { return copyFile(kCardFile, flashFile); }, 0},
+        {"copy over an existing file", [&] { return copyFile(kCardFile, flashFile); }, 0},
+        {"copy that must not overwrite", [&] { return copyFile(kCardFile, flashFile, TRUE); }, 80},
+        {"copy of a missing file", [&] { return copyFile("\\Storage Card\\none", flashFile); }, 2},
+        {"copy onto itself", [&] { return copyFile(kCardFile, "\\storage card\\A.SRG"); }, 32},
+        {"copy to no volume", [&] { return copyFile(kCardFile, "\\Windows\\a.srg"); }, 3},
+        {"a name with '..'", [&] { return copyFile(kCardFile, "\\NAND Flash\\..\\x"); }, 123},
+        {"make it read-only", [&] { return setAttributes(flashFile, FILE_ATTRIBUTE_READONLY); }, 0},
+        {"copy over a read-only file", [&] { return copyFile(kCardFile, flashFile); }, 5},
+        {"delete a read-only file", [&] { return deleteFile(flashFile); }, 5},
+        {"unknown attribute bits", [&] { return setAttributes(flashFile, 0x100); }, 87},
+        {"clear its attributes", [&] { return setAttributes(flashFile, FILE_ATTRIBUTE_NORMAL); }, 0},
+        {"delete", [&] { return deleteFile(flashFile); }, 0},
+        {"delete again", [&] { return deleteFile(flashFile); }, 2},
+        {"attributes of a missing file", [&] { return setAttributes(flashFile, 0x80); }, 2},
+        {"the loaded user hive's file is the registry's",
+         [&] { return copyFile(kCardFile, vboard::kUserHivePath); }, 32},
+        {"the system hive's too", [&] { return copyFile(kCardFile, vboard::kSystemHivePath); }, 32},
+        {"unload the user hive",
+         [] { return SetCurrentUser(nullptr, nullptr, 0, FALSE) ? 0 : GetLastError(); }, 0},
+        {"now its file can be replaced", [&] { return copyFile(kCardFile, vboard::kUserHivePath); }, 0},
+        {"no flush of an unloaded hive", [] { return static_cast<DWORD>(RegFlushKey(HKEY_CURRENT_USER)); }, 1018},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(row.call(), row.error);
+    }
+    EXPECT_EQ(textOf(vboard::readBoardFile(vboard::kUserHivePath)), "one");
+    vboard::setStorageCard(false);
+    EXPECT_EQ(copyFile(kCardFile, flashFile), 3u) << "no card, no files";
+    EXPECT_FALSE(vboard::boardFileExists(kCardFile));
+    vboard::setStorageCard(true);
+    EXPECT_TRUE(vboard::boardFileExists(kCardFile)) << "the card kept its files";
+}
+
+TEST_F(StorageModel, FindsTheFirstMatchingFileAndClosesItsSearchOnce) {
+    ASSERT_TRUE(vboard::writeBoardFile("\\Storage Card\\b.srg", bytesOf("bb")));
+    ASSERT_TRUE(vboard::writeBoardFile("\\Storage Card\\A.srg", bytesOf("aaa")));
+    ASSERT_TRUE(vboard::writeBoardFile("\\Storage Card\\sub\\c.srg", bytesOf("c")));
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(L"\\Storage Card\\*.SRG", &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(std::wstring(found.cFileName), L"A.srg");
+    EXPECT_EQ(found.nFileSizeLow, 3u);
+    EXPECT_EQ(found.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+    EXPECT_TRUE(FindClose(search));
+    EXPECT_FALSE(FindClose(search));
+    EXPECT_EQ(vboard::misuses().size(), 1u) << "a second close is the caller's fault";
+    vboard::clearMisuses();
+    EXPECT_EQ(FindFirstFileW(L"\\Storage Card\\sub\\?.srg", &found) != INVALID_HANDLE_VALUE, true);
+    EXPECT_EQ(std::wstring(found.cFileName), L"c.srg");
+    EXPECT_EQ(FindFirstFileW(L"\\Storage Card\\none.srg", &found), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(FindFirstFileW(L"\\Storage Card\\x", nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    vboard::reset();  // closes the search left open above
+}
+
+TEST_F(StorageModel, SaveNeverOverwritesAndReplaceStagesOnlyAReadableSystemHive) {
+    EXPECT_EQ(RegSaveKeyW(HKEY_LOCAL_MACHINE, L"\\Storage Card\\s.srg", nullptr), ERROR_SUCCESS);
+    EXPECT_EQ(RegSaveKeyW(HKEY_LOCAL_MACHINE, L"\\Storage Card\\s.srg", nullptr), ERROR_ALREADY_EXISTS);
+    HKEY ident = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Ident", 0, KEY_ALL_ACCESS, &ident), ERROR_SUCCESS);
+    EXPECT_EQ(RegSaveKeyW(ident, L"\\Storage Card\\ident.srg", nullptr), ERROR_SUCCESS);
+    RegCloseKey(ident);
+    EXPECT_EQ(textOf(vboard::readBoardFile("\\Storage Card\\ident.srg")),
+              "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Ident]\r\n"
+              "\"BSPVersionNumber\"=dword:00020001\r\n\"ImageVersionNumber\"=dword:00080000\r\n");
+
+    ASSERT_TRUE(vboard::writeBoardFile("\\Storage Card\\bad.srg", bytesOf("garbage")));
+    EXPECT_EQ(RegReplaceKeyW(HKEY_LOCAL_MACHINE, nullptr, L"\\Storage Card\\bad.srg", nullptr), 1009);
+    EXPECT_EQ(GetLastError(), 1009u) << "the registry leaves its error in the last error too";
+    EXPECT_TRUE(vboard::boardFileExists("\\Storage Card\\bad.srg")) << "a refused file stays";
+    EXPECT_EQ(vboard::storageProblems().size(), 1u);
+    EXPECT_EQ(RegReplaceKeyW(HKEY_CURRENT_USER, nullptr, L"\\Storage Card\\s.srg", nullptr),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegReplaceKeyW(HKEY_LOCAL_MACHINE, L"Ident", L"\\Storage Card\\s.srg", nullptr),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegReplaceKeyW(HKEY_LOCAL_MACHINE, nullptr, L"\\Storage Card\\none", nullptr),
+              ERROR_FILE_NOT_FOUND);
+
+    // Staged: the file moves aside, and the hive it holds is the system hive after a restart.
+    vboard::setRegistryDword(HKEY_LOCAL_MACHINE, "Ident", "BSPVersionNumber", 7);
+    EXPECT_EQ(RegReplaceKeyW(HKEY_LOCAL_MACHINE, nullptr, L"\\Storage Card\\ident.srg", nullptr),
+              ERROR_SUCCESS);
+    EXPECT_FALSE(vboard::boardFileExists("\\Storage Card\\ident.srg"));
+    EXPECT_TRUE(vboard::boardFileExists(vboard::kPendingSystemHivePath));
+    EXPECT_EQ(vboard::registryValue(HKEY_LOCAL_MACHINE, "Ident", "BSPVersionNumber")->data, words({7}))
+        << "nothing changes before the restart";
+    HANDLE reset = open("IOC1:");
+    ASSERT_TRUE(DeviceIoControl(reset, 0x6BBD, nullptr, 0, nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(vboard::registryValue(HKEY_LOCAL_MACHINE, "Ident", "BSPVersionNumber")->data,
+              words({vboard::kDefaultBspVersion}));
+    EXPECT_FALSE(vboard::registryKeyExists(HKEY_LOCAL_MACHINE, "HARDWARE"))
+        << "the saved hive held only Ident";
+    EXPECT_FALSE(vboard::boardFileExists(vboard::kPendingSystemHivePath));
+    EXPECT_TRUE(vboard::boardFileExists(vboard::kSystemHivePath));
+}
+
+TEST_F(StorageModel, ABoardFolderHoldsTheVolumesAndIsChosenByDirective) {
+    char pattern[] = "/tmp/tarvik-vboard-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string folder = pattern;
+    EXPECT_TRUE(vboard::applyConfigLine("board " + folder).empty());
+    EXPECT_EQ(vboard::boardFolder(), folder);
+    ASSERT_TRUE(vboard::writeBoardFile("\\Storage Card\\Sub\\X.txt", bytesOf("x")));
+    EXPECT_EQ(textOf(vboard::readBoardFile("\\storage card\\sub\\x.TXT")), "x")
+        << "CE names compare without regard to case";
+    std::ifstream host(folder + "/Storage Card/Sub/X.txt");
+    EXPECT_TRUE(host.good());
+    EXPECT_TRUE(vboard::applyConfigLine("card out").empty());
+    EXPECT_FALSE(vboard::boardFileExists("\\Storage Card\\Sub\\X.txt"));
+    EXPECT_EQ(vboard::applyConfigLine("card maybe").size(), 1u);
+    EXPECT_FALSE(vboard::setBoardFolder("/proc/no-such-board"));
+    vboard::reset();
+    EXPECT_EQ(vboard::boardFolder(), "") << "a reset goes back to the board's start";
+    EXPECT_TRUE(vboard::storageCardInserted());
+    std::filesystem::remove_all(folder);
+}
+
+TEST_F(StorageModel, TheCControlApiReachesTheSameModels) {
+    EXPECT_EQ(vboard_set_board_folder(nullptr), 1);
+    uint32_t value = 0;
+    EXPECT_EQ(vboard_phy_peek(vboard::kCcmCcr, 32, &value), 1);
+    EXPECT_EQ(value, 0x040116FFu);
+    EXPECT_EQ(vboard_phy_poke(0x00907001, 32, 1), 0);
+    EXPECT_EQ(vboard_backlight_level(), vboard::kBacklightPowerOnLevel);
+    EXPECT_EQ(vboard_kitl_powered(), 1);
+    EXPECT_EQ(vboard_write_board_file("\\Storage Card\\c.bin", "\0\1", 2), 1);
+    size_t size = 0;
+    void* data = vboard_read_board_file("\\Storage Card\\c.bin", &size);
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(size, 2u);
+    EXPECT_EQ(static_cast<uint8_t*>(data)[1], 1);
+    vboard_free(data);
+    vboard_storage_card(0);
+    EXPECT_EQ(vboard_read_board_file("\\Storage Card\\c.bin", &size), nullptr);
+    char* hive = vboard_hive_text(0);
+    EXPECT_EQ(std::string(hive).rfind("Windows Registry Editor Version 5.00\r\n", 0), 0u);
+    vboard_free(hive);
+    EXPECT_EQ(vboard_storage_problems(), nullptr);
+    vboard_end_process_on_reset(0);
+    EXPECT_EQ(vboard_restarts(), 0u);
+}

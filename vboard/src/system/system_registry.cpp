@@ -1,0 +1,49 @@
+// The registry as the image brings it.
+#include "system/system_registry.h"
+
+namespace vboard {
+
+Bytes touchCalibrationData() { return utf16Bytes("2048,2048 3584,3584 512,3584 512,512 3584,512"); }
+
+namespace {
+// Keys opened in the old contents see them deleted, as when a hive is unloaded.
+void markDeleted(RegistryKey& key) {
+    key.deleted = true;
+    for (auto& child : key.children) markDeleted(*child.second);
+}
+
+void emptyHive(RegistryKey& top) {
+    for (auto& child : top.children) markDeleted(*child.second);
+    top.children.clear();
+    top.values.clear();
+}
+}  // namespace
+
+void replaceHive(Registry& registry, HKEY root, RegistryKey& loaded) {
+    auto top = registry.root(root);
+    if (!top) return;
+    emptyHive(*top);
+    top->children = std::move(loaded.children);
+    top->values = std::move(loaded.values);
+}
+
+void defaultHive(Registry& registry, HKEY root) {
+    auto top = registry.root(root);
+    if (!top) return;
+    emptyHive(*top);
+    if (root == HKEY_LOCAL_MACHINE) {
+        auto ident = Registry::create(top, "Ident");
+        Registry::setValue(*ident, "BSPVersionNumber", dwordValue(kDefaultBspVersion));
+        Registry::setValue(*ident, "ImageVersionNumber", dwordValue(kDefaultImageVersion));
+        Registry::setValue(*Registry::create(top, kTouchKey), "CalibrationData",
+                           RegValue{REG_SZ, touchCalibrationData()});
+    } else {
+        auto backlight = Registry::create(top, kBacklightKey);
+        Registry::setValue(*backlight, "ACTimeout", dwordValue(60));
+        Registry::setValue(*backlight, "BatteryTimeout", dwordValue(30));
+        Registry::setValue(*backlight, "UseExt", dwordValue(1));
+        Registry::setValue(*backlight, "UseBattery", dwordValue(1));
+    }
+}
+
+}  // namespace vboard

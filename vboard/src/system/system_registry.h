@@ -1,0 +1,22 @@
+// The default contents of the registry hives, as the image brings them when no hive file is on
+// the flash: the version numbers, the touch calibration and the per-user backlight settings.
+#pragma once
+
+#include "board.h"
+
+namespace vboard {
+
+constexpr const char* kTouchKey = "HARDWARE\\DEVICEMAP\\TOUCH";
+constexpr const char* kBacklightKey = "ControlPanel\\BackLight";
+
+// Empties one hive (HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER) and fills it with its defaults.
+// With the board's lock held.
+void defaultHive(Registry& registry, HKEY root);
+
+// Puts a loaded hive in the place of one hive's contents. With the board's lock held.
+void replaceHive(Registry& registry, HKEY root, RegistryKey& loaded);
+
+// The calibration TouchCalibrate stores: the screen's centre and four corners in ADC counts.
+Bytes touchCalibrationData();
+
+}  // namespace vboard
