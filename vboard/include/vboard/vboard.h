@@ -9,6 +9,7 @@
 //   VBOARD_RECORD=off|last <n>|all      what the board keeps for reading back (see setRecording)
 //   VBOARD_CONFIG=<file>                apply a board configuration file (see loadConfig)
 //   VBOARD_STRICT=1                     end the process at start on any configuration problem
+//   VBOARD_DIR=<folder>                 keep storage and registry hives there (see system.h)
 // reset() puts it back to that state, so a test suite can run every test in one process.
 #pragma once
 
