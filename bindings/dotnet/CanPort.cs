@@ -34,24 +34,18 @@ namespace Velna
     /// The CAN controller (port 1), opened by the constructor and closed by Dispose. The library
     /// keeps the message records, the filter and the status words across a close.
     /// </summary>
-    public sealed class CanPort : IDisposable
+    public sealed class CanPort : LibraryPort
     {
-        private readonly uint port;
-        private bool open;
-
         /// <summary>
         /// Opens the controller. A refused open is not closed here: the controller may be open
         /// elsewhere; after a failed open, Tarvik.CANClose lets it be opened again.
         /// </summary>
         public CanPort(uint port)
+            : base(port)
         {
-            this.port = port;
             TarvikException.Check(Tarvik.CANOpen(port), "CANOpen");
-            open = true;
+            Opened();
         }
-
-        /// <summary>The port number.</summary>
-        public uint Port { get { return port; } }
 
         /// <summary>Sets the identifier format, the bit rate and the TLPRIO and loopback modes; both records lose their data.</summary>
         public void ConfigureMode(bool extendedId, uint bitrate, bool tlprio, bool loopback)
@@ -117,17 +111,7 @@ namespace Velna
             return Tarvik.CANRead(Live(), buffer, buffer.Length, out status) == 1;
         }
 
-        private uint Live()
-        {
-            if (!open) throw new ObjectDisposedException("CanPort");
-            return port;
-        }
-
-        /// <summary>Closes the controller.</summary>
-        public void Dispose()
-        {
-            if (open) Tarvik.CANClose(port);
-            open = false;
-        }
+        /// <summary>CANClose.</summary>
+        protected override void Close(uint port) { Tarvik.CANClose(port); }
     }
 }

@@ -8,21 +8,15 @@ namespace Velna
     /// share one completion event: closing one makes the other's exchanges stop waiting for
     /// completion until it is configured again, so configure after the other port closes.
     /// </summary>
-    public sealed class SpiPort : IDisposable
+    public sealed class SpiPort : LibraryPort
     {
-        private readonly uint port;
-        private bool open;
-
         /// <summary>Opens a port.</summary>
         public SpiPort(uint port)
+            : base(port)
         {
-            this.port = port;
             TarvikException.Check(Tarvik.SPIOpen(port), "SPIOpen");
-            open = true;
+            Opened();
         }
-
-        /// <summary>The port number.</summary>
-        public uint Port { get { return port; } }
 
         /// <summary>Sets the clock mode (0 to 3), the frequency in Hz and the configuration byte.</summary>
         public void Configure(uint mode, uint frequency, byte configByte)
@@ -53,17 +47,7 @@ namespace Velna
             return rx;
         }
 
-        private uint Live()
-        {
-            if (!open) throw new ObjectDisposedException("SpiPort");
-            return port;
-        }
-
-        /// <summary>Closes the port.</summary>
-        public void Dispose()
-        {
-            if (open) Tarvik.SPIClose(port);
-            open = false;
-        }
+        /// <summary>SPIClose.</summary>
+        protected override void Close(uint port) { Tarvik.SPIClose(port); }
     }
 }

@@ -20,29 +20,23 @@ namespace Velna
     /// Port 1 ("COM1:") or 2 ("COM2:"), opened at 8N1 by the constructor and closed by Dispose.
     /// Opening a port that is open elsewhere takes it over: the library closes the old handle.
     /// </summary>
-    public sealed class UartPort : IDisposable
+    public sealed class UartPort : LibraryPort
     {
         /// <summary>The most bytes one UARTRead returns.</summary>
         public const int MaxRead = 4;
 
-        private readonly uint port;
-        private bool open;
-
         /// <summary>Opens a port at baudRate, 8N1, with flowControl.</summary>
         public UartPort(uint port, int baudRate, UartFlowControl flowControl)
+            : base(port)
         {
-            this.port = port;
             if (Tarvik.UARTOpen(port, (int)flowControl, baudRate) != 1)
             {
                 // A port that opened but could not be configured stays open until closed.
                 Tarvik.UARTClose(port);
                 throw new TarvikException("UARTOpen");
             }
-            open = true;
+            Opened();
         }
-
-        /// <summary>The port number.</summary>
-        public uint Port { get { return port; } }
 
         /// <summary>Sets flow control, parity (0 none, 1 odd, 2 even, 3 mark, 4 space), stop bits (0 one, 1 one and a half, 2 two), byte size and rate.</summary>
         public void Configure(UartFlowControl flowControl, int parity, int stopBits, int byteSize, int baudRate)
@@ -108,17 +102,7 @@ namespace Velna
             return text;
         }
 
-        private uint Live()
-        {
-            if (!open) throw new ObjectDisposedException("UartPort");
-            return port;
-        }
-
-        /// <summary>Closes the port.</summary>
-        public void Dispose()
-        {
-            if (open) Tarvik.UARTClose(port);
-            open = false;
-        }
+        /// <summary>UARTClose.</summary>
+        protected override void Close(uint port) { Tarvik.UARTClose(port); }
     }
 }

@@ -159,6 +159,16 @@ namespace Velna.Tests
                 Check.Equal(3u, VBoard.vboard_spi_exchange_count().ToUInt32(), "no exchange for a short buffer");
             }
             Check.Equal(0, VBoard.OpenHandles("SPI1:") + VBoard.OpenHandles("SPI2:"), "both ports closed");
+            SpiPort closed = new SpiPort(1);
+            closed.Dispose();
+            closed.Dispose(); // a second Dispose closes nothing
+            try
+            {
+                closed.Exchange(new byte[] { 1 });
+                throw new CheckFailed("an exchange on a disposed port");
+            }
+            catch (ObjectDisposedException) { }
+            Check.Equal(3u, VBoard.vboard_spi_exchange_count().ToUInt32(), "nothing sent on a disposed port");
         }
 
         // ---- UART ----
