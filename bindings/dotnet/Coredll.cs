@@ -1,8 +1,9 @@
 // Coredll.cs - the few CE system calls the binding needs, imported from "coredll.dll" as the
 // module's applications import them (on a host, Mono's dllmap sends them to the virtual board).
 //
-// BOOL is a 4-byte int. Event names are not marshalled as strings: the CE side reads UTF-16, a
-// Linux host's WCHAR is 4 bytes, so the binding creates unnamed events only (name IntPtr.Zero).
+// Declared as the system declares them, parameter names included; BOOL is a 4-byte int. Event
+// names are not marshalled as strings: CE reads UTF-16 there, while a Linux host's WCHAR is 4
+// bytes, so the binding creates unnamed events only (name IntPtr.Zero).
 using System;
 using System.Runtime.InteropServices;
 
@@ -38,10 +39,8 @@ namespace Velna
         /// <summary>Sets (EVENT_SET), resets (EVENT_RESET) or pulses (EVENT_PULSE) an event; SetEvent and ResetEvent are this call.</summary>
         [DllImport(Library)] public static extern int EventModify(IntPtr @event, uint function);
         /// <summary>Waits for an object; WAIT_OBJECT_0, WAIT_TIMEOUT or WAIT_FAILED.</summary>
-        [DllImport(Library)] public static extern uint WaitForSingleObject(IntPtr handle, uint milliseconds);
+        [DllImport(Library)] public static extern uint WaitForSingleObject(IntPtr @object, uint milliseconds);
         /// <summary>Closes a handle; non-zero when it was open.</summary>
-        [DllImport(Library)] public static extern int CloseHandle(IntPtr handle);
-        /// <summary>The calling thread's last error.</summary>
-        [DllImport(Library)] public static extern uint GetLastError();
+        [DllImport(Library)] public static extern int CloseHandle(IntPtr @object);
     }
 }

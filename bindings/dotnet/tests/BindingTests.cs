@@ -26,15 +26,17 @@ namespace Velna.Tests
             public List<KeyValuePair<string, string>> Parameters = new List<KeyValuePair<string, string>>();
         }
 
-        // The header's function declarations: comments and preprocessor lines dropped, then every
-        // "type name(parameters);" at file level.
-        static List<CFunction> HeaderFunctions()
+        // A header's function declarations, by name: comments, preprocessor lines and inline bodies
+        // dropped, then every "type name(parameters);".
+        static Dictionary<string, CFunction> HeaderFunctions(string header)
         {
-            string text = File.ReadAllText(SourceFile("include/Tarvik.h"));
+            string text = File.ReadAllText(SourceFile(header));
             text = Regex.Replace(text, @"/\*.*?\*/", " ", RegexOptions.Singleline);
             text = Regex.Replace(text, @"//[^\n]*", " ");
             text = Regex.Replace(text, @"^\s*#[^\n]*", " ", RegexOptions.Multiline);
-            List<CFunction> functions = new List<CFunction>();
+            // An inline function's body (SetEvent's) counts as its declaration.
+            text = Regex.Replace(text, @"\)\s*\{[^{}]*\}", ");");
+            Dictionary<string, CFunction> functions = new Dictionary<string, CFunction>();
             Regex declaration = new Regex(@"(?<result>(?:const\s+)?\w+\s*\**)\s*\b(?<name>\w+)\s*\((?<parameters>[^()]*)\)\s*;");
             foreach (Match m in declaration.Matches(text))
             {
@@ -46,12 +48,19 @@ namespace Velna.Tests
                 {
                     foreach (string p in parameters.Split(','))
                     {
+                        if (p.Trim() == "...")
+                        {
+                            // Variadic: no C# declaration can match it.
+                            f.Parameters.Add(new KeyValuePair<string, string>("...", "..."));
+                            continue;
+                        }
                         Match pm = Regex.Match(p.Trim(), @"^(?<type>.*?[\s\*])(?<name>\w+)$", RegexOptions.Singleline);
                         if (!pm.Success) throw new CheckFailed(f.Name + ": cannot read parameter \"" + p.Trim() + "\"");
                         f.Parameters.Add(new KeyValuePair<string, string>(Normalise(pm.Groups["type"].Value), pm.Groups["name"].Value));
                     }
                 }
-                functions.Add(f);
+                // The device's and the host's branches of the platform header declare the same calls.
+                functions[f.Name] = f;
             }
             return functions;
         }
@@ -79,6 +88,12 @@ namespace Velna.Tests
             t["const uint8_t*"] = new string[] { "[In] System.Byte[]" };
             t["const char*"] = new string[] { "[In] System.Byte[]" };
             t["const DCB*"] = new string[] { "[In] ref Velna.DCB" };
+            // The system's types. A WCHAR string is an IntPtr: never a string, which Mono would
+            // marshal as UTF-16 where the host's WCHAR is 4 bytes.
+            t["DWORD"] = new string[] { "System.UInt32" };
+            t["BOOL"] = new string[] { "System.Int32" };
+            t["LPSECURITY_ATTRIBUTES"] = new string[] { "System.IntPtr" };
+            t["LPCWSTR"] = new string[] { "System.IntPtr" };
             return t;
         }
 
@@ -101,50 +116,76 @@ namespace Velna.Tests
                 throw new CheckFailed(what + ": " + cType + " is declared as " + declared + ", not as " + string.Join(" or ", allowed));
         }
 
-        [Test]
-        static void EveryExportHasOneDllImportOfTheHeadersShape()
+        // The DllImports of a class, by name: each one only once.
+        static Dictionary<string, MethodInfo> Imports(Type declarations)
         {
-            List<CFunction> header = HeaderFunctions();
-            // The header declares every export on the list, and nothing else.
-            List<string> exports = new List<string>();
-            foreach (string line in File.ReadAllLines(SourceFile("src/api/Tarvik.exports")))
-                if (line.Trim().Length > 0 && !line.StartsWith("#")) exports.Add(line.Trim());
-            List<string> declared = new List<string>();
-            foreach (CFunction f in header) declared.Add(f.Name);
-            exports.Sort(StringComparer.Ordinal);
-            declared.Sort(StringComparer.Ordinal);
-            Check.Equal(string.Join(" ", exports.ToArray()), string.Join(" ", declared.ToArray()), "the header's functions");
-            Check.Equal(48, header.Count, "exports");
-
             Dictionary<string, MethodInfo> imports = new Dictionary<string, MethodInfo>();
-            foreach (MethodInfo m in typeof(Tarvik).GetMethods(BindingFlags.Public | BindingFlags.NonPublic | BindingFlags.Static))
+            foreach (MethodInfo m in declarations.GetMethods(BindingFlags.Public | BindingFlags.NonPublic | BindingFlags.Static))
             {
                 if ((m.Attributes & MethodAttributes.PinvokeImpl) == 0) continue;
                 if (imports.ContainsKey(m.Name)) throw new CheckFailed(m.Name + " is imported twice");
                 imports.Add(m.Name, m);
             }
-            Check.Equal(header.Count, imports.Count, "DllImports in class Tarvik");
+            return imports;
+        }
 
-            foreach (CFunction f in header)
+        // One DllImport against its C declaration: the library, the entry point, and the result and
+        // every parameter by position, name and width.
+        static void ExpectImportMatches(MethodInfo m, CFunction f, string library)
+        {
+            object[] attributes = m.GetCustomAttributes(typeof(DllImportAttribute), false);
+            Check.Equal(1, attributes.Length, f.Name + ": DllImport attributes");
+            DllImportAttribute import = (DllImportAttribute)attributes[0];
+            Check.Equal(library, import.Value, f.Name + ": library");
+            Check.Equal(f.Name, import.EntryPoint ?? m.Name, f.Name + ": entry point");
+            Check.True(m.IsPublic, f.Name + " is public");
+
+            ExpectDeclaredAs(f.Result, m.ReturnType.FullName, f.Name + " result");
+            ParameterInfo[] ps = m.GetParameters();
+            Check.Equal(f.Parameters.Count, ps.Length, f.Name + ": parameter count");
+            for (int i = 0; i < ps.Length; ++i)
+            {
+                string what = f.Name + " parameter " + (i + 1);
+                Check.Equal(f.Parameters[i].Value, ps[i].Name, what + ": name");
+                ExpectDeclaredAs(f.Parameters[i].Key, Describe(ps[i]), what + " (" + ps[i].Name + ")");
+            }
+        }
+
+        [Test]
+        static void EveryExportHasOneDllImportOfTheHeadersShape()
+        {
+            Dictionary<string, CFunction> header = HeaderFunctions("include/Tarvik.h");
+            // The header declares every export on the list, and nothing else.
+            List<string> exports = new List<string>();
+            foreach (string line in File.ReadAllLines(SourceFile("src/api/Tarvik.exports")))
+                if (line.Trim().Length > 0 && !line.StartsWith("#")) exports.Add(line.Trim());
+            List<string> declared = new List<string>(header.Keys);
+            exports.Sort(StringComparer.Ordinal);
+            declared.Sort(StringComparer.Ordinal);
+            Check.Equal(string.Join(" ", exports.ToArray()), string.Join(" ", declared.ToArray()), "the header's functions");
+            Check.Equal(48, header.Count, "exports");
+
+            Dictionary<string, MethodInfo> imports = Imports(typeof(Tarvik));
+            Check.Equal(header.Count, imports.Count, "DllImports in class Tarvik");
+            foreach (CFunction f in header.Values)
             {
                 MethodInfo m;
                 if (!imports.TryGetValue(f.Name, out m)) throw new CheckFailed(f.Name + " has no DllImport");
-                object[] attributes = m.GetCustomAttributes(typeof(DllImportAttribute), false);
-                Check.Equal(1, attributes.Length, f.Name + ": DllImport attributes");
-                DllImportAttribute import = (DllImportAttribute)attributes[0];
-                Check.Equal("Tarvik.dll", import.Value, f.Name + ": library");
-                Check.Equal(f.Name, import.EntryPoint ?? m.Name, f.Name + ": entry point");
-                Check.True(m.IsPublic, f.Name + " is public");
+                ExpectImportMatches(m, f, "Tarvik.dll");
+            }
+        }
 
-                ExpectDeclaredAs(f.Result, m.ReturnType.FullName, f.Name + " result");
-                ParameterInfo[] ps = m.GetParameters();
-                Check.Equal(f.Parameters.Count, ps.Length, f.Name + ": parameter count");
-                for (int i = 0; i < ps.Length; ++i)
-                {
-                    string what = f.Name + " parameter " + (i + 1);
-                    Check.Equal(f.Parameters[i].Value, ps[i].Name, what + ": name");
-                    ExpectDeclaredAs(f.Parameters[i].Key, Describe(ps[i]), what + " (" + ps[i].Name + ")");
-                }
+        [Test]
+        static void EverySystemCallIsDeclaredAsThePlatformDeclaresIt()
+        {
+            Dictionary<string, CFunction> platform = HeaderFunctions("src/platform/tarvik_platform.h");
+            Dictionary<string, MethodInfo> imports = Imports(typeof(Coredll));
+            Check.True(imports.ContainsKey("CreateEventW"), "CreateEventW is declared");
+            foreach (MethodInfo m in imports.Values)
+            {
+                CFunction f;
+                if (!platform.TryGetValue(m.Name, out f)) throw new CheckFailed(m.Name + " is no system call the platform declares");
+                ExpectImportMatches(m, f, "coredll.dll");
             }
         }
 
