@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "vboard/gtest.h"
+#include "vboard/vboard_c.h"
 #include "test_support.h"
 
 using vboard::Bytes;
@@ -503,6 +504,34 @@ TEST_F(Time, SystemTimeCanBePinnedAndSleepsCanBeVirtual) {
     vboard::useHostClock();
     GetSystemTime(&t);
     EXPECT_GE(t.wYear, 2024);
+}
+
+TEST_F(Time, TheBoardClockMovesWithVirtualPausesAndStartsAgainAtPowerOn) {
+    vboard::setVirtualSleep(true);
+    const uint64_t start = vboard::clockNanoseconds();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(vboard::clockNanoseconds(), start) << "virtual time stands still between pauses";
+    Sleep(250);
+    vboard::advanceClock(1500);
+    EXPECT_EQ(vboard::clockNanoseconds(), start + 250000000u + 1500u);
+
+    // Back to real sleep the clock goes on from where virtual time left it, with the host's time.
+    vboard::setVirtualSleep(false);
+    const uint64_t resumed = vboard::clockNanoseconds();
+    EXPECT_GE(resumed, start + 250001500u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_GE(vboard::clockNanoseconds(), resumed + 5000000u);
+
+    // The directive switches the clock as the call does.
+    EXPECT_TRUE(vboard::applyConfigLine("sleep virtual").empty());
+    const uint64_t held = vboard::clockNanoseconds();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_EQ(vboard_clock_ns(), held);
+    vboard_advance_clock(7);
+    EXPECT_EQ(vboard_clock_ns(), held + 7);
+
+    vboard::reset();
+    EXPECT_LT(vboard::clockNanoseconds(), 1000000000u) << "power-on starts the clock at 0";
 }
 
 TEST_F(Config, DirectivesSetUpTheBoardAndBadLinesAreReported) {

@@ -89,6 +89,10 @@ void vboard_clear_faults(void) { vboard::clearFaults(); }
 
 void vboard_virtual_sleep(int on) { vboard::setVirtualSleep(on != 0); }
 
+uint64_t vboard_clock_ns(void) { return vboard::clockNanoseconds(); }
+
+void vboard_advance_clock(uint64_t nanoseconds) { vboard::advanceClock(nanoseconds); }
+
 void vboard_gpio_drive_input(int bank, int pin, int level) {
     vboard::gpio().driveInput(bank, pin, level != 0);
 }

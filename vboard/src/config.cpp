@@ -228,6 +228,7 @@ void installBuiltInDirectives(Board& b) {
         if (w.size() != 2 || (w[1] != "virtual" && w[1] != "real")) return expected(usage);
         std::lock_guard<std::mutex> hold(bd.lock);
         bd.virtualSleep = w[1] == "virtual";
+        bd.clock.setVirtual(bd.virtualSleep);
         return std::string();
     });
     add(b, "time", "time YYYY-MM-DD HH:MM:SS",

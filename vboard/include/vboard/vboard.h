@@ -278,6 +278,13 @@ void useHostClock();
 void setVirtualSleep(bool on);
 // The kept window of pauses, oldest first.
 std::vector<DWORD> sleeps();
+// The board's clock: nanoseconds since power-on (reset() starts it again at 0). With real sleep
+// it follows the host's monotonic clock; with virtual sleep it moves only by the pauses the
+// library makes and by advanceClock, so that a run's timestamps are the same every time. It
+// stamps what the board records over time (the waveforms).
+uint64_t clockNanoseconds();
+// Moves the clock on, as time passing between two things a test does to the board.
+void advanceClock(uint64_t nanoseconds);
 
 // ---------------------------------------------------------------------------------------------
 // Configuration file: one directive a line; '#' after whitespace starts a comment, except in a

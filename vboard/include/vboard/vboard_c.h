@@ -73,6 +73,10 @@ void vboard_clear_faults(void);
 
 /* Pauses are recorded without waiting (1) or also waited (0, the default). */
 void vboard_virtual_sleep(int on);
+/* The board's clock, in nanoseconds since power-on: the host's monotonic time with real sleep;
+   with virtual sleep it moves only by the pauses made and by vboard_advance_clock. */
+uint64_t vboard_clock_ns(void);
+void vboard_advance_clock(uint64_t nanoseconds);
 
 /* ---- GPIO: the controller behind "GIO1:", seven banks of 32 pins ---- */
 
