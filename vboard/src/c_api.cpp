@@ -112,4 +112,6 @@ int vboard_gpio_pin(int bank, int pin, vboard_gpio_pin_state* state) {
 
 size_t vboard_gpio_interrupt_count(void) { return vboard::gpio().interrupts().size(); }
 
+int vboard_vcd(const char* path) { return vboard::recordVcd(path ? path : "") ? 1 : 0; }
+
 }  // extern "C"

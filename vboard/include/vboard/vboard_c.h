@@ -96,6 +96,10 @@ typedef struct vboard_gpio_pin_state {
 int vboard_gpio_pin(int bank, int pin, vboard_gpio_pin_state* state);
 /* Interrupts fired since the board was reset. */
 size_t vboard_gpio_interrupt_count(void);
+/* Records a waveform of the GPIO pins the library or the outside world touches (direction, level,
+   interrupts) into a VCD file, as vboard::recordVcd; NULL or "" stops and writes the file. 1 when
+   done, 0 when the file can't be created or written (errno says why). */
+int vboard_vcd(const char* path);
 
 /* ---- SPI: port 0 ("SPI1:", flash on chip select 2), port 1 ("SPI2:", loopback on 0) ---- */
 
