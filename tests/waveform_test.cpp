@@ -260,4 +260,25 @@ TEST_F(Waveform, ARecordingStillGoingIsWrittenWhenTheProcessEnds) {
     EXPECT_EQ(vcd.waves.at("gpio.bank4.gpio4_18").back().second, '1');
 }
 
+TEST_F(Waveform, AForkedChildThatEndsLeavesItsParentsRecordingAlone) {
+    ASSERT_TRUE(vboard::recordVcd(path));
+    vboard::gpio().driveInput(0, 16, true);
+    // A death test's child inherits the recording; what it does and its exit stay out of the file.
+    EXPECT_EXIT(
+        {
+            for (int i = 0; i < 50000; ++i) vboard::gpio().driveInput(0, 17, i % 2 == 0);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    vboard::gpio().driveInput(0, 18, true);
+    ASSERT_TRUE(vboard::recordVcd(""));
+    const Vcd vcd = readVcd(path);
+    ASSERT_EQ(vcd.problem, "");
+    EXPECT_EQ(vcd.names, (std::vector<std::string>{
+                             "gpio.bank0.gpio0_16", "gpio.bank0.gpio0_16_dir", "gpio.bank0.gpio0_16_irq",
+                             "gpio.bank0.gpio0_18", "gpio.bank0.gpio0_18_dir", "gpio.bank0.gpio0_18_irq"}));
+    const uint64_t t = vcd.times.front();
+    EXPECT_EQ(vcd.waves.at("gpio.bank0.gpio0_18"), (Changes{{t, '0'}, {t, '1'}}));
+}
+
 }  // namespace

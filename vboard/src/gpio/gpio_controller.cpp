@@ -268,8 +268,13 @@ void GpioController::powerOn() {
 bool GpioController::recordWaveform(const std::string& path) {
     std::lock_guard<std::mutex> hold(lock_);
     const BoardClock::Reading now = clock_.read();
+    const std::string finished = waveform_.path();
     const bool written = waveform_.finish(now);
     const int error = errno;
+    // Said here, as the caller may be starting another file or ending the process.
+    if (!written)
+        std::fprintf(stderr, "vboard: cannot write the GPIO waveform '%s': %s\n", finished.c_str(),
+                     std::strerror(error));
     if (!path.empty() && !waveform_.start(path, pins_, now)) return false;
     errno = error;
     return written;
@@ -342,23 +347,19 @@ void installGpio(Board& board) {
     // The directive drives the model it was installed with, also while the device is removed.
     GpioController* model = controller.get();
     board.addDirective(Directive{
-        "vcd", "vcd <file>|off",
-        [model](const std::vector<std::string>& words, const std::string& rest) -> std::string {
-            if (words.size() < 2) return "expected: vcd <file>|off";
-            const std::string path = words.size() == 2 && words[1] == "off" ? "" : rest;
-            if (model->keepRecording(path)) return "";
-            return "cannot write the waveform '" + rest + "': " + std::strerror(errno);
-        }});
-    // A waveform still recording when the process ends is written out then.
-    std::atexit([] {
-        if (!(*installed)->recordWaveform(""))
-            std::fprintf(stderr, "vboard: cannot write the GPIO waveform: %s\n", std::strerror(errno));
-    });
-    board.addDirective(Directive{
         "gpio", "gpio input <bank>.<pin> 0|1 | gpio reset",
         [model](const std::vector<std::string>& words, const std::string&) {
             return gpioDirective(*model, words);
         }});
+    board.addDirective(Directive{
+        "vcd", "vcd <file>|off",
+        [model](const std::vector<std::string>& words, const std::string&) -> std::string {
+            if (words.size() != 2) return "expected: vcd <file>|off";
+            if (model->keepRecording(words[1] == "off" ? "" : words[1])) return "";
+            return "cannot write the waveform '" + words[1] + "': " + std::strerror(errno);
+        }});
+    // A waveform still recording when the process ends is written out then.
+    std::atexit([] { (*installed)->recordWaveform(""); });
 }
 
 bool recordVcd(const std::string& path) {

@@ -2,8 +2,11 @@
 // the end.
 #include "gpio/gpio_waveform.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 
 namespace vboard {
 namespace {
@@ -18,27 +21,58 @@ std::string identifier(unsigned number) {
     return text;
 }
 
+// An unlinked file in the temporary folder: it goes away with the last descriptor.
+int anonymousFile() {
+    const char* dir = std::getenv("TMPDIR");
+    std::string name = std::string(dir != nullptr && *dir != 0 ? dir : "/tmp") + "/vboard-vcd-XXXXXX";
+    const int fd = ::mkstemp(name.data());
+    if (fd >= 0) ::unlink(name.c_str());
+    return fd;
+}
+
 }  // namespace
 
 GpioWaveform::~GpioWaveform() { close(); }
 
 void GpioWaveform::close() {
     if (file_ != nullptr) std::fclose(file_);
-    if (body_ != nullptr) std::fclose(body_);
-    file_ = body_ = nullptr;
+    if (body_ >= 0) ::close(body_);
+    file_ = nullptr;
+    body_ = -1;
+    pending_.clear();
+}
+
+void GpioWaveform::spill(bool all) {
+    if (pending_.size() < (all ? 1u : 65536u)) return;
+    // A forked child's changes are not its parent's to write.
+    if (owner_ != static_cast<long>(::getpid())) {
+        pending_.clear();
+        return;
+    }
+    for (size_t done = 0; done < pending_.size();) {
+        const ssize_t n = ::write(body_, pending_.data() + done, pending_.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            failed_ = true;
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    pending_.clear();
 }
 
 bool GpioWaveform::start(const std::string& path, const Pins& pins, BoardClock::Reading now) {
     file_ = std::fopen(path.c_str(), "wb");
     if (file_ == nullptr) return false;
-    body_ = std::tmpfile();
-    if (body_ == nullptr) {
+    body_ = anonymousFile();
+    if (body_ < 0) {
         const int error = errno;
         close();
         errno = error;
         return false;
     }
     path_ = path;
+    owner_ = static_cast<long>(::getpid());
     failed_ = false;
     touched_ = 0;
     falls_.clear();
@@ -65,7 +99,9 @@ uint64_t GpioWaveform::timeOf(BoardClock::Reading now) {
 void GpioWaveform::stamp(uint64_t time) {
     if (time == last_) return;
     last_ = time;
-    if (std::fprintf(body_, "#%llu\n", static_cast<unsigned long long>(time)) < 0) failed_ = true;
+    pending_ += '#';
+    pending_ += std::to_string(time);
+    pending_ += '\n';
 }
 
 void GpioWaveform::at(uint64_t time) {
@@ -79,7 +115,10 @@ void GpioWaveform::at(uint64_t time) {
 }
 
 void GpioWaveform::change(const std::string& code, bool value) {
-    if (std::fprintf(body_, "%c%s\n", value ? '1' : '0', code.c_str()) < 0) failed_ = true;
+    pending_ += value ? '1' : '0';
+    pending_ += code;
+    pending_ += '\n';
+    spill(false);
 }
 
 std::string GpioWaveform::code(const Trace& trace, Signal signal) const {
@@ -131,6 +170,11 @@ void GpioWaveform::interrupt(int bank, int pin, BoardClock::Reading now) {
 
 bool GpioWaveform::finish(BoardClock::Reading now) {
     if (!active()) return true;
+    if (owner_ != static_cast<long>(::getpid())) {
+        // Closing our copies of the streams discards what they buffered, unwritten.
+        close();
+        return true;
+    }
     const uint64_t end = timeOf(now);
     at(std::max(end, falls_.empty() ? end : falls_.back().time));
     const bool written = writeFile();
@@ -171,11 +215,15 @@ bool GpioWaveform::writeFile() {
         }
     std::fprintf(out, "$end\n");
     // The changes, as recorded.
-    bool ok = !failed_ && std::fflush(body_) == 0 && std::fseek(body_, 0, SEEK_SET) == 0;
+    spill(true);
+    bool ok = !failed_ && ::lseek(body_, 0, SEEK_SET) == 0;
     char buffer[8192];
-    for (size_t n; ok && (n = std::fread(buffer, 1, sizeof buffer, body_)) > 0;)
-        ok = std::fwrite(buffer, 1, n, out) == n;
-    ok = ok && !std::ferror(body_) && std::fflush(out) == 0 && !std::ferror(out);
+    ssize_t n;
+    while (ok && (n = ::read(body_, buffer, sizeof buffer)) != 0) {
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0 && std::fwrite(buffer, 1, static_cast<size_t>(n), out) == static_cast<size_t>(n);
+    }
+    ok = ok && std::fflush(out) == 0 && !std::ferror(out);
     if (!ok && errno == 0) errno = EIO;
     return ok;
 }

@@ -4,7 +4,9 @@
 //
 // VCD declares its signals before the first change, and which pins a run touches is known only
 // at its end, so the changes go to an anonymous file first; finish() writes the declarations, the
-// touched pins' values when recording began, then the changes.
+// touched pins' values when recording began, then the changes. The changes are buffered here and
+// written with write(2), not through stdio: a forked child (a death test) that ends with exit()
+// must not flush a copy of them into the file its parent is still writing.
 #pragma once
 
 #include <cstdint>
@@ -25,7 +27,9 @@ public:
     // Starts recording into `path`, the pins being as `pins` say at `now`. False, with errno set,
     // when the file can't be created. A recording already running must be finished first.
     bool start(const std::string& path, const Pins& pins, BoardClock::Reading now);
-    // Writes the file and stops. False, with errno set, when it could not be written whole.
+    // Writes the file and stops. False, with errno set, when it could not be written whole. A
+    // process forked from the one that started the recording (a death test's child) stops
+    // without writing: the file is its parent's.
     bool finish(BoardClock::Reading now);
     bool active() const { return file_ != nullptr; }
     const std::string& path() const { return path_; }
@@ -57,14 +61,18 @@ private:
     void at(uint64_t time);
     void stamp(uint64_t time);
     void change(const std::string& code, bool value);
+    // Writes the buffered changes to the anonymous file once there are enough of them (or all).
+    void spill(bool all);
     std::string code(const Trace& trace, Signal signal) const;
     void record(int bank, int pin, const GpioPinState& state, BoardClock::Reading now, bool mark);
     bool writeFile();
     void close();
 
     std::string path_;
+    long owner_ = 0;             // the process that started the recording
     std::FILE* file_ = nullptr;  // the VCD file, created at start so that a bad path shows early
-    std::FILE* body_ = nullptr;  // the changes, until finish
+    int body_ = -1;              // the anonymous file of the changes, until finish
+    std::string pending_;        // changes not yet in it
     bool failed_ = false;        // a write of the body failed
     Trace traces_[kGpioBanks][kGpioPinsPerBank];
     unsigned touched_ = 0;
