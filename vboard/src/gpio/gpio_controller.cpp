@@ -267,6 +267,10 @@ void GpioController::powerOn() {
 
 bool GpioController::recordWaveform(const std::string& path) {
     std::lock_guard<std::mutex> hold(lock_);
+    return recordWaveformLocked(path);
+}
+
+bool GpioController::recordWaveformLocked(const std::string& path) {
     const BoardClock::Reading now = clock_.read();
     const std::string finished = waveform_.path();
     const bool written = waveform_.finish(now);
@@ -281,11 +285,9 @@ bool GpioController::recordWaveform(const std::string& path) {
 }
 
 bool GpioController::keepRecording(const std::string& path) {
-    {
-        std::lock_guard<std::mutex> hold(lock_);
-        if (!path.empty() && waveform_.active() && waveform_.path() == path) return true;
-    }
-    return recordWaveform(path);
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!path.empty() && waveform_.active() && waveform_.path() == path) return true;
+    return recordWaveformLocked(path);
 }
 
 // ---- Trace ----

@@ -92,6 +92,7 @@ private:
 
     // Records a pin's change into the waveform, with lock_ held.
     void touchLocked(int bank, int pin);
+    bool recordWaveformLocked(const std::string& path);
 
     const BoardClock& clock_;
     mutable std::mutex lock_;
