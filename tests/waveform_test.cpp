@@ -260,6 +260,28 @@ TEST_F(Waveform, ARecordingStillGoingIsWrittenWhenTheProcessEnds) {
     EXPECT_EQ(vcd.waves.at("gpio.bank4.gpio4_18").back().second, '1');
 }
 
+TEST_F(Waveform, ARecordingIsWrittenWhenAResetRequestEndsTheProcess) {
+    EXPECT_EXIT(
+        {
+            vboard::recordVcd(path);
+            vboard::applyConfigLine("on-reset end-process");
+            ASSERT_EQ(GPIOSetDirection(1, 0, 1), 1);  // pin 0.2, an output driven high
+            SoftReset();
+            std::exit(3);
+        },
+        ::testing::ExitedWithCode(0), "");
+    const Vcd vcd = readVcd(path);
+    ASSERT_EQ(vcd.problem, "");
+    // Driven high, then back to an input, low, as the restart leaves every pin.
+    const uint64_t t = vcd.times.front();
+    ASSERT_EQ(vcd.waves.count("gpio.bank0.gpio0_2"), 1u);
+    const Changes& level = vcd.waves.at("gpio.bank0.gpio0_2");
+    ASSERT_EQ(level.size(), 3u);
+    EXPECT_EQ(level[1], (std::pair<uint64_t, char>{t, '1'}));
+    EXPECT_EQ(level[2].second, '0');
+    EXPECT_EQ(vcd.waves.at("gpio.bank0.gpio0_2_dir").back().second, '0');
+}
+
 TEST_F(Waveform, AForkedChildThatEndsLeavesItsParentsRecordingAlone) {
     ASSERT_TRUE(vboard::recordVcd(path));
     vboard::gpio().driveInput(0, 16, true);
