@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -142,6 +143,29 @@ TEST(Environment, StrictEndsTheProcessAtStartOnAnyProblem) {
     write(config, "strict\nrecord sometimes\n");
     Outcome directive = probe({{"VBOARD_CONFIG", config}});
     EXPECT_EQ(directive.status, 2);
+}
+
+TEST(Environment, TheExampleBoardsLoadStrictlyAndABrokenCopyEndsTheProcess) {
+    const std::string boards = std::string(TARVIK_SOURCE_DIR) + "/examples/boards/";
+    for (const auto& [file, bsp] : {std::pair<std::string, std::string>{"evaluation.conf", "0x00020001"},
+                                    {"line-controller.conf", "0x00030004"}}) {
+        SCOPED_TRACE(file);
+        Outcome run = probe({{"VBOARD_CONFIG", boards + file}, {"VBOARD_STRICT", "1"}});
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.err, "");
+        EXPECT_NE(run.out.find("bsp " + bsp), std::string::npos) << run.out;
+    }
+    // A carrier made from the line controller, with one line wrong.
+    const std::string copy = scratch("my-carrier.conf");
+    const std::string text = slurp(boards + "line-controller.conf") + "serial COM3 loopback\n";
+    write(copy, text);
+    const auto lines = std::count(text.begin(), text.end(), '\n');
+    Outcome run = probe({{"VBOARD_CONFIG", copy}, {"VBOARD_STRICT", "1"}});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("vboard: " + copy + ":" + std::to_string(lines) + ": "), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("COM3"), std::string::npos) << run.err;
 }
 
 TEST(Environment, RecordOffKeepsCountsOnly) {

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "vboard/gtest.h"
+#include "vboard/vboard_c.h"
 #include "test_support.h"
 
 using vboard::Bytes;
@@ -505,6 +506,34 @@ TEST_F(Time, SystemTimeCanBePinnedAndSleepsCanBeVirtual) {
     EXPECT_GE(t.wYear, 2024);
 }
 
+TEST_F(Time, TheBoardClockMovesWithVirtualPausesAndStartsAgainAtPowerOn) {
+    vboard::setVirtualSleep(true);
+    const uint64_t start = vboard::clockNanoseconds();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(vboard::clockNanoseconds(), start) << "virtual time stands still between pauses";
+    Sleep(250);
+    vboard::advanceClock(1500);
+    EXPECT_EQ(vboard::clockNanoseconds(), start + 250000000u + 1500u);
+
+    // Back to real sleep the clock goes on from where virtual time left it, with the host's time.
+    vboard::setVirtualSleep(false);
+    const uint64_t resumed = vboard::clockNanoseconds();
+    EXPECT_GE(resumed, start + 250001500u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_GE(vboard::clockNanoseconds(), resumed + 5000000u);
+
+    // The directive switches the clock as the call does.
+    EXPECT_TRUE(vboard::applyConfigLine("sleep virtual").empty());
+    const uint64_t held = vboard::clockNanoseconds();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_EQ(vboard_clock_ns(), held);
+    vboard_advance_clock(7);
+    EXPECT_EQ(vboard_clock_ns(), held + 7);
+
+    vboard::reset();
+    EXPECT_LT(vboard::clockNanoseconds(), 1000000000u) << "power-on starts the clock at 0";
+}
+
 TEST_F(Config, DirectivesSetUpTheBoardAndBadLinesAreReported) {
     vboard::addDriver("ECH1:", std::make_shared<EchoDriver>());
     struct Case {
@@ -609,6 +638,18 @@ TEST_F(Config, RecordingKeepsAWindowWithExactCounts) {
     EXPECT_EQ(vboard::recording().mode, vboard::RecordMode::Last);
     EXPECT_EQ(vboard::recording().limit, vboard::kDefaultRecordLimit);
     EXPECT_EQ(vboard::debugTally().recorded, 0u);
+}
+
+TEST_F(Config, AnEchoTargetEndsBeforeItsComment) {
+    const std::string path = ::testing::TempDir() + "vboard debug echo.txt";
+    std::remove(path.c_str());
+    EXPECT_TRUE(vboard::applyConfigLine("debug " + path + "   # the echo, with a blank in its name").empty());
+    NKDbgPrintfW(L"echoed\r\n");
+    EXPECT_TRUE(vboard::echoDebugTo(""));
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(text.str(), "echoed\r\n");
 }
 
 TEST_F(Config, FileProblemsNameTheLine) {

@@ -78,6 +78,45 @@ void Sink::write(const std::string& text) {
     std::fflush(file_);
 }
 
+// ---- The board's clock ----
+
+namespace {
+uint64_t hostNanoseconds() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
+}  // namespace
+
+uint64_t BoardClock::nowLocked() const {
+    return virtual_ ? base_ : base_ + (hostNanoseconds() - anchor_);
+}
+
+BoardClock::Reading BoardClock::read() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    const uint64_t now = nowLocked();
+    return Reading{now, before_ + now};
+}
+
+void BoardClock::restart() {
+    std::lock_guard<std::mutex> hold(lock_);
+    before_ += nowLocked();
+    base_ = 0;
+    anchor_ = hostNanoseconds();
+}
+
+void BoardClock::setVirtual(bool on) {
+    std::lock_guard<std::mutex> hold(lock_);
+    base_ = nowLocked();
+    anchor_ = hostNanoseconds();
+    virtual_ = on;
+}
+
+void BoardClock::advance(uint64_t nanoseconds) {
+    std::lock_guard<std::mutex> hold(lock_);
+    base_ += nanoseconds;
+}
+
 // ---- Board ----
 
 Board::Board() {
@@ -118,6 +157,8 @@ void Board::powerOn() {
         fixedTime = false;
         time = SYSTEMTIME{};
         virtualSleep = false;
+        clock.setVirtual(false);
+        clock.restart();
         sleeps.clear();
         applyRecording(Recording{});
     }
@@ -645,7 +686,12 @@ void setVirtualSleep(bool on) {
     Board& b = board();
     std::lock_guard<std::mutex> hold(b.lock);
     b.virtualSleep = on;
+    b.clock.setVirtual(on);
 }
+
+uint64_t clockNanoseconds() { return board().clock.read().nanoseconds; }
+
+void advanceClock(uint64_t nanoseconds) { board().clock.advance(nanoseconds); }
 
 std::vector<DWORD> sleeps() {
     Board& b = board();

@@ -89,6 +89,10 @@ void vboard_clear_faults(void) { vboard::clearFaults(); }
 
 void vboard_virtual_sleep(int on) { vboard::setVirtualSleep(on != 0); }
 
+uint64_t vboard_clock_ns(void) { return vboard::clockNanoseconds(); }
+
+void vboard_advance_clock(uint64_t nanoseconds) { vboard::advanceClock(nanoseconds); }
+
 void vboard_gpio_drive_input(int bank, int pin, int level) {
     vboard::gpio().driveInput(bank, pin, level != 0);
 }
@@ -107,5 +111,7 @@ int vboard_gpio_pin(int bank, int pin, vboard_gpio_pin_state* state) {
 }
 
 size_t vboard_gpio_interrupt_count(void) { return vboard::gpio().interrupts().size(); }
+
+int vboard_vcd(const char* path) { return vboard::recordVcd(path ? path : "") ? 1 : 0; }
 
 }  // extern "C"

@@ -69,7 +69,10 @@ std::string expected(const std::string& usage) { return "expected: " + usage; }
 std::string echoDirective(Sink& sink, const std::vector<std::string>& w, const std::string& rest,
                           const std::string& usage) {
     if (w.size() < 2) return expected(usage);
-    if (!sink.open(rest)) return "cannot open '" + rest + "' for appending: " + std::strerror(errno);
+    // A file name may hold blanks; a comment after it is no part of it.
+    const std::string target = restAfter(withoutComment(rest), 0);
+    if (!sink.open(target))
+        return "cannot open '" + target + "' for appending: " + std::strerror(errno);
     return "";
 }
 
@@ -228,6 +231,7 @@ void installBuiltInDirectives(Board& b) {
         if (w.size() != 2 || (w[1] != "virtual" && w[1] != "real")) return expected(usage);
         std::lock_guard<std::mutex> hold(bd.lock);
         bd.virtualSleep = w[1] == "virtual";
+        bd.clock.setVirtual(bd.virtualSleep);
         return std::string();
     });
     add(b, "time", "time YYYY-MM-DD HH:MM:SS",

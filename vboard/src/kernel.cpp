@@ -331,6 +331,8 @@ void Sleep(DWORD milliseconds) {
         else
             b.sleeps.push(DWORD{milliseconds}, limit);
         really = !b.virtualSleep;
+        // A virtual pause moves the board's clock on as the real one would have.
+        if (!really) b.clock.advance(uint64_t{milliseconds} * 1000000u);
     }
     if (really) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     call.succeed(0, "ok");

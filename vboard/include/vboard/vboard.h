@@ -279,6 +279,27 @@ void useHostClock();
 void setVirtualSleep(bool on);
 // The kept window of pauses, oldest first.
 std::vector<DWORD> sleeps();
+// The board's clock: nanoseconds since power-on (reset() starts it again at 0). With real sleep
+// it follows the host's monotonic clock; with virtual sleep it moves only by the pauses the
+// library makes and by advanceClock, so that a run's timestamps are the same every time. It
+// stamps what the board records over time (the waveforms).
+uint64_t clockNanoseconds();
+// Moves the clock on, as time passing between two things a test does to the board.
+void advanceClock(uint64_t nanoseconds);
+
+// ---------------------------------------------------------------------------------------------
+// Waveforms: the GPIO pins over time, as a Value Change Dump file (IEEE 1364 VCD) for waveform
+// viewers and logic-analyser software. Every pin the library configured, set or armed, or the
+// outside world drove, while recording is in the file under gpio.bank<b>: gpio<b>_<p> (the level
+// a read of the pin answers), gpio<b>_<p>_dir (1 output) and gpio<b>_<p>_irq (a 1 us pulse for
+// each interrupt fired). Times are the board's clock in microseconds (see clockNanoseconds);
+// after a reset the file's time goes on where it was and the pins return to their power-on state.
+
+// Starts recording into `path` (created or emptied), writing out a recording already running
+// first; "" stops and writes the file. A recording still running when the process ends is written
+// then. Reset keeps a recording going, as it keeps the echo targets. False, with errno set, when
+// the file can't be created, or the file being stopped could not be written whole.
+bool recordVcd(const std::string& path);
 
 // ---------------------------------------------------------------------------------------------
 // Configuration file: one directive a line; '#' after whitespace starts a comment, except in a
@@ -300,6 +321,8 @@ std::vector<DWORD> sleeps();
 //   can inject <frame>                 can clock <hz>
 //   can rx-wait <ms>                   can log <file>|off
 //   can reset
+//   vcd <file>|off                     a waveform of the GPIO pins (see recordVcd); the same
+//                                      file again, as at every reset, keeps it going
 // Returns one message per line it could not apply ("config:3: unknown directive 'x'").
 std::vector<std::string> loadConfig(const std::string& path);
 std::vector<std::string> applyConfigLine(const std::string& line);

@@ -73,6 +73,10 @@ void vboard_clear_faults(void);
 
 /* Pauses are recorded without waiting (1) or also waited (0, the default). */
 void vboard_virtual_sleep(int on);
+/* The board's clock, in nanoseconds since power-on: the host's monotonic time with real sleep;
+   with virtual sleep it moves only by the pauses made and by vboard_advance_clock. */
+uint64_t vboard_clock_ns(void);
+void vboard_advance_clock(uint64_t nanoseconds);
 
 /* ---- GPIO: the controller behind "GIO1:", seven banks of 32 pins ---- */
 
@@ -92,6 +96,10 @@ typedef struct vboard_gpio_pin_state {
 int vboard_gpio_pin(int bank, int pin, vboard_gpio_pin_state* state);
 /* Interrupts fired since the board was reset. */
 size_t vboard_gpio_interrupt_count(void);
+/* Records a waveform of the GPIO pins the library or the outside world touches (direction, level,
+   interrupts) into a VCD file, as vboard::recordVcd; NULL or "" stops and writes the file. 1 when
+   done, 0 when the file can't be created or written (errno says why). */
+int vboard_vcd(const char* path);
 
 /* ---- SPI: port 0 ("SPI1:", flash on chip select 2), port 1 ("SPI2:", loopback on 0) ---- */
 

@@ -2,6 +2,7 @@
 // pads, interrupts setting the events the library registered, and the trace decode.
 #include "gpio/gpio_controller.h"
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -129,6 +130,7 @@ DWORD GpioController::setDirection(const IoRequest& request) {
     GpioPinState& state = pins_[record.bank][record.pin];
     state.output = output;
     state.mode = output ? static_cast<uint32_t>(kGpioNoInterrupt) : record.interruptMode;
+    touchLocked(record.bank, record.pin);
     return ERROR_SUCCESS;
 }
 
@@ -140,6 +142,7 @@ DWORD GpioController::setPin(const IoRequest& request) {
     // turned to an output.
     std::lock_guard<std::mutex> hold(lock_);
     pins_[record.bank][record.pin].latch = record.level == 1;
+    touchLocked(record.bank, record.pin);
     return ERROR_SUCCESS;
 }
 
@@ -168,6 +171,7 @@ DWORD GpioController::setEvent(const IoRequest& request) {
         state.event = record.eventHandle;
         if (owners_[record.bank][record.pin] == 0) ++registered_;
         owners_[record.bank][record.pin] = request.instance;
+        touchLocked(record.bank, record.pin);
         // A level interrupt is asserted as soon as it is enabled on a pad already at its level.
         if (!state.output && raises(state.mode, state.input, state.input))
             fire = fireLocked(record.bank, record.pin, state);
@@ -184,6 +188,7 @@ DWORD GpioController::clearEvent(const IoRequest& request) {
     pins_[record.bank][record.pin].event = nullptr;
     if (owners_[record.bank][record.pin] != 0) --registered_;
     owners_[record.bank][record.pin] = 0;
+    touchLocked(record.bank, record.pin);
     return ERROR_SUCCESS;
 }
 
@@ -202,7 +207,12 @@ void GpioController::close(uint64_t instance) {
 
 HANDLE GpioController::fireLocked(int bank, int pin, const GpioPinState& state) {
     interrupts_.push(GpioInterrupt{bank, pin, state.mode, state.event}, kDefaultRecordLimit);
+    waveform_.interrupt(bank, pin, clock_.read());
     return state.event;
+}
+
+void GpioController::touchLocked(int bank, int pin) {
+    if (waveform_.active()) waveform_.touch(bank, pin, pins_[bank][pin], clock_.read());
 }
 
 // ---- Control side ----
@@ -215,6 +225,7 @@ void GpioController::driveInput(int bank, int pin, bool level) {
         GpioPinState& state = pins_[bank][pin];
         const bool before = state.input;
         state.input = level;
+        touchLocked(bank, pin);
         // An output drives its own pad: what the outside world does to it is only recorded.
         if (!state.output && state.event != nullptr && raises(state.mode, before, level))
             fire = fireLocked(bank, pin, state);
@@ -237,8 +248,12 @@ std::vector<GpioInterrupt> GpioController::interrupts() const {
 
 void GpioController::reset() {
     std::lock_guard<std::mutex> hold(lock_);
-    for (auto& bank : pins_)
-        for (GpioPinState& state : bank) state = GpioPinState{};
+    const BoardClock::Reading now = clock_.read();
+    for (int bank = 0; bank < kGpioBanks; ++bank)
+        for (int pin = 0; pin < kGpioPinsPerBank; ++pin) {
+            pins_[bank][pin] = GpioPinState{};
+            waveform_.follow(bank, pin, pins_[bank][pin], now);
+        }
     for (auto& bank : owners_)
         for (uint64_t& owner : bank) owner = 0;
     registered_ = 0;
@@ -248,6 +263,31 @@ void GpioController::powerOn() {
     reset();
     std::lock_guard<std::mutex> hold(lock_);
     interrupts_.clear();
+}
+
+bool GpioController::recordWaveform(const std::string& path) {
+    std::lock_guard<std::mutex> hold(lock_);
+    return recordWaveformLocked(path);
+}
+
+bool GpioController::recordWaveformLocked(const std::string& path) {
+    const BoardClock::Reading now = clock_.read();
+    const std::string finished = waveform_.path();
+    const bool written = waveform_.finish(now);
+    const int error = errno;
+    // Said here, as the caller may be starting another file or ending the process.
+    if (!written)
+        std::fprintf(stderr, "vboard: cannot write the GPIO waveform '%s': %s\n", finished.c_str(),
+                     std::strerror(error));
+    if (!path.empty() && !waveform_.start(path, pins_, now)) return false;
+    errno = error;
+    return written;
+}
+
+bool GpioController::keepRecording(const std::string& path) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!path.empty() && waveform_.active() && waveform_.path() == path) return true;
+    return recordWaveformLocked(path);
 }
 
 // ---- Trace ----
@@ -298,7 +338,7 @@ std::optional<std::string> decodeGpioRequest(const TraceEntry& e) {
 // ---- Installation ----
 
 void installGpio(Board& board) {
-    auto controller = std::make_shared<GpioController>();
+    auto controller = std::make_shared<GpioController>(board.clock);
     installed = new std::shared_ptr<GpioController>(controller);
     // At power-on every pin is an input, low, without an interrupt, and "GIO1:" is on the board.
     board.powerOnSteps.push_back([controller](Board& b) {
@@ -313,6 +353,20 @@ void installGpio(Board& board) {
         [model](const std::vector<std::string>& words, const std::string&) {
             return gpioDirective(*model, words);
         }});
+    board.addDirective(Directive{
+        "vcd", "vcd <file>|off",
+        [model](const std::vector<std::string>& words, const std::string&) -> std::string {
+            if (words.size() != 2) return "expected: vcd <file>|off";
+            if (model->keepRecording(words[1] == "off" ? "" : words[1])) return "";
+            return "cannot write the waveform '" + words[1] + "': " + std::strerror(errno);
+        }});
+    // A waveform still recording when the process ends is written out then.
+    std::atexit([] { (*installed)->recordWaveform(""); });
+}
+
+bool recordVcd(const std::string& path) {
+    board();
+    return (*installed)->recordWaveform(path);
 }
 
 GpioControl& gpio() {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "board.h"
+#include "gpio/gpio_waveform.h"
 #include "vboard/gpio.h"
 #include "vboard/vboard.h"
 
@@ -54,6 +55,9 @@ struct GpioPinRecord {
 
 class GpioController : public StreamDriver, public GpioControl {
 public:
+    // The clock that stamps the waveform: the board's.
+    explicit GpioController(const BoardClock& clock) : clock_(clock) {}
+
     DWORD ioControl(IoRequest& request) override;
     // An open that goes away takes its pins' interrupt registrations with it.
     void close(uint64_t instance) override;
@@ -65,6 +69,12 @@ public:
     void reset() override;
     // The board's power-on: reset pins, and no interrupt seen yet.
     void powerOn();
+    // Starts a waveform of the pins into a VCD file, writing out the one running first; "" only
+    // stops. False, with errno set, when a file can't be created or written.
+    bool recordWaveform(const std::string& path);
+    // What the `vcd` directive does: as recordWaveform, but a recording already going into the
+    // same file goes on (the directive is applied again at every power-on).
+    bool keepRecording(const std::string& path);
 
     static bool onBoard(int64_t bank, int64_t pin) {
         return bank >= 0 && bank < kGpioBanks && pin >= 0 && pin < kGpioPinsPerBank;
@@ -80,7 +90,13 @@ private:
     // Records an interrupt of a pin and answers the event to set once the lock is released.
     HANDLE fireLocked(int bank, int pin, const GpioPinState& state);
 
+    // Records a pin's change into the waveform, with lock_ held.
+    void touchLocked(int bank, int pin);
+    bool recordWaveformLocked(const std::string& path);
+
+    const BoardClock& clock_;
     mutable std::mutex lock_;
+    GpioWaveform waveform_;
     GpioPinState pins_[kGpioBanks][kGpioPinsPerBank];
     // Which open registered each pin's event (0 = none).
     uint64_t owners_[kGpioBanks][kGpioPinsPerBank] = {};

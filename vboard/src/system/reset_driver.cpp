@@ -79,7 +79,9 @@ void restartBoard(Board& b, const StreamDriver* callerDriver, uint64_t callerIns
 
     if (services.endProcess()) {
         // As on the module, the caller never gets control back. What the process printed is
-        // written out first; the board's own files are already complete.
+        // written out first, and a GPIO waveform still recording (the board's other files are
+        // complete as they go).
+        recordVcd("");
         std::fflush(nullptr);
         std::_Exit(0);
     }
