@@ -472,27 +472,26 @@ void floorCanResetFilter() {
     floorCanReport(L"VELNA can remove filter operate successful - Rout %d\r\n");
 }
 
-void floorCanTransfer(CanMessageRecord& record) {
+// Hands one record to the driver with the caller's buffer, as CANWrite and CANRead do with theirs.
+void floorCanTransfer(CanMessageRecord& record, uint8_t* data, uint16_t length,
+                      const uint32_t& status) {
+    record.dataLength = length;
+    record.data = data;
     floorState.can.transferRequest = {&record, 1};
     floorCanRequest(IOCTL_CAN_TRANSFER, &floorState.can.transferRequest,
                     sizeof floorState.can.transferRequest, nullptr, 0);
     floorCanReport(L"VELNA can transfer operate successful - Rout %d\r\n");
+    canStatus = status;
 }
 
 void floorCanWrite() {
-    CanMessageRecord& record = floorState.can.transmitRecord;
-    record.dataLength = sizeof canData;
-    record.data = canData;
-    floorCanTransfer(record);
-    canStatus = floorState.can.transmitStatus;
+    floorCanTransfer(floorState.can.transmitRecord, canData, sizeof canData,
+                     floorState.can.transmitStatus);
 }
 
 void floorCanRead() {
-    CanMessageRecord& record = floorState.can.receiveRecord;
-    record.dataLength = sizeof canReceived;
-    record.data = canReceived;
-    floorCanTransfer(record);
-    canStatus = floorState.can.receiveStatus;
+    floorCanTransfer(floorState.can.receiveRecord, canReceived, sizeof canReceived,
+                     floorState.can.receiveStatus);
 }
 
 void exportCanSetUp() {
