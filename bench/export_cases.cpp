@@ -814,6 +814,9 @@ void prepareBoard(bool recordAll) {
     vboard::echoDebugTo("");
     vboard::echoTraceTo("");
     vboard::setVirtualSleep(true);
+    // A fixed clock, so that the time lines of two runs are the same whenever they run.
+    SYSTEMTIME noon = {2026, 12, 2, 8, 12, 0, 0, 0};
+    vboard::setSystemTime(noon);
     vboard::setRecording(recordAll ? vboard::Recording{vboard::RecordMode::All, 0}
                                    : vboard::Recording{vboard::RecordMode::Off, 0});
 }
