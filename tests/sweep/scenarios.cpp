@@ -82,6 +82,8 @@ std::vector<Scenario> build() {
     // ---- UART: COM1 and COM2 are wired to each other; the bytes UARTRead takes arrive from outside ----
     all.push_back({"uart", nullptr, {},
                    {answer("UARTOpen", [] { return UARTOpen(1, 0, 115200); }),
+                    // Opening an open port closes its old handle first.
+                    answer("UARTOpen", [] { return UARTOpen(1, 1, 57600); }),
                     answer("UARTConfigure", [] { return UARTConfigure(1, 0, 0, 0, 8, 115200); }),
                     answer("UARTConfigureStructure", [] {
                         DCB dcb;

@@ -157,7 +157,11 @@ int runSequence(const Scenario& s, unsigned k, const std::string& function, unsi
                                                  [&](const std::string& what) {
                                                      return names(what, *injected);
                                                  });
-                if (step.failure) {
+                // A close that failed leaves the device held, which may refuse what follows it
+                // (a serial port has one reader): the export then fails, and says so.
+                const bool heldOpen = isRelease(function) && step.failure &&
+                                      results[at] == *step.failure;
+                if (step.failure && !heldOpen) {
                     const int64_t want = ignored ? usual[at] : *step.failure;
                     if (results[at] != want)
                         report.fail(std::string(step.exportName) + " answered " +
