@@ -92,11 +92,9 @@ struct Report {
     }
 };
 
-std::string describe(int64_t value) { return std::to_string(value); }
-
 // Runs the sequence in this (child) process. k == 0 lists the calls; otherwise the k-th call,
 // which is `function`'s `occurrence`-th, fails.
-int runSequence(const Scenario& s, unsigned k, const std::string& function, unsigned occurrence,
+[[noreturn]] void runSequence(const Scenario& s, unsigned k, const std::string& function, unsigned occurrence,
                 const std::vector<int64_t>& usual, int fd) {
     alarm(kRunSeconds);
     vboard::setRecording({vboard::RecordMode::All, 0});
@@ -165,7 +163,7 @@ int runSequence(const Scenario& s, unsigned k, const std::string& function, unsi
                     const int64_t want = ignored ? usual[at] : *step.failure;
                     if (results[at] != want)
                         report.fail(std::string(step.exportName) + " answered " +
-                                    describe(results[at]) + ", not " + describe(want) +
+                                    std::to_string(results[at]) + ", not " + std::to_string(want) +
                                     (ignored ? " (the failure is ignored)" : ""));
                 }
             }
@@ -188,8 +186,8 @@ int runSequence(const Scenario& s, unsigned k, const std::string& function, unsi
         written += static_cast<size_t>(n);
     }
     close(fd);
-    // Leave as a loaded library is left: without running the board's destructors mid-sequence.
-    _exit(report.failed ? 1 : 0);
+    // An ordinary exit, so that LeakSanitizer (and Valgrind) look for memory the run lost.
+    std::exit(report.failed ? 1 : 0);
 }
 
 struct Case {
