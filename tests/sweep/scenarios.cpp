@@ -67,6 +67,12 @@ std::vector<Scenario> build() {
                     nothing("I2CClose", [] { I2CClose(0); })},
                    nullptr});
 
+    // A transfer closes the handle I2COpen kept before it opens its own: this is the close that
+    // finds one.
+    all.push_back({"i2c-open-close", nullptr, {},
+                   {answer("I2COpen", [] { return I2COpen(2, 0); }), nothing("I2CClose", [] { I2CClose(2); })},
+                   nullptr});
+
     // ---- SPI ----
     all.push_back({"spi", nullptr, {},
                    {answer("SPIOpen", [] { return SPIOpen(0); }),
