@@ -1,5 +1,6 @@
 # A thin wrapper over the CMake presets; IDEs can use the presets directly.
-.PHONY: all deps build demo test test-default test-direct test-asan test-arm dll bench clean
+.PHONY: all deps build demo test test-default test-direct test-asan test-arm dll bench clean \
+	sweep fuzz tsan memcheck
 
 all: build
 
@@ -49,6 +50,35 @@ test-asan:
 	cmake --preset asan
 	cmake --build --preset asan
 	ctest --preset asan
+
+# Every export's sequence re-run in a fresh process with each of its platform calls failed.
+sweep: deps
+	cmake --preset default
+	cmake --build --preset default --target tarvik_sweep
+	ctest --preset default -R sweep --verbose
+
+# The libFuzzer target for FUZZ_SECONDS on the kept corpus (new inputs go to build/fuzz/corpus,
+# findings to build/fuzz/findings/); any finding fails. Run one again: build/fuzz/fuzz/tarvik_fuzz FILE
+FUZZ_SECONDS ?= 120
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+	mkdir -p build/fuzz/corpus build/fuzz/findings
+	build/fuzz/fuzz/tarvik_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=20 -rss_limit_mb=2048 \
+	  -print_final_stats=1 -artifact_prefix=build/fuzz/findings/ build/fuzz/corpus fuzz/corpus
+
+# The whole suite under ThreadSanitizer. Without address randomisation, whose wider ranges on
+# newer kernels ThreadSanitizer's fixed memory layout cannot take.
+tsan: deps
+	cmake --preset tsan
+	cmake --build --preset tsan
+	setarch $$(uname -m) -R ctest --preset tsan
+
+# The default build's tests under Valgrind memcheck, through CTest's memory-check support (the
+# build configures valgrind for it): any invalid access or leak fails a test. The DLL check runs
+# the device toolchain, none of our code.
+memcheck: test-default
+	ctest --test-dir build/default -T memcheck -E '^(Device|DotNet|Packaging|Bench)\.' -j 2 --output-on-failure --timeout 600
 
 clean:
 	rm -rf build
