@@ -225,6 +225,9 @@ std::vector<std::string> driverTraceLines();
 std::string renderTrace(const TraceEntry& entry);
 void clearTrace();
 bool echoTraceTo(const std::string& target);
+// Echoes only the calls that concern drivers (those driverTraceLines() keeps), for a person
+// watching the requests among the debug lines. echoTraceTo() goes back to every call.
+bool echoDriverTraceTo(const std::string& target);
 
 // ---------------------------------------------------------------------------------------------
 // Faults: make platform calls fail, in front of the models.
