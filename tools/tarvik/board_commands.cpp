@@ -159,7 +159,7 @@ void applyBoardOptions(const GlobalOptions& options) {
         vboard::echoDebugTo("");
     else if (std::getenv("VBOARD_DEBUG") == nullptr)
         vboard::echoDebugTo("stderr");
-    if (options.trace) vboard::echoTraceTo("stderr");
+    if (options.trace) vboard::echoDriverTraceTo("stderr");
 }
 
 void addBoardCommands(CLI::App& app, Tool& tool) {

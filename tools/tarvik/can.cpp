@@ -17,7 +17,9 @@ constexpr uint32_t kStandardIdMax = 0x7FF;
 constexpr uint32_t kExtendedIdMax = 0x1FFFFFFF;
 constexpr uint64_t kMaxTimeoutSeconds = 86400;
 // How often a receive looks again when the controller has nothing waiting.
-constexpr DWORD kPollMilliseconds = 20;
+constexpr DWORD kPollMilliseconds = 50;
+// The status word of a receive that found no frame waiting.
+constexpr uint32_t kNoMessage = 1;
 
 struct CanArgs {
     std::string frame, bitrate, filter, count = "1", timeout = "10";
@@ -192,16 +194,20 @@ void addCanCommands(CLI::App& app, Tool& tool) {
         while (received < count) {
             uint8_t data[8] = {0};
             uint32_t status = 0;
-            Tool::check(CANRead(kPort, data, sizeof data, &status) == 1, "can recv",
-                        "the library refused to receive");
-            if (status == 0) {
+            // CANRead answers 0 also when nothing was waiting: the status word tells which.
+            const bool ok = CANRead(kPort, data, sizeof data, &status) == 1;
+            Tool::check(ok || status == kNoMessage, "can recv",
+                        "the controller could not receive (status " + std::to_string(status) + ")");
+            if (ok) {
                 uint32_t id = 0, length = 0, remote = 0;
                 Tool::check(CANGetMessageParameter(kPort, &id, &length, &remote, nullptr, nullptr,
                                                    nullptr, 0) == 1,
                             "can recv", "the receive record could not be read back");
                 CanFrameText frame;
                 frame.id = id;
-                frame.extended = id > kStandardIdMax || tool.state.can.extended;
+                // The record does not say which format the frame came in; an identifier beyond
+                // 11 bits can only be an extended one.
+                frame.extended = id > kStandardIdMax;
                 frame.remote = remote != 0;
                 if (length > sizeof data) length = sizeof data;
                 if (frame.remote)
@@ -215,8 +221,6 @@ void addCanCommands(CLI::App& app, Tool& tool) {
                            {"remote", frame.remote}, {"data", byteArray(frame.data)}});
                 continue;
             }
-            Tool::check(status == 1, "can recv",
-                        "the controller could not receive (status " + std::to_string(status) + ")");
             if (seconds != 0 && std::chrono::steady_clock::now() >= deadline)
                 throw Failure("can recv: " + std::to_string(received) + " of " + std::to_string(count) +
                               " frames within " + std::to_string(seconds) + " s");
