@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -441,6 +442,7 @@ TEST(Tool, ScriptKeepsThePortsTheLibraryKeeps) {
 
 TEST(Tool, BoardFolderKeepsTheCardBetweenRuns) {
     const std::string folder = scratchDir() + "/board";
+    std::filesystem::remove_all(folder);  // a repeated run starts without a backup too
     EXPECT_EQ(quiet({"--board", folder, "registry", "restore"}).status, 1);  // no backup yet
     EXPECT_EQ(quiet({"--board", folder, "registry", "backup"}).status, 0);
     const Outcome show = quiet({"--board", folder, "board", "show"});

@@ -15,7 +15,7 @@ namespace tarvik_tool {
 namespace {
 
 struct BoardArgs {
-    std::string pin, level, frame, bus, address, model, function, device, code, nth, error;
+    std::string pin, level, frame, bus, address, model, size, function, device, code, nth, error;
 };
 
 std::string join(const std::vector<std::string>& lines, const std::string& separator) {
@@ -214,13 +214,13 @@ void addBoardCommands(CLI::App& app, Tool& tool) {
     attach->add_option("BUS", a->bus, "bus 0, 1 or 2")->required();
     attach->add_option("ADDR", a->address, "address byte")->required();
     attach->add_option("MODEL", a->model, "eeprom or sensor")->required();
-    attach->add_option("SIZE", a->nth, "an EEPROM's size in bytes");
+    attach->add_option("SIZE", a->size, "an EEPROM's size in bytes");
     attach->callback([&tool, a] {
         const uint32_t bus = number(a->bus, "board attach-i2c: BUS", vboard::kI2cBuses - 1);
         const uint32_t address = number(a->address, "board attach-i2c: ADDR", 0xFF);
         choice(a->model, "board attach-i2c: MODEL", {"eeprom", "sensor"});
         applyDirective("board attach-i2c", "i2c attach " + std::to_string(bus) + " " + hex(address, 2) + " " +
-                                      a->model + (a->nth.empty() ? "" : " " + a->nth));
+                                      a->model + (a->size.empty() ? "" : " " + a->size));
         tool.emit("board attach-i2c", "", {{"bus", bus}, {"address", address}, {"model", a->model}});
     });
 
@@ -233,16 +233,19 @@ void addBoardCommands(CLI::App& app, Tool& tool) {
     fail->callback([&tool, a] {
         std::string directive = "fault " + a->function;
         Json fields = {{"function", a->function}};
-        if (!a->device.empty()) directive += " device=" + a->device, fields["device"] = a->device;
-        if (!a->code.empty())
-            directive += " code=" + std::to_string(number(a->code, "board fail: --code")),
-                fields["code"] = number(a->code, "board fail: --code");
-        if (!a->nth.empty())
-            directive += " nth=" + std::to_string(number(a->nth, "board fail: --nth")),
-                fields["nth"] = number(a->nth, "board fail: --nth");
-        if (!a->error.empty())
-            directive += " error=" + std::to_string(number(a->error, "board fail: --error")),
-                fields["error"] = number(a->error, "board fail: --error");
+        if (!a->device.empty()) {
+            directive += " device=" + a->device;
+            fields["device"] = a->device;
+        }
+        // The numbers are checked here so that the message names the tool's option.
+        const std::pair<const char*, const std::string*> numbers[] = {
+            {"code", &a->code}, {"nth", &a->nth}, {"error", &a->error}};
+        for (const auto& [key, text] : numbers) {
+            if (text->empty()) continue;
+            const uint32_t value = number(*text, std::string("board fail: --") + key);
+            directive += std::string(" ") + key + "=" + std::to_string(value);
+            fields[key] = value;
+        }
         applyDirective("board fail", directive);
         tool.emit("board fail", "", fields);
     });
