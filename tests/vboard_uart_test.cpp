@@ -289,6 +289,29 @@ TEST_F(SerialPort, APseudoTerminalCarriesBytesAndKeepsItsPathAcrossResets) {
     close(host);
 }
 
+TEST_F(SerialPort, BytesWrittenToAPseudoTerminalSurviveAPurge) {
+    ASSERT_EQ(vboard::serial().pty("COM2:"), "");
+    const int host = open(vboard::serial().ptyPath("COM2").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(host, 0);
+    // A write that returned is on the line: the purge that UARTRead starts with, right after,
+    // must not take it back from the program at the far end.
+    for (int round = 0; round < 20; ++round) {
+        ASSERT_TRUE(write(com2, "hello"));
+        ASSERT_TRUE(PurgeComm(com2, PURGE_TXCLEAR | PURGE_RXCLEAR));
+        std::string got;
+        for (int i = 0; i < 50 && got.size() < 5; ++i) {
+            pollfd p = {host, POLLIN, 0};
+            char chunk[8];
+            if (poll(&p, 1, 100) > 0) {
+                const ssize_t n = ::read(host, chunk, sizeof chunk);
+                if (n > 0) got.append(chunk, static_cast<size_t>(n));
+            }
+        }
+        ASSERT_EQ(got, "hello") << "round " << round;
+    }
+    close(host);
+}
+
 TEST_F(SerialPort, TraceNamesEverySerialCall) {
     DCB dcb;
     ASSERT_TRUE(GetCommState(com1, &dcb));
