@@ -38,14 +38,15 @@ struct Outcome {
     std::string err;
 };
 
-std::string scratchDir() {
-    static const std::string dir = [] {
-        std::string d = ::testing::TempDir() + "tarvik_tool_" + std::to_string(::getpid());
-        ::mkdir(d.c_str(), 0700);
-        return d;
-    }();
-    return dir;
-}
+// Made as the test program starts, so that a child (which names itself by its own pid) uses
+// the parent's folder.
+const std::string kScratch = [] {
+    std::string d = ::testing::TempDir() + "tarvik_tool_" + std::to_string(::getpid());
+    ::mkdir(d.c_str(), 0700);
+    return d;
+}();
+
+const std::string& scratchDir() { return kScratch; }
 
 std::string writeFile(const std::string& name, const std::string& text) {
     const std::string path = scratchDir() + "/" + name;
