@@ -56,7 +56,11 @@ void prepare(Tool& tool, const CanArgs& a, CLI::App* sub, const std::string& com
         filterMask = number("0x" + a.filter.substr(colon + 1), command + ": --filter MASK");
     }
     if (!can.open) {
-        Tool::check(CANOpen(kPort) == 1, command, "the CAN controller did not open");
+        // A failed open is refused again until CANClose: close it for the next command.
+        if (CANOpen(kPort) != 1) {
+            CANClose(kPort);
+            throw Failure(command + ": the CAN controller did not open");
+        }
         can.open = true;
         can.configured = false;
     }

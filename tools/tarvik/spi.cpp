@@ -37,7 +37,12 @@ void addSpiCommands(CLI::App& app, Tool& tool) {
         // The driver moves whole bytes: the received buffer holds the bits rounded up.
         std::vector<uint8_t> rx((bits + 7) / 8, 0);
         const std::string name = "SPI port " + std::to_string(port);
-        Tool::check(SPIOpen(port) == 1, "spi xfer", name + " did not open");
+        // After a failed open the library answers 1 until SPIClose: close it, so that the
+        // next command of a session tries the driver again.
+        if (SPIOpen(port) != 1) {
+            SPIClose(port);
+            throw Failure("spi xfer: " + name + " did not open");
+        }
         Tool::check(SPIConfigure(port, mode, hz, 0) == 1, "spi xfer", name + " refused its configuration");
         Tool::check(SPIExchange(port, static_cast<int32_t>(bits), tx.data(), rx.data()) == 1,
                     "spi xfer", name + " refused the exchange");

@@ -98,11 +98,17 @@ void ensureOpen(Tool& tool, const UartArgs& a, CLI::App* sub, uint32_t port, con
     if (tool.state.uartOpen[port] && !settings) return;
     const std::string name = "COM" + std::to_string(port);
     tool.state.uartOpen[port] = false;
-    Tool::check(UARTOpen(port, flow, static_cast<int32_t>(baud)) == 1, command, name + " did not open");
+    // A port that failed to open, or to take its settings, stays refused until UARTClose.
+    if (UARTOpen(port, flow, static_cast<int32_t>(baud)) != 1) {
+        UARTClose(port);
+        throw Failure(command + ": " + name + " did not open");
+    }
     // UARTRead paces itself by the rate of the last UARTConfigure, so the port is always
     // configured once opened.
-    Tool::check(UARTConfigure(port, flow, f.parity, f.stopBits, f.byteSize, static_cast<int32_t>(baud)) == 1,
-                command, name + " refused the settings");
+    if (UARTConfigure(port, flow, f.parity, f.stopBits, f.byteSize, static_cast<int32_t>(baud)) != 1) {
+        UARTClose(port);
+        throw Failure(command + ": " + name + " refused the settings");
+    }
     tool.state.uartOpen[port] = true;
 }
 
