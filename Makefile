@@ -11,9 +11,10 @@ build: deps
 	cmake --preset default
 	cmake --build --preset default
 
-# The main job: the board tour on the virtual board, with the library's debug lines.
+# The main job: the board tour on the virtual board, command by command, with the library's
+# debug lines (examples/board_tour is the same tour as a plain C program).
 demo: build
-	VBOARD_DEBUG=stdout ./build/default/examples/board_tour
+	./build/default/tools/tarvik/tarvik tour
 
 test: deps test-default test-direct test-asan
 

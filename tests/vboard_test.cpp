@@ -248,6 +248,28 @@ TEST_F(Drivers, TheDeviceDecodesItsCallsAndMayAskTheBoardWhileEchoing) {
         << "the echo rendered it at the time, outside the board's lock";
 }
 
+TEST_F(Drivers, TheDriverEchoLeavesOutEveryOtherCall) {
+    vboard::addDriver("ECH1:", std::make_shared<EchoDriver>());
+    const std::string echo = ::testing::TempDir() + "vboard_driver_echo.txt";
+    std::remove(echo.c_str());
+    ASSERT_TRUE(vboard::echoDriverTraceTo(echo));
+    HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    HANDLE plain = openEcho();
+    EXPECT_TRUE(sendEcho(plain, 0x224004));
+    Sleep(0);
+    CloseHandle(plain);
+    CloseHandle(event);
+    ASSERT_TRUE(vboard::echoTraceTo(""));
+    std::ifstream in(echo);
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string h = vboard::handleLabel(plain);
+    EXPECT_EQ(text.str(), "CreateFileW \"ECH1:\" access 0xC0000000 share 3 creation 3 flags 0x0 -> " + h +
+                              "\nECH1: IOCTL 0x224004 in [01 02 03] out [03 02 01] -> ok\n"
+                              "CloseHandle " + h + " \"ECH1:\" -> ok\n"
+                              "CloseHandle " + vboard::handleLabel(event) + " (event) -> ok\n");
+}
+
 TEST_F(Handles, ValuesAreDistinctAndNeverZeroOrInvalid) {
     vboard::addDriver("ECH1:", std::make_shared<EchoDriver>());
     HANDLE a = openEcho();

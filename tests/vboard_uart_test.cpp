@@ -256,6 +256,20 @@ TEST_F(SerialPort, WiringDecidesWhereBytesGo) {
     EXPECT_EQ(vboard::serial().state("COM2:")->overruns, 0u);
 }
 
+// What a program on the far end of a pseudo-terminal reads: up to `size` bytes, within 5 s.
+static std::string hostReads(int host, size_t size) {
+    std::string got;
+    for (int i = 0; i < 50 && got.size() < size; ++i) {
+        pollfd p = {host, POLLIN, 0};
+        char chunk[8];
+        if (poll(&p, 1, 100) > 0) {
+            const ssize_t n = ::read(host, chunk, sizeof chunk);
+            if (n > 0) got.append(chunk, static_cast<size_t>(n));
+        }
+    }
+    return got;
+}
+
 TEST_F(SerialPort, APseudoTerminalCarriesBytesAndKeepsItsPathAcrossResets) {
     ASSERT_EQ(vboard::serial().pty("COM1:"), "");
     const std::string path = vboard::serial().ptyPath("COM1");
@@ -265,16 +279,7 @@ TEST_F(SerialPort, APseudoTerminalCarriesBytesAndKeepsItsPathAcrossResets) {
     ASSERT_GE(host, 0);
     // Raw both ways: no echo, and "\n" stays one byte.
     ASSERT_TRUE(write(com1, "a\nb"));
-    std::string got;
-    for (int i = 0; i < 50 && got.size() < 3; ++i) {
-        pollfd p = {host, POLLIN, 0};
-        char chunk[8];
-        if (poll(&p, 1, 100) > 0) {
-            const ssize_t n = ::read(host, chunk, sizeof chunk);
-            if (n > 0) got.append(chunk, static_cast<size_t>(n));
-        }
-    }
-    EXPECT_EQ(got, "a\nb");
+    EXPECT_EQ(hostReads(host, 3), "a\nb");
     ASSERT_EQ(::write(host, "z\n", 2), 2);
     COMMTIMEOUTS wait = {0, 0, 2000, 0, 0};
     EXPECT_EQ(read(com1, 2, wait), "z\n");
@@ -286,6 +291,20 @@ TEST_F(SerialPort, APseudoTerminalCarriesBytesAndKeepsItsPathAcrossResets) {
     EXPECT_EQ(vboard::serial().ptyPath("COM1:"), "");
     ASSERT_EQ(vboard::serial().pty("COM1"), "");
     EXPECT_EQ(vboard::serial().ptyPath("COM1:"), path);
+    close(host);
+}
+
+TEST_F(SerialPort, BytesWrittenToAPseudoTerminalSurviveAPurge) {
+    ASSERT_EQ(vboard::serial().pty("COM2:"), "");
+    const int host = open(vboard::serial().ptyPath("COM2").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(host, 0);
+    // A write that returned is on the line: the purge that UARTRead starts with, right after,
+    // must not take it back from the program at the far end.
+    for (int round = 0; round < 20; ++round) {
+        ASSERT_TRUE(write(com2, "hello"));
+        ASSERT_TRUE(PurgeComm(com2, PURGE_TXCLEAR | PURGE_RXCLEAR));
+        ASSERT_EQ(hostReads(host, 5), "hello") << "round " << round;
+    }
     close(host);
 }
 

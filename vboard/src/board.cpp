@@ -552,13 +552,14 @@ std::vector<std::string> traceLines() {
     return lines;
 }
 
+bool isDriverCall(const std::string& function) {
+    return function == "DeviceIoControl" || function == "CreateFileW" || function == "CloseHandle";
+}
+
 std::vector<std::string> driverTraceLines() {
     std::vector<std::string> lines;
-    for (const TraceEntry& e : trace()) {
-        if (e.function == "DeviceIoControl" || e.function == "CreateFileW" ||
-            e.function == "CloseHandle")
-            lines.push_back(renderTrace(e));
-    }
+    for (const TraceEntry& e : trace())
+        if (isDriverCall(e.function)) lines.push_back(renderTrace(e));
     return lines;
 }
 
@@ -569,7 +570,15 @@ void clearTrace() {
     b.nextSeq = 1;
 }
 
-bool echoTraceTo(const std::string& target) { return board().traceEcho.open(target); }
+bool echoTraceTo(const std::string& target) {
+    board().traceEchoDriversOnly = false;
+    return board().traceEcho.open(target);
+}
+
+bool echoDriverTraceTo(const std::string& target) {
+    board().traceEchoDriversOnly = true;
+    return board().traceEcho.open(target);
+}
 
 // ---- Control API: faults ----
 

@@ -112,6 +112,9 @@ struct FindObject : KernelObject {
 
 // ---- Debug and trace sinks ----
 
+// DeviceIoControl, CreateFileW and CloseHandle: the calls a driver sees.
+bool isDriverCall(const std::string& function);
+
 // Where an echo goes. Written outside the board's lock, so it has a lock of its own.
 class Sink {
 public:
@@ -208,6 +211,7 @@ public:
     Window<TraceEntry> trace;
     uint64_t nextSeq = 1;
     Sink traceEcho;
+    std::atomic<bool> traceEchoDriversOnly{false};
     void append(TraceEntry&& entry);
 
     struct ArmedFault {

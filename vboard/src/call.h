@@ -78,7 +78,9 @@ private:
     void record() {
         Board& b = board();
         std::string line;
-        const bool echo = b.traceEcho.active();
+        const bool echo = b.traceEcho.active() &&
+                          (!b.traceEchoDriversOnly.load(std::memory_order_relaxed) ||
+                           isDriverCall(entry.function));
         if (echo) line = renderTrace(entry) + "\n";
         {
             std::lock_guard<std::mutex> hold(b.lock);

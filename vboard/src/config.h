@@ -9,7 +9,7 @@ namespace vboard {
 class Board;
 
 // Puts the built-in directives (debug, trace, record, strict, sleep, time, remove-driver,
-// registry, registry-delete, fault, help) in the board's table.
+// registry, registry-delete, fault) in the board's table.
 void installBuiltInDirectives(Board& board);
 
 // Applies a configuration file or line to a board. Returns one message per line it could not

@@ -226,6 +226,9 @@ std::vector<std::string> driverTraceLines();
 std::string renderTrace(const TraceEntry& entry);
 void clearTrace();
 bool echoTraceTo(const std::string& target);
+// Echoes only the calls that concern drivers (those driverTraceLines() keeps), for a person
+// watching the requests among the debug lines. echoTraceTo() goes back to every call.
+bool echoDriverTraceTo(const std::string& target);
 
 // ---------------------------------------------------------------------------------------------
 // Faults: make platform calls fail, in front of the models.
@@ -303,7 +306,7 @@ bool recordVcd(const std::string& path);
 
 // ---------------------------------------------------------------------------------------------
 // Configuration file: one directive a line; '#' after whitespace starts a comment, except in a
-// registry string value, which runs to the end of the line. `help` lists every directive:
+// registry string value, which runs to the end of the line. The directives:
 //   debug stdout|stderr|<file>         trace stdout|stderr|<file>
 //   record off|last <n>|all            strict
 //   sleep virtual|real                 time YYYY-MM-DD HH:MM:SS

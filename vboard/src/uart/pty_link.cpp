@@ -90,6 +90,17 @@ void PtyLink::wake() {
 void PtyLink::send(const uint8_t* bytes, size_t size, size_t limit) {
     {
         std::lock_guard<std::mutex> hold(lock_);
+        // Straight onto the terminal when nothing waits before these bytes: once a write has
+        // reported them sent, a purge or the end of the program must not take them back, as
+        // bytes a UART has shifted out are at the far end. Only what the terminal cannot take
+        // now waits for the pump (the master is non-blocking).
+        if (pending_.empty() && size > 0) {
+            const ssize_t put = ::write(master_, bytes, size);
+            if (put > 0) {
+                bytes += put;
+                size -= static_cast<size_t>(put);
+            }
+        }
         const size_t room = pending_.size() < limit ? limit - pending_.size() : 0;
         pending_.insert(pending_.end(), bytes, bytes + std::min(size, room));
     }

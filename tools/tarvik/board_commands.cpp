@@ -1,0 +1,257 @@
+// The virtual board's side of the tool: the board commands (show, drive, inject-can, attach-i2c,
+// fail) and the global options that set the board up. The only file of the tool that uses the
+// board's control API; a build for the module leaves it out.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "global_options.h"
+#include "tool.h"
+#include "vboard/vboard.h"
+
+namespace tarvik_tool {
+namespace {
+
+struct BoardArgs {
+    std::string pin, level, frame, bus, address, model, size, function, device, code, nth, error;
+};
+
+std::string join(const std::vector<std::string>& lines, const std::string& separator) {
+    std::string text;
+    for (const std::string& line : lines) text += (text.empty() ? "" : separator) + line;
+    return text;
+}
+
+// A board command is one of the board's configuration directives, so the tool and a
+// configuration file accept the same things with the same words.
+void applyDirective(const std::string& command, const std::string& directive) {
+    const std::vector<std::string> problems = vboard::applyConfigLine(directive);
+    if (!problems.empty()) throw UsageError(command + ": " + join(problems, "; "));
+}
+
+std::string hex(uint32_t value, int digits) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%0*X", digits, static_cast<unsigned>(value));
+    return text;
+}
+
+// Pins away from their reset state (input, low, no interrupt), with the module's index.
+Json pins(std::string& text) {
+    Json list = Json::array();
+    std::vector<std::string> moduleIndex(vboard::kGpioBanks * vboard::kGpioPinsPerBank);
+    for (uint32_t index = 0; index < 64; ++index)
+        if (auto pad = gpioPad(index)) moduleIndex[pad->first * vboard::kGpioPinsPerBank + pad->second] =
+                                          std::to_string(index);
+    text += "gpio (pins away from input, low, no interrupt):\n";
+    for (int bank = 0; bank < vboard::kGpioBanks; ++bank)
+        for (int pin = 0; pin < vboard::kGpioPinsPerBank; ++pin) {
+            const vboard::GpioPinState s = vboard::gpio().pin(bank, pin);
+            if (!s.output && !s.latch && !s.input && s.mode == vboard::kGpioNoInterrupt) continue;
+            const std::string& index = moduleIndex[bank * vboard::kGpioPinsPerBank + pin];
+            char line[128];
+            std::snprintf(line, sizeof line, "  %d.%-2d %-9s %s level %d%s\n", bank, pin,
+                          index.empty() ? "" : ("index " + index).c_str(), s.output ? "output" : "input ",
+                          s.level() ? 1 : 0,
+                          s.mode == vboard::kGpioNoInterrupt ? "" : (" interrupt mode " + std::to_string(s.mode)).c_str());
+            text += line;
+            list.push_back({{"pin", std::to_string(bank) + "." + std::to_string(pin)},
+                            {"index", index.empty() ? Json(nullptr) : Json(std::stoi(index))},
+                            {"direction", s.output ? "out" : "in"}, {"level", s.level() ? 1 : 0},
+                            {"latch", s.latch ? 1 : 0}, {"pad", s.input ? 1 : 0},
+                            {"interrupt", s.mode == vboard::kGpioNoInterrupt ? Json(nullptr) : Json(s.mode)}});
+        }
+    return list;
+}
+
+Json busNodes(std::string& text) {
+    Json nodes;
+    Json i2c = Json::array();
+    for (int bus = 0; bus < vboard::kI2cBuses; ++bus) {
+        vboard::I2cBusControl& control = vboard::i2cBus(bus);
+        text += "i2c bus " + std::to_string(bus) + " (" + control.device() + "):";
+        Json devices = Json::array();
+        for (uint8_t address : control.addresses()) {
+            const std::string kind = control.device(address)->kind();
+            text += " " + hex(address, 2) + " " + kind;
+            devices.push_back({{"address", address}, {"model", kind}});
+        }
+        text += devices.empty() ? " nobody\n" : "\n";
+        i2c.push_back({{"bus", bus}, {"device", control.device()}, {"devices", devices}});
+    }
+    nodes["i2c"] = i2c;
+    Json spi = Json::array();
+    for (int port = 0; port < vboard::kSpiPorts; ++port) {
+        const auto device = vboard::spi().device(port);
+        const std::string kind = device ? device->kind() : "none";
+        text += "spi port " + std::to_string(port) + ": " + kind + "\n";
+        spi.push_back({{"port", port}, {"device", kind}});
+    }
+    nodes["spi"] = spi;
+    Json serial = Json::array();
+    static const char* const kWirings[] = {"unplugged", "loopback", "null-modem", "pty"};
+    for (const char* port : {"COM1", "COM2"}) {
+        const auto s = vboard::serial().state(port);
+        if (!s) continue;
+        std::string wiring = kWirings[static_cast<int>(s->wiring)];
+        if (s->wiring == vboard::SerialWiring::NullModem) wiring += " " + s->peer;
+        if (s->wiring == vboard::SerialWiring::Pty) wiring += " " + s->ptyPath;
+        text += std::string("serial ") + port + ": " + wiring + (s->open ? ", open" : ", closed") + ", " +
+                std::to_string(s->dcb.BaudRate) + " baud, " + std::to_string(s->queued) + " bytes queued\n";
+        serial.push_back({{"port", port}, {"wiring", wiring}, {"open", s->open},
+                          {"baud", s->dcb.BaudRate}, {"queued", s->queued}});
+    }
+    nodes["serial"] = serial;
+    vboard::CanControl& can = vboard::can();
+    text += "can1: " + std::to_string(can.timing().bitrate()) + " bit/s" +
+            (can.loopback() ? ", loopback" : "") + ", " + std::to_string(can.filters().size()) +
+            " filters, " + std::to_string(can.pending()) + " frames waiting, " +
+            std::to_string(can.sent().size()) + " sent\n";
+    nodes["can"] = {{"bitrate", can.timing().bitrate()}, {"loopback", can.loopback()},
+                    {"filters", can.filters().size()}, {"pending", can.pending()},
+                    {"sent", can.sent().size()}};
+    return nodes;
+}
+
+Json storage(std::string& text) {
+    const std::string folder = vboard::boardFolder();
+    text += "storage: " + (folder.empty() ? std::string("in memory") : folder) + ", card " +
+            (vboard::storageCardInserted() ? "in" : "out") + "\n";
+    // The files the library's registry backup writes and reads.
+    Json files = Json::array();
+    for (const char* name : {"Save_HKLM_Reg.srg", "Save_HKCU_Reg.srg", "Copy_Save_HKLM_Reg.srg"}) {
+        const std::string path = std::string(vboard::kStorageCard) + "\\" + name;
+        if (auto data = vboard::readBoardFile(path)) {
+            text += "  " + path + " (" + std::to_string(data->size()) + " bytes)\n";
+            files.push_back({{"path", path}, {"size", data->size()}});
+        }
+    }
+    // With a board folder, whatever else a person put on the card.
+    std::error_code ec;
+    if (!folder.empty())
+        for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(folder) / "Storage Card", ec)) {
+            const std::string name = entry.path().filename().string();
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".srg") == 0) continue;
+            const std::string path = std::string(vboard::kStorageCard) + "\\" + name;
+            const auto size = entry.is_regular_file(ec) ? entry.file_size(ec) : 0;
+            text += "  " + path + " (" + std::to_string(size) + " bytes)\n";
+            files.push_back({{"path", path}, {"size", size}});
+        }
+    return {{"folder", folder}, {"card", vboard::storageCardInserted()}, {"files", files}};
+}
+
+}  // namespace
+
+void applyBoardOptions(const GlobalOptions& options) {
+    if (!options.board.empty() && !vboard::setBoardFolder(options.board))
+        throw UsageError("--board '" + options.board + "': " + join(vboard::storageProblems(), "; "));
+    if (!options.config.empty()) {
+        std::ifstream probe(options.config);
+        if (!probe || std::filesystem::is_directory(options.config))
+            throw UsageError("--config '" + options.config + "': cannot read the file");
+        const std::vector<std::string> problems = vboard::loadConfig(options.config);
+        if (!problems.empty()) throw UsageError("--config: " + join(problems, "\n  "));
+    }
+    // The debug lines go to stderr, so that stdout holds only the commands' output; an
+    // application's VBOARD_DEBUG is left as it is.
+    if (options.quiet)
+        vboard::echoDebugTo("");
+    else if (std::getenv("VBOARD_DEBUG") == nullptr)
+        vboard::echoDebugTo("stderr");
+    if (options.trace) vboard::echoDriverTraceTo("stderr");
+    // The file is written when the recording stops, which the board does as the process ends.
+    if (!options.vcd.empty() && !vboard::recordVcd(options.vcd))
+        throw UsageError("--vcd '" + options.vcd + "': cannot record a waveform there");
+}
+
+void addBoardCommands(CLI::App& app, Tool& tool) {
+    auto* board = app.add_subcommand("board", "the virtual board itself (not on a module)");
+    board->require_subcommand(1);
+    auto a = std::make_shared<BoardArgs>();
+
+    board->add_subcommand("show", "devices, pins, bus nodes, storage and registry")->callback([&tool] {
+        std::string text = "devices: " + join(vboard::devices(), " ") + "\n";
+        Json fields;
+        fields["devices"] = vboard::devices();
+        fields["gpio"] = pins(text);
+        fields["buses"] = busNodes(text);
+        text += "backlight level " + std::to_string(vboard::backlight().level) + ", debug link " +
+                (vboard::kitlPowered() ? "on" : "off") + "\n";
+        fields["backlight"] = vboard::backlight().level;
+        fields["kitl"] = vboard::kitlPowered();
+        fields["storage"] = storage(text);
+        const std::string system = vboard::hiveText(HKEY_LOCAL_MACHINE);
+        const std::string user = vboard::hiveText(HKEY_CURRENT_USER);
+        text += "registry HKEY_LOCAL_MACHINE:\n" + system + "registry HKEY_CURRENT_USER:\n" + user;
+        fields["registry"] = {{"HKLM", system}, {"HKCU", user}};
+        tool.emit("board show", text, fields);
+    });
+
+    auto* drive = board->add_subcommand("drive", "drive an input pad from outside");
+    drive->add_option("PIN", a->pin, "module index (3) or bank.pin (0.5)")->required();
+    drive->add_option("LEVEL", a->level, "0 or 1")->required();
+    drive->callback([&tool, a] {
+        std::string pad = a->pin;
+        if (pad.find('.') == std::string::npos) {
+            const uint32_t index = number(a->pin, "board drive: PIN", UINT32_MAX);
+            const auto bankPin = gpioPad(index);
+            if (!bankPin) throw UsageError("board drive: module index " + a->pin + " has no GPIO pad");
+            pad = std::to_string(bankPin->first) + "." + std::to_string(bankPin->second);
+        }
+        const size_t level = choice(a->level, "board drive: LEVEL", {"0", "1"});
+        applyDirective("board drive", "gpio input " + pad + " " + a->level);
+        tool.emit("board drive", "", {{"pin", pad}, {"level", level}});
+    });
+
+    auto* inject = board->add_subcommand("inject-can", "another node on the bus sends a frame");
+    inject->add_option("FRAME", a->frame, "ID#DATA, as cansend takes it")->required();
+    inject->callback([&tool, a] {
+        const CanFrameText frame = parseCanFrameText(a->frame);
+        const std::string text = formatCanFrameText(frame);
+        applyDirective("board inject-can", "can inject " + text);
+        tool.emit("board inject-can", "", {{"frame", text}});
+    });
+
+    auto* attach = board->add_subcommand("attach-i2c", "put a device model on a bus");
+    attach->add_option("BUS", a->bus, "bus 0, 1 or 2")->required();
+    attach->add_option("ADDR", a->address, "address byte")->required();
+    attach->add_option("MODEL", a->model, "eeprom or sensor")->required();
+    attach->add_option("SIZE", a->size, "an EEPROM's size in bytes");
+    attach->callback([&tool, a] {
+        const uint32_t bus = number(a->bus, "board attach-i2c: BUS", vboard::kI2cBuses - 1);
+        const uint32_t address = number(a->address, "board attach-i2c: ADDR", 0xFF);
+        choice(a->model, "board attach-i2c: MODEL", {"eeprom", "sensor"});
+        applyDirective("board attach-i2c", "i2c attach " + std::to_string(bus) + " " + hex(address, 2) + " " +
+                                      a->model + (a->size.empty() ? "" : " " + a->size));
+        tool.emit("board attach-i2c", "", {{"bus", bus}, {"address", address}, {"model", a->model}});
+    });
+
+    auto* fail = board->add_subcommand("fail", "make a platform call fail from now on");
+    fail->add_option("FUNCTION", a->function, "DeviceIoControl, CreateFileW ...")->required();
+    fail->add_option("--device", a->device, "only calls on this device (GIO1:)");
+    fail->add_option("--code", a->code, "only this request code");
+    fail->add_option("--nth", a->nth, "only the Nth matching call (1 = the next)");
+    fail->add_option("--error", a->error, "the error the call fails with");
+    fail->callback([&tool, a] {
+        std::string directive = "fault " + a->function;
+        Json fields = {{"function", a->function}};
+        if (!a->device.empty()) {
+            directive += " device=" + a->device;
+            fields["device"] = a->device;
+        }
+        // The numbers are checked here so that the message names the tool's option.
+        const std::pair<const char*, const std::string*> numbers[] = {
+            {"code", &a->code}, {"nth", &a->nth}, {"error", &a->error}};
+        for (const auto& [key, text] : numbers) {
+            if (text->empty()) continue;
+            const uint32_t value = number(*text, std::string("board fail: --") + key);
+            directive += std::string(" ") + key + "=" + std::to_string(value);
+            fields[key] = value;
+        }
+        applyDirective("board fail", directive);
+        tool.emit("board fail", "", fields);
+    });
+}
+
+}  // namespace tarvik_tool

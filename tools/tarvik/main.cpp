@@ -1,0 +1,21 @@
+// tarvik: the module's peripherals by hand and from scripts, through the library's exports.
+// On a host it runs on the virtual board.
+#include "global_options.h"
+#include "tool.h"
+
+int main(int argc, char** argv) {
+    using namespace tarvik_tool;
+    Tool tool;
+    GlobalOptions options;
+    CLI::App app{"tarvik - the VELNA module's peripherals through the Tarvik library.\n"
+                 "Numbers are decimal or hex (0x...). Exit status: 0 done, 1 the library "
+                 "reported failure, 2 a usage error.",
+                 "tarvik"};
+    addGlobalOptions(app, options);
+    // The global options may also follow the command ("tarvik version --json").
+    app.fallthrough();
+    // The options are applied before the command's own callback runs.
+    app.parse_complete_callback([&] { applyGlobalOptions(options, tool); });
+    addCommands(app, tool, false);
+    return runParsed(app, "", [&] { app.parse(argc, argv); });
+}
