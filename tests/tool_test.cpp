@@ -147,6 +147,10 @@ struct OutputCase {
     std::string out;
 };
 
+// How a case reads in a failure message (GoogleTest would otherwise print the struct's bytes,
+// padding included).
+void PrintTo(const OutputCase& c, std::ostream* out) { *out << c.name; }
+
 class ToolOutput : public ::testing::TestWithParam<OutputCase> {};
 
 TEST_P(ToolOutput, PrintsWhatTheLibraryAnswered) {
@@ -299,6 +303,8 @@ struct UsageCase {
     std::vector<std::string> args;
     std::string message;
 };
+
+void PrintTo(const UsageCase& c, std::ostream* out) { *out << ::testing::PrintToString(c.args); }
 
 class ToolUsage : public ::testing::TestWithParam<UsageCase> {};
 
