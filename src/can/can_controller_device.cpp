@@ -1,16 +1,12 @@
 // CanControllerDevice: opens "CAN1:", sends the nine controller requests and reports each one in
 // the debug output with the last error.
 #include "can/can_controller_device.h"
+#include "api/report_lines.h"
 
 namespace tarvik {
 namespace {
 
-// The two lines that report one request, both with the last error.
-struct RequestLines {
-    const WCHAR* accepted;
-    const WCHAR* rejected;
-};
-
+// Each request is reported by a RequestLines pair, both lines with the last error.
 constexpr RequestLines kGetTimingLines = {nullptr,
                                           L"VELNA can get timing cannot operate successful - Rerr %d\r\n"};
 constexpr RequestLines kBitrateLines = {L"VELNA can set bitrate operate successful - Rout %d\r\n",
@@ -83,7 +79,7 @@ bool CanControllerDevice::openController(HANDLE* slot, const WCHAR* device) cons
                         nullptr, OPEN_EXISTING, 0, nullptr);
     const int lastError = static_cast<int>(GetLastError());
     if (*slot == INVALID_HANDLE_VALUE) {
-        NKDbgPrintfW(L"VELNA HANDLE ERROR: %d\r\n", lastError);
+        reportHandleError(static_cast<DWORD>(lastError));
         return false;
     }
     NKDbgPrintfW(L"VELNA open handle operate successful - Rout %d\r\n", lastError);

@@ -1,25 +1,22 @@
 // GpioDevice: opens "GIO1:", sends the five pin requests and reports each one in the debug
 // output. The value printed after "gpio" is the 0-based bank, not the GPIO number.
 #include "gpio/gpio_device.h"
+#include "api/report_lines.h"
 
 #include "gpio/gpio_records.h"
 
 namespace tarvik {
 namespace {
 
-void reportLastError() { NKDbgPrintfW(L"VELNA HANDLE ERROR: %d\r\n", static_cast<int>(GetLastError())); }
+void reportLastError() { reportHandleError(GetLastError()); }
 
 // Every GPIO request travels in the input buffer; the driver answers a read in the same record.
 BOOL send(HANDLE handle, DWORD code, void* record, DWORD size) {
     return DeviceIoControl(handle, code, record, size, nullptr, 0, nullptr, nullptr);
 }
 
-// The two lines that report a request: bank, pin, a detail where the line has one, then the
-// request's result.
-struct RequestLines {
-    const WCHAR* accepted;
-    const WCHAR* rejected;
-};
+// Each request is reported by a RequestLines pair: bank, pin, a detail where the line has one,
+// then the request's result.
 
 constexpr RequestLines kDirectionLines = {
     L"VELNA set direction gpio %d pin %d direction %d - Rout %d\r\n",

@@ -2,6 +2,7 @@
 // with the driver's transfer request. Every transfer starts by pointing the device at a
 // register: the register number, then a zero byte.
 #include "i2c/i2c_bus_device.h"
+#include "api/report_lines.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -15,12 +16,8 @@ namespace {
 // second and first controllers.
 const WCHAR* const kBusDeviceNames[] = {L"I2C2:", L"I2C1:", L"I2C3:"};
 
-// The two lines that report a request, each with the request's result. The configuration lines
-// have no blank before the dash of a failure; the data lines have one.
-struct RequestLines {
-    const WCHAR* accepted;
-    const WCHAR* rejected;
-};
+// Each request is reported by a RequestLines pair with the request's result. The configuration
+// lines have no blank before the dash of a failure; the data lines have one.
 
 constexpr RequestLines kMasterModeLines = {
     L"VELNA i2c master mode operate successful - Rout %d\r\n",
@@ -68,7 +65,7 @@ bool I2cBusDevice::openBus(HANDLE* slot, uint32_t bus, uint32_t /*frequencyCode*
     *slot = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                         nullptr, OPEN_EXISTING, 0, nullptr);
     if (*slot == INVALID_HANDLE_VALUE) {
-        NKDbgPrintfW(L"VELNA HANDLE ERROR: %d\r\n", static_cast<int>(GetLastError()));
+        reportHandleError(GetLastError());
         return false;
     }
     if (!report(send(*slot, IOCTL_I2C_SET_MASTER_MODE, nullptr, 0, nullptr, 0), kMasterModeLines))

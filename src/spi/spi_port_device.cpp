@@ -1,6 +1,7 @@
 // SpiPortDevice: opens "SPI1:" and "SPI2:", keeps each port's bus configuration and exchange
 // record, and completes every exchange through the named event the driver sets when it is done.
 #include "spi/spi_port_device.h"
+#include "api/report_lines.h"
 
 namespace tarvik {
 
@@ -62,7 +63,7 @@ bool SpiPortDevice::openSpiPort(HANDLE* slot, uint32_t port) {
                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                         FILE_FLAG_RANDOM_ACCESS, nullptr);
     if (*slot == INVALID_HANDLE_VALUE) {
-        NKDbgPrintfW(L"VELNA HANDLE ERROR: %d\r\n", static_cast<int>(GetLastError()));
+        reportHandleError(GetLastError());
         return false;
     }
     return true;

@@ -1,6 +1,7 @@
 // BacklightDevice: the level goes to "BKL1:" as a request pair; the time-outs go to the
 // registry key the platform's backlight settings live in, which is opened and never created.
 #include "system/backlight_device.h"
+#include "api/report_lines.h"
 
 #include "system/backlight_records.h"
 #include "tarvik_platform.h"
@@ -49,7 +50,7 @@ bool BacklightDevice::setLevel(uint32_t level) const {
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                                 nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        NKDbgPrintfW(L"VELNA HANDLE ERROR: %d\r\n", static_cast<int>(GetLastError()));
+        reportHandleError(GetLastError());
         return false;
     }
     BacklightLevelRecord record = {level, 1, level, 0};

@@ -2,6 +2,7 @@
 // and arms them, and moves data, reporting each platform call in the debug output. Every line
 // carries the last error, the success lines too.
 #include "uart/serial_port_device.h"
+#include "api/report_lines.h"
 
 #include <string.h>
 
@@ -127,7 +128,7 @@ bool SerialPortDevice::openPort(HANDLE* slot, uint32_t port) const {
     *slot = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                         nullptr, OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS, nullptr);
     if (*slot == INVALID_HANDLE_VALUE) {
-        NKDbgPrintfW(L"VELNA HANDLE ERROR: %d\r\n", lastError());
+        reportHandleError(GetLastError());
         return false;
     }
     return true;
