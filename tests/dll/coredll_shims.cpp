@@ -2,12 +2,12 @@
 // calling the virtual board's platform call of the same name.
 #include "coredll_shims.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
-#include <algorithm>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -53,7 +53,8 @@ namespace {
 // A string argument in the board's WCHAR for the length of one call; null stays null.
 class Text {
 public:
-    explicit Text(const DllChar* text) : null_(text == nullptr), text_(text ? hostText(text) : L"") {}
+    explicit Text(const DllChar* text)
+        : null_(text == nullptr), text_(text ? hostText(text) : L"") {}
     operator const wchar_t*() const { return null_ ? nullptr : text_.c_str(); }
 
 private:
@@ -77,16 +78,18 @@ BOOL withHostRecord(const char* call, DWORD code, LPVOID in, DWORD inSize, Send 
     const DriverRecord* record = driverRecord(code);
     if (record == nullptr) {
         char text[160];
-        std::snprintf(text, sizeof text,
-                      "%s request 0x%X is not in the table of driver records (tests/dll/driver_records.cpp)",
-                      call, static_cast<unsigned>(code));
+        std::snprintf(
+            text, sizeof text,
+            "%s request 0x%X is not in the table of driver records (tests/dll/driver_records.cpp)",
+            call, static_cast<unsigned>(code));
         stop(text);
     }
     if (record->stringCount == 0 || in == nullptr) return send(in);
     if (inSize != record->size)
         stop(std::string(call) + " " + record->request + ": a record of " + std::to_string(inSize) +
              " bytes, where the table knows " + std::to_string(record->size));
-    std::vector<uint8_t> copy(static_cast<const uint8_t*>(in), static_cast<const uint8_t*>(in) + inSize);
+    std::vector<uint8_t> copy(static_cast<const uint8_t*>(in),
+                              static_cast<const uint8_t*>(in) + inSize);
     std::vector<std::wstring> texts(record->stringCount);
     for (uint8_t i = 0; i < record->stringCount; ++i) {
         const DllChar* text;
@@ -98,7 +101,8 @@ BOOL withHostRecord(const char* call, DWORD code, LPVOID in, DWORD inSize, Send 
     }
     const BOOL result = send(copy.data());
     for (uint8_t i = 0; i < record->stringCount; ++i)
-        std::memcpy(&copy[record->strings[i]], static_cast<const uint8_t*>(in) + record->strings[i], sizeof(void*));
+        std::memcpy(&copy[record->strings[i]], static_cast<const uint8_t*>(in) + record->strings[i],
+                    sizeof(void*));
     if (std::memcmp(in, copy.data(), inSize) != 0) std::memcpy(in, copy.data(), inSize);
     return result;
 }
@@ -154,8 +158,10 @@ void dllNKDbgPrintfW(const DllChar* format, ...) {
         }
         if (*p == 0) break;
         if (std::wcschr(L"diuxXo", *p) != nullptr) {
-            if (wide64) words += (words % 2 == 0 ? 1 : 0) + 2;  // the pair starts at an odd word
-            else ++words;
+            if (wide64)
+                words += (words % 2 == 0 ? 1 : 0) + 2;  // the pair starts at an odd word
+            else
+                ++words;
         } else if (*p == L'p' || *p == L'c') {
             ++words;
         } else if (*p == L's' || *p == L'S') {
@@ -170,18 +176,23 @@ void dllNKDbgPrintfW(const DllChar* format, ...) {
     va_end(args);
     std::vector<std::wstring> strings(stringWords.size());
     for (size_t i = 0; i < stringWords.size(); ++i) {
-        const auto* text = reinterpret_cast<const DllChar*>(static_cast<uintptr_t>(word[stringWords[i]]));
+        const auto* text =
+            reinterpret_cast<const DllChar*>(static_cast<uintptr_t>(word[stringWords[i]]));
         if (text == nullptr) continue;
         strings[i] = hostText(text);
-        word[stringWords[i]] = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(strings[i].c_str()));
+        word[stringWords[i]] =
+            static_cast<uint32_t>(reinterpret_cast<uintptr_t>(strings[i].c_str()));
     }
     NKDbgPrintfW(hostFormat.c_str(), word[0], word[1], word[2], word[3], word[4], word[5], word[6],
-                 word[7], word[8], word[9], word[10], word[11], word[12], word[13], word[14], word[15]);
+                 word[7], word[8], word[9], word[10], word[11], word[12], word[13], word[14],
+                 word[15]);
 }
 
 // ---- Registry: names, and REG_SZ data in the module's WCHAR ----
 
-bool isString(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+bool isString(DWORD type) {
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
 
 std::string utf8(const std::wstring& text) {
     std::string out;
@@ -236,8 +247,9 @@ LONG dllRegQueryValueExW(HKEY key, const DllChar* name, LPDWORD reserved, LPDWOR
     const DWORD fits = std::min(*size, dllSize);
     DWORD hostSize = fits / sizeof(DllChar) * sizeof(wchar_t);
     std::vector<wchar_t> host(hostSize / sizeof(wchar_t) + 1, 0);
-    const LONG result = RegQueryValueExW(key, hostName, reserved, type,
-                                         data ? reinterpret_cast<LPBYTE>(host.data()) : nullptr, &hostSize);
+    const LONG result =
+        RegQueryValueExW(key, hostName, reserved, type,
+                         data ? reinterpret_cast<LPBYTE>(host.data()) : nullptr, &hostSize);
     if (result == ERROR_MORE_DATA || (result == ERROR_SUCCESS && data == nullptr)) {
         *size = dllSize;
         return result;
@@ -280,14 +292,16 @@ LONG dllRegSetValueExW(HKEY key, const DllChar* name, DWORD reserved, DWORD type
             unit = 0x10000 + ((unit - 0xD800) << 10) + (units[++i] - 0xDC00);
         host += static_cast<wchar_t>(unit);
     }
-    return RegSetValueExW(key, Text(name), reserved, type, reinterpret_cast<const BYTE*>(host.data()),
+    return RegSetValueExW(key, Text(name), reserved, type,
+                          reinterpret_cast<const BYTE*>(host.data()),
                           static_cast<DWORD>(host.size() * sizeof(wchar_t)));
 }
 
 // ---- Calls whose only difference is their string arguments ----
 
-HANDLE dllCreateFileW(const DllChar* name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                      DWORD creation, DWORD flags, HANDLE templateFile) {
+HANDLE dllCreateFileW(const DllChar* name, DWORD access, DWORD share,
+                      LPSECURITY_ATTRIBUTES security, DWORD creation, DWORD flags,
+                      HANDLE templateFile) {
     return CreateFileW(Text(name), access, share, security, creation, flags, templateFile);
 }
 HANDLE dllCreateEventW(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState,
@@ -301,7 +315,8 @@ LONG dllRegDeleteValueW(HKEY key, const DllChar* name) { return RegDeleteValueW(
 LONG dllRegSaveKeyW(HKEY key, const DllChar* file, LPSECURITY_ATTRIBUTES security) {
     return RegSaveKeyW(key, Text(file), security);
 }
-LONG dllRegReplaceKeyW(HKEY key, const DllChar* subKey, const DllChar* newFile, const DllChar* oldFile) {
+LONG dllRegReplaceKeyW(HKEY key, const DllChar* subKey, const DllChar* newFile,
+                       const DllChar* oldFile) {
     return RegReplaceKeyW(key, Text(subKey), Text(newFile), Text(oldFile));
 }
 BOOL dllCopyFileW(const DllChar* existing, const DllChar* target, BOOL failIfExists) {
@@ -330,7 +345,8 @@ HANDLE dllFindFirstFileW(const DllChar* pattern, DllFindData* found) {
     const HANDLE search = FindFirstFileW(Text(pattern), found ? &host : nullptr);
     if (search != INVALID_HANDLE_VALUE && found != nullptr) {
         std::memcpy(found->fields, &host, sizeof found->fields);
-        dllText(std::wstring(host.cFileName, wcsnlen(host.cFileName, MAX_PATH)), found->cFileName, MAX_PATH);
+        dllText(std::wstring(host.cFileName, wcsnlen(host.cFileName, MAX_PATH)), found->cFileName,
+                MAX_PATH);
     }
     return search;
 }
@@ -441,8 +457,8 @@ void* coredllShim(const std::string& name) {
 Binder coredllBinder(const std::string& defPath) {
     const std::vector<DefEntry> def = readDef(defPath);
     return [def](const Import& import, std::string& why) -> void* {
-        const std::string what = import.ordinal ? "ordinal " + std::to_string(*import.ordinal)
-                                                : "'" + import.name + "'";
+        const std::string what =
+            import.ordinal ? "ordinal " + std::to_string(*import.ordinal) : "'" + import.name + "'";
         if (!sameName(import.module, "coredll.dll")) {
             why = what + " from " + import.module + " (only coredll.dll is imported from)";
             return nullptr;
@@ -451,11 +467,13 @@ Binder coredllBinder(const std::string& defPath) {
         for (const DefEntry& e : def)
             if (import.ordinal ? e.ordinal == import.ordinal : e.name == import.name) entry = &e;
         if (entry == nullptr) {
-            why = what + " (device/coredll.def declares no such " + (import.ordinal ? "ordinal" : "name") + ")";
+            why = what + " (device/coredll.def declares no such " +
+                  (import.ordinal ? "ordinal" : "name") + ")";
             return nullptr;
         }
         if (!import.ordinal && entry->noName) {
-            why = what + " by name (coredll exports it by ordinal " + std::to_string(*entry->ordinal) + " only)";
+            why = what + " by name (coredll exports it by ordinal " +
+                  std::to_string(*entry->ordinal) + " only)";
             return nullptr;
         }
         void* shim = coredllShim(entry->name);

@@ -39,11 +39,12 @@ Bytes readFile(const std::string& path) {
 
 // A file of its own for this process, removed again when the test ends.
 struct TempFile {
-    std::string path = "/tmp/tarvik-dll-test-" + std::to_string(getpid()) + "-" +
-                       std::to_string(counter++);
+    std::string path =
+        "/tmp/tarvik-dll-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
     explicit TempFile(const Bytes& bytes) {
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
     }
     explicit TempFile(const std::string& text) : TempFile(Bytes(text.begin(), text.end())) {}
     ~TempFile() { std::remove(path.c_str()); }
@@ -98,7 +99,8 @@ TEST(DllLoader, MapsTheImageAwayFromItsPreferredBaseWhereItRunsAsWell) {
         vboard::reset();
         const auto setDirection = reinterpret_cast<uint8_t (*)(uint32_t, uint8_t, uint8_t)>(
             images[i]->exportAddress("GPIOSetDirection"));
-        const auto getPin = reinterpret_cast<uint8_t (*)(uint32_t)>(images[i]->exportAddress("GPIOGetPin"));
+        const auto getPin =
+            reinterpret_cast<uint8_t (*)(uint32_t)>(images[i]->exportAddress("GPIOGetPin"));
         EXPECT_EQ(setDirection(34, 0, 1), 1);
         EXPECT_EQ(getPin(34), 0) << "index 34 (bank 0, pin 21) reads high";
         EXPECT_EQ(setDirection(0, 1, 0), 0) << "index 0 has no GPIO";
@@ -119,8 +121,8 @@ TEST(DllLoader, RefusesAnImageItCannotBindNamingEachImport) {
         std::string error;
     };
     const Case cases[] = {
-        {"a name coredll.def does not declare", [](Bytes& b) { replaceFirst(b, "Sleep", "Slerp"); }, "",
-         "cannot bind 'Slerp' (device/coredll.def declares no such name)"},
+        {"a name coredll.def does not declare", [](Bytes& b) { replaceFirst(b, "Sleep", "Slerp"); },
+         "", "cannot bind 'Slerp' (device/coredll.def declares no such name)"},
         {"an ordinal coredll.def does not declare",
          [](Bytes& b) { replaceWords(b, 0x80000000u | 25, 0x80000000u | 26); }, "",
          "cannot bind ordinal 26 (device/coredll.def declares no such ordinal)"},
@@ -128,13 +130,17 @@ TEST(DllLoader, RefusesAnImageItCannotBindNamingEachImport) {
          [](Bytes& b) { replaceFirst(b, "WaitForSingleObject", "TouchCalibrate"); }, "",
          "cannot bind 'TouchCalibrate' by name (coredll exports it by ordinal 877 only)"},
         {"a call the stand-in does not have",
-         [](Bytes& b) { replaceFirst(b, "SetFileAttributesW", "GetTickCount"); }, "    GetTickCount\n",
+         [](Bytes& b) { replaceFirst(b, "SetFileAttributesW", "GetTickCount"); },
+         "    GetTickCount\n",
          "cannot bind 'GetTickCount' (no stand-in for coredll's GetTickCount)"},
         {"another module", [](Bytes& b) { replaceFirst(b, "coredll.dll", "coredlx.dll"); }, "",
          "cannot bind 'CloseHandle' from coredlx.dll (only coredll.dll is imported from)"},
         // The first relocation entry made of a type the ARM loader does not know.
         {"an unknown relocation",
-         [](Bytes& b) { b[sectionData(b, ".reloc") + 9] = static_cast<uint8_t>(0x90 | (b[sectionData(b, ".reloc") + 9] & 0x0F)); },
+         [](Bytes& b) {
+             b[sectionData(b, ".reloc") + 9] =
+                 static_cast<uint8_t>(0x90 | (b[sectionData(b, ".reloc") + 9] & 0x0F));
+         },
          "", "relocation type 9 at RVA 0x"},
     };
     for (const Case& c : cases) {
@@ -142,7 +148,9 @@ TEST(DllLoader, RefusesAnImageItCannotBindNamingEachImport) {
         Bytes damaged = dll;
         c.damage(damaged);
         const TempFile file(damaged);
-        const TempFile defFile(std::string(std::istreambuf_iterator<char>(std::ifstream(def).rdbuf()), {}) + c.extraDef);
+        const TempFile defFile(
+            std::string(std::istreambuf_iterator<char>(std::ifstream(def).rdbuf()), {}) +
+            c.extraDef);
         const PeImage image(file.path, tarvik_dll::coredllBinder(defFile.path));
         EXPECT_FALSE(image.loaded());
         EXPECT_NE(image.error().find(c.error), std::string::npos) << image.error();
@@ -182,8 +190,12 @@ TEST(DllProbe, ByteArgumentsWithTheUpperBitsSetAreTakenAsTheirWholeRegister) {
         std::function<Word()> actsLike;  // the same call with clean arguments
     };
     const Case cases[] = {
-        {"GPIOSetPin level 1 is low", [&] { return callWithWords("GPIOSetPin", Word(1), dirty | 1); },
-         [] { GPIOSetPin(1, 0); return Word(0); }},
+        {"GPIOSetPin level 1 is low",
+         [&] { return callWithWords("GPIOSetPin", Word(1), dirty | 1); },
+         [] {
+             GPIOSetPin(1, 0);
+             return Word(0);
+         }},
         {"GPIOSetDirection input 1, level 1 is an output driven low",
          [&] { return callWithWords("GPIOSetDirection", Word(1), dirty | 1, dirty | 1); },
          [] { return Word(GPIOSetDirection(1, 0, 0)); }},
@@ -194,7 +206,10 @@ TEST(DllProbe, ByteArgumentsWithTheUpperBitsSetAreTakenAsTheirWholeRegister) {
          [&] { return callWithWords("SetBacklightSuspend", Word(30), dirty | 1); },
          [] { return Word(SetBacklightSuspend(30, 0)); }},
         {"I2CWrite's address, register and value bytes keep their low 8 bits",
-         [&] { return callWithWords("I2CWrite", Word(0), Word(0), dirty | 0xA0, dirty | 0x10, dirty | 0x55); },
+         [&] {
+             return callWithWords("I2CWrite", Word(0), Word(0), dirty | 0xA0, dirty | 0x10,
+                                  dirty | 0x55);
+         },
          [] { return Word(I2CWrite(0, 0, 0xA0, 0x10, 0x55)); }},
     };
     for (const Case& c : cases) {
@@ -265,7 +280,8 @@ const char kNameUtf8[] = "Zo\xC3\xAB \xF0\x9F\x9A\x80";
 class CoredllShims : public vboard::testing::BoardTest {};
 
 TEST_F(CoredllShims, NamesReachTheBoardAsTheModuleWroteThem) {
-    const auto createEvent = shim<HANDLE (*)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, const DllChar*)>("CreateEventW");
+    const auto createEvent =
+        shim<HANDLE (*)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, const DllChar*)>("CreateEventW");
     HANDLE event = createEvent(nullptr, FALSE, FALSE, kName);
     ASSERT_NE(event, nullptr);
     EXPECT_EQ(vboard::openHandles().back().name, kNameUtf8);
@@ -274,12 +290,15 @@ TEST_F(CoredllShims, NamesReachTheBoardAsTheModuleWroteThem) {
 }
 
 TEST_F(CoredllShims, StringValuesAreKeptAndAnsweredInUtf16) {
-    const auto set = shim<LONG (*)(HKEY, const DllChar*, DWORD, DWORD, const BYTE*, DWORD)>("RegSetValueExW");
-    const auto query = shim<LONG (*)(HKEY, const DllChar*, LPDWORD, LPDWORD, LPBYTE, LPDWORD)>("RegQueryValueExW");
+    const auto set =
+        shim<LONG (*)(HKEY, const DllChar*, DWORD, DWORD, const BYTE*, DWORD)>("RegSetValueExW");
+    const auto query =
+        shim<LONG (*)(HKEY, const DllChar*, LPDWORD, LPDWORD, LPBYTE, LPDWORD)>("RegQueryValueExW");
     const auto* bytes = reinterpret_cast<const BYTE*>(kName);
     const DWORD size = sizeof kName;  // 7 units with the zero: the rocket takes two
     ASSERT_EQ(set(HKEY_LOCAL_MACHINE, u"Owner", 0, REG_SZ, bytes, size), ERROR_SUCCESS);
-    EXPECT_EQ(vboard::registryValue(HKEY_LOCAL_MACHINE, "", "Owner")->data, Bytes(bytes, bytes + size));
+    EXPECT_EQ(vboard::registryValue(HKEY_LOCAL_MACHINE, "", "Owner")->data,
+              Bytes(bytes, bytes + size));
 
     struct Case {
         const char* what;
@@ -298,7 +317,9 @@ TEST_F(CoredllShims, StringValuesAreKeptAndAnsweredInUtf16) {
         SCOPED_TRACE(c.what);
         BYTE data[64] = {};
         DWORD type = 0, answered = c.capacity;
-        EXPECT_EQ(query(HKEY_LOCAL_MACHINE, u"Owner", nullptr, &type, c.withData ? data : nullptr, &answered), c.result);
+        EXPECT_EQ(query(HKEY_LOCAL_MACHINE, u"Owner", nullptr, &type, c.withData ? data : nullptr,
+                        &answered),
+                  c.result);
         EXPECT_EQ(answered, c.size);
         EXPECT_EQ(type, REG_SZ);
         if (c.result == ERROR_SUCCESS && c.withData) {
@@ -308,7 +329,8 @@ TEST_F(CoredllShims, StringValuesAreKeptAndAnsweredInUtf16) {
 }
 
 TEST_F(CoredllShims, TheFindRecordCarriesTheFileNameInUtf16) {
-    ASSERT_TRUE(vboard::writeBoardFile(std::string("\\Storage Card\\") + kNameUtf8 + ".srg", {1, 2, 3}));
+    ASSERT_TRUE(
+        vboard::writeBoardFile(std::string("\\Storage Card\\") + kNameUtf8 + ".srg", {1, 2, 3}));
     struct DllFindData {
         DWORD attributes;
         uint8_t times[24];
@@ -333,15 +355,17 @@ TEST_F(CoredllShims, DebugLinesTakeWideFormatsAndStrings) {
     print(u"%s %s %s %s %d\r\n", u"a", u"b", u"c", u"d", 7);  // strings on the stack as well
     print(u"(%s)\r\n", static_cast<const DllChar*>(nullptr));
     EXPECT_EQ(vboard::debugLines(),
-              (std::vector<std::string>{std::string("VELNA -5 ") + kNameUtf8 + "\r\n", "wide|   ab|x  |Q\r\n",
-                                        "1 -1234567890123 2\r\n", "a b c d 7\r\n", "((null))\r\n"}));
+              (std::vector<std::string>{std::string("VELNA -5 ") + kNameUtf8 + "\r\n",
+                                        "wide|   ab|x  |Q\r\n", "1 -1234567890123 2\r\n",
+                                        "a b c d 7\r\n", "((null))\r\n"}));
 }
 
 using CoredllShimsDeathTest = CoredllShims;
 
 TEST_F(CoredllShimsDeathTest, ARequestMissingFromTheTableOfDriverRecordsEndsTheRun) {
-    const auto ioControl = shim<BOOL (*)(HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPOVERLAPPED)>(
-        "DeviceIoControl");
+    const auto ioControl =
+        shim<BOOL (*)(HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPOVERLAPPED)>(
+            "DeviceIoControl");
     EXPECT_DEATH(ioControl(nullptr, 0x00123456, nullptr, 0, nullptr, 0, nullptr, nullptr),
                  "DeviceIoControl request 0x123456 is not in the table of driver records");
 }

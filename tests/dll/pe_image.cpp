@@ -20,7 +20,8 @@ constexpr uint32_t kSectionExecute = 0x20000000;
 constexpr uint32_t kSectionWrite = 0x80000000;
 constexpr size_t kPage = 4096;
 // The data directories used here.
-constexpr int kExportDirectory = 0, kImportDirectory = 1, kRelocationDirectory = 5;
+constexpr int kExportDirectory = 0, kImportDirectory = 1, kRelocationDirectory = 5,
+              kTlsDirectory = 9;
 // Base relocation types of an ARM image: padding, a 32-bit address, a Thumb-2 movw/movt pair.
 constexpr int kRelocationAbsolute = 0, kRelocationHighLow = 3, kRelocationThumbMov32 = 7;
 constexpr uint32_t kDllProcessAttach = 1;
@@ -65,7 +66,8 @@ PeImage::PeImage(const std::string& path, const Binder& bind) {
         error_ = "cannot read " + path;
         return;
     }
-    const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)),
+                                    std::istreambuf_iterator<char>());
     error_ = load(file, bind);
     if (!error_.empty()) {
         if (base_ != nullptr) munmap(base_, size_);
@@ -79,7 +81,9 @@ PeImage::~PeImage() {
 }
 
 std::string PeImage::load(const std::vector<uint8_t>& file, const Binder& bind) {
-    auto fits = [&](size_t at, size_t size) { return at <= file.size() && size <= file.size() - at; };
+    auto fits = [&](size_t at, size_t size) {
+        return at <= file.size() && size <= file.size() - at;
+    };
     if (!fits(0, 64) || file[0] != 'M' || file[1] != 'Z') return "no MZ header";
     const uint32_t pe = read32(&file[60]);
     if (!fits(pe, 24) || std::memcmp(&file[pe], "PE\0\0", 4) != 0) return "no PE header";
@@ -106,13 +110,18 @@ std::string PeImage::load(const std::vector<uint8_t>& file, const Binder& bind) 
         return {read32(optional + 96 + 8 * index), read32(optional + 100 + 8 * index)};
     };
 
+    // Thread-local data needs the loader's help on every thread; the library has none.
+    if (directory(kTlsDirectory).second != 0)
+        return "it has thread-local data, which this loader does not set up";
+
     // Mapped away from the preferred base, as the module's loader may well map it: every
     // relocation is then exercised.
     size_ = (imageSize + kPage - 1) / kPage * kPage;
     void* mapped = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapped == MAP_FAILED) return "cannot map " + std::to_string(size_) + " bytes";
     if (reinterpret_cast<uintptr_t>(mapped) == preferredBase_) {
-        void* elsewhere = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        void* elsewhere =
+            mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         munmap(mapped, size_);
         if (elsewhere == MAP_FAILED) return "cannot map " + std::to_string(size_) + " bytes";
         mapped = elsewhere;
@@ -142,25 +151,29 @@ std::string PeImage::load(const std::vector<uint8_t>& file, const Binder& bind) 
 
     // Base relocations: blocks of 16-bit entries, a type in the top four bits and an offset
     // into the block's page below.
-    const uint32_t delta = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base_)) - preferredBase_;
+    const uint32_t delta =
+        static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base_)) - preferredBase_;
     const auto [relocRva, relocSize] = directory(kRelocationDirectory);
     if (!inImage(relocRva, relocSize)) return "relocations out of the image";
     for (uint32_t at = relocRva; at + 8 <= relocRva + relocSize;) {
         const uint32_t page = read32(base_ + at), blockSize = read32(base_ + at + 4);
-        if (blockSize < 8 || at + blockSize > relocRva + relocSize) return "a relocation block is malformed";
+        if (blockSize < 8 || at + blockSize > relocRva + relocSize)
+            return "a relocation block is malformed";
         for (uint32_t e = at + 8; e + 2 <= at + blockSize; e += 2) {
             const uint16_t item = read16(base_ + e);
             const int type = item >> 12;
             const uint32_t rva = page + (item & 0x0FFF);
             if (type == kRelocationAbsolute) continue;
-            if (!inImage(rva, 8)) return "relocation at RVA " + hex(rva) + " out of the image";
+            if (!inImage(rva, type == kRelocationThumbMov32 ? 8 : 4))
+                return "relocation at RVA " + hex(rva) + " out of the image";
             uint8_t* p = base_ + rva;
             if (type == kRelocationHighLow) {
                 write32(p, read32(p) + delta);
             } else if (type == kRelocationThumbMov32) {
                 if (!isMov(p, kMovw) || !isMov(p + 4, kMovt))
                     return "THUMB_MOV32 relocation at RVA " + hex(rva) + " is not a movw/movt pair";
-                const uint32_t value = (movImmediate(p) | static_cast<uint32_t>(movImmediate(p + 4)) << 16) + delta;
+                const uint32_t value =
+                    (movImmediate(p) | static_cast<uint32_t>(movImmediate(p + 4)) << 16) + delta;
                 setMovImmediate(p, static_cast<uint16_t>(value));
                 setMovImmediate(p + 4, static_cast<uint16_t>(value >> 16));
             } else {
@@ -202,7 +215,8 @@ std::string PeImage::load(const std::vector<uint8_t>& file, const Binder& bind) 
                 unbound.push_back(why);
                 continue;
             }
-            write32(base_ + addresses + 4 * i, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(target)));
+            write32(base_ + addresses + 4 * i,
+                    static_cast<uint32_t>(reinterpret_cast<uintptr_t>(target)));
         }
     }
     if (!unbound.empty()) {
@@ -217,14 +231,18 @@ std::string PeImage::load(const std::vector<uint8_t>& file, const Binder& bind) 
         if (!inImage(exportRva, 40)) return "export directory out of the image";
         const uint8_t* e = base_ + exportRva;
         const uint32_t functionCount = read32(e + 20), nameCount = read32(e + 24);
-        const uint32_t functions = read32(e + 28), names = read32(e + 32), ordinals = read32(e + 36);
+        const uint32_t functions = read32(e + 28), names = read32(e + 32),
+                       ordinals = read32(e + 36);
         for (uint32_t i = 0; i < nameCount; ++i) {
-            if (!inImage(names + 4 * i, 4) || !inImage(ordinals + 2 * i, 2)) return "export names out of the image";
+            if (!inImage(names + 4 * i, 4) || !inImage(ordinals + 2 * i, 2))
+                return "export names out of the image";
             const uint16_t index = read16(base_ + ordinals + 2 * i);
-            if (index >= functionCount || !inImage(functions + 4 * index, 4)) return "export table out of the image";
+            if (index >= functionCount || !inImage(functions + 4 * index, 4))
+                return "export table out of the image";
             const uint32_t rva = read32(base_ + functions + 4 * index);
             const std::string name = text(read32(base_ + names + 4 * i));
-            if (rva >= exportRva && rva < exportRva + exportSize) return "export " + name + " is forwarded";
+            if (rva >= exportRva && rva < exportRva + exportSize)
+                return "export " + name + " is forwarded";
             exports_[name] = rva;
         }
     }
@@ -232,7 +250,7 @@ std::string PeImage::load(const std::vector<uint8_t>& file, const Binder& bind) 
     // Protections as the section flags ask: code read and execute, data read (and write).
     mprotect(base_, kPage, PROT_READ);
     for (const Section& s : sections) {
-        const int protection = (s.flags & kSectionExecute)  ? PROT_READ | PROT_EXEC
+        const int protection = (s.flags & kSectionExecute) ? PROT_READ | PROT_EXEC
                                : (s.flags & kSectionWrite) ? PROT_READ | PROT_WRITE
                                                            : PROT_READ;
         if (mprotect(base_ + s.rva, (s.size + kPage - 1) / kPage * kPage, protection) != 0)
@@ -244,7 +262,8 @@ std::string PeImage::load(const std::vector<uint8_t>& file, const Binder& bind) 
         using DllMain = int (*)(void* module, uint32_t reason, void* reserved);
         if (!inImage(entry, 2)) return "entry point out of the image";
         const auto dllMain = reinterpret_cast<DllMain>(base_ + entry);
-        if (!dllMain(base_, kDllProcessAttach, nullptr)) return "DllMain refused the process attach";
+        if (!dllMain(base_, kDllProcessAttach, nullptr))
+            return "DllMain refused the process attach";
     }
     return "";
 }
