@@ -52,7 +52,7 @@ test-dll: dll
 	ctest --preset dll
 
 # The SDK for a module developer: build/device/sdk/ and its zip archive (scripts/build-sdk).
-sdk: dll
+sdk: deps
 	scripts/build-sdk build/device
 
 bench: build
