@@ -1,6 +1,6 @@
 # A thin wrapper over the CMake presets; IDEs can use the presets directly.
-.PHONY: all deps build demo test test-default test-direct test-asan test-arm dll bench clean \
-	sweep fuzz tsan memcheck
+.PHONY: all deps build demo test test-default test-direct test-asan test-arm test-dll dll sdk bench \
+	clean sweep fuzz tsan memcheck
 
 all: build
 
@@ -43,6 +43,17 @@ test-arm: deps
 # The module's Tarvik.dll (Windows Embedded Compact 2013, ARMv7), built with clang and lld.
 dll: deps
 	scripts/build-dll build/device
+
+# The suites of test-arm again, against that very Tarvik.dll: a PE loader (tests/dll/) maps it
+# under qemu-arm and binds its coredll imports to the ARM build of the virtual board.
+test-dll: dll
+	cmake --preset dll
+	cmake --build --preset dll
+	ctest --preset dll
+
+# The SDK for a module developer: build/device/sdk/ and its zip archive (scripts/build-sdk).
+sdk: deps
+	scripts/build-sdk build/device
 
 bench: build
 	bench/run

@@ -15,7 +15,14 @@
 
 #include <stdint.h>
 
-#include "tarvik_platform.h" /* HANDLE, DCB */
+/* HANDLE and DCB. In a module application they come from the module SDK's windows.h alone
+ * (Visual Studio defines _WIN32_WCE in every project for a CE device); on a host, from the
+ * platform seam installed beside this header, whose calls the virtual board plays. */
+#if defined(_WIN32_WCE)
+#include <windows.h>
+#else
+#include "tarvik_platform.h"
+#endif
 
 #ifdef __cplusplus
 extern "C" {

@@ -36,6 +36,14 @@ struct StoredValue {
     bool readFails;
 };
 
+// The library's WCHAR: 2 bytes in the module's DLL (the `dll` preset runs it), the host's
+// wchar_t in a host build.
+#ifdef TARVIK_TEST_DLL
+constexpr size_t kLibraryWchar = 2;
+#else
+constexpr size_t kLibraryWchar = sizeof(WCHAR);
+#endif
+
 // The type is never asked for, so whatever fits in four bytes comes back raw, little-endian.
 const StoredValue kStoredValues[] = {
     {"4-byte number", REG_DWORD, {0x78, 0x56, 0x34, 0x12}, 0x12345678u, false},
@@ -44,8 +52,8 @@ const StoredValue kStoredValues[] = {
     {"3 bytes", REG_DWORD, {0x01, 0x02, 0x03}, 0x00030201u, false},
     // A string is handed over in the caller's WCHARs: on the device "A" fits in four bytes, on a
     // host with a 4-byte wchar_t it needs eight and the read fails.
-    {"string of one character", REG_SZ, {'A', 0, 0, 0}, sizeof(WCHAR) == 2 ? 0x00000041u : 0u,
-     sizeof(WCHAR) != 2},
+    {"string of one character", REG_SZ, {'A', 0, 0, 0}, kLibraryWchar == 2 ? 0x00000041u : 0u,
+     kLibraryWchar != 2},
     {"empty string", REG_SZ, {0, 0}, 0u, false},
     {"binary of 4 bytes", REG_BINARY, {0xFF, 0xFF, 0xFF, 0xFF}, 0xFFFFFFFFu, false},
     {"zero", REG_DWORD, {0, 0, 0, 0}, 0u, false},

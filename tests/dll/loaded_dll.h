@@ -1,0 +1,25 @@
+// Tarvik.dll as the test programs of the `dll` preset see it: loaded by the PE loader when the
+// program starts, its exports reached through the 48 symbols of the export list (each a jump to
+// the DLL's own entry), its internals through its map file.
+#pragma once
+
+#include <string>
+
+#include "pe_image.h"
+
+namespace tarvik_dll {
+
+// The loaded image and its map; the program ended at start if they could not be loaded.
+const PeImage& image();
+const MapFile& map();
+
+// A function inside the DLL by its decorated name in the map file, as the given function type:
+// the DLL and Linux pass arguments and results the same way. Ends the program when the map has
+// no such symbol.
+void* internal(const std::string& symbol);
+template <class F>
+F internal(const std::string& symbol) {
+    return reinterpret_cast<F>(internal(symbol));
+}
+
+}  // namespace tarvik_dll
