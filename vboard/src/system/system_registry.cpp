@@ -7,13 +7,8 @@ Bytes touchCalibrationData() { return utf16Bytes("2048,2048 3584,3584 512,3584 5
 
 namespace {
 // Keys opened in the old contents see them deleted, as when a hive is unloaded.
-void markDeleted(RegistryKey& key) {
-    key.deleted = true;
-    for (auto& child : key.children) markDeleted(*child.second);
-}
-
 void emptyHive(RegistryKey& top) {
-    for (auto& child : top.children) markDeleted(*child.second);
+    for (auto& child : top.children) Registry::markDeleted(*child.second);
     top.children.clear();
     top.values.clear();
 }
