@@ -447,6 +447,42 @@ TEST_F(StorageModel, SaveNeverOverwritesAndReplaceStagesOnlyAReadableSystemHive)
     EXPECT_TRUE(vboard::boardFileExists(vboard::kSystemHivePath));
 }
 
+TEST_F(StorageModel, SaveAndReplaceLeaveTheRegistrysOwnFilesAlone) {
+    const std::wstring saved = L"\\Storage Card\\s.srg";
+    ASSERT_EQ(RegSaveKeyW(HKEY_LOCAL_MACHINE, saved.c_str(), nullptr), ERROR_SUCCESS);
+    const std::wstring system = wide(vboard::kSystemHivePath), staged = wide(vboard::kPendingSystemHivePath),
+                       user = wide(vboard::kUserHivePath);
+    auto save = [](HKEY root, const std::wstring& file) { return RegSaveKeyW(root, file.c_str(), nullptr); };
+    auto replace = [](const std::wstring& file, const std::wstring& old) {
+        return RegReplaceKeyW(HKEY_LOCAL_MACHINE, nullptr, file.c_str(), old.empty() ? nullptr : old.c_str());
+    };
+    struct Row {
+        const char* what;
+        std::function<LONG()> call;
+        LONG status;
+    };
+    const std::vector<Row> rows = {
+        {"save over the staged system hive", [&] { return save(HKEY_CURRENT_USER, staged); }, 32},
+        {"in another case", [&] { return save(HKEY_CURRENT_USER, L"\\nand flash\\SYSTEM.HV.PENDING"); }, 32},
+        {"save as the system hive", [&] { return save(HKEY_LOCAL_MACHINE, system); }, 32},
+        {"save as the loaded user hive", [&] { return save(HKEY_CURRENT_USER, user); }, 32},
+        {"replace with the system hive", [&] { return replace(system, L""); }, 32},
+        {"replace with the loaded user hive", [&] { return replace(user, L""); }, 32},
+        {"the old hive onto the system hive", [&] { return replace(saved, system); }, 32},
+        {"the old hive onto the staged file", [&] { return replace(saved, staged); }, 32},
+        {"the old hive onto the user hive", [&] { return replace(saved, user); }, 32},
+        {"unload the user hive", [] { return SetCurrentUser(nullptr, nullptr, 0, FALSE) ? 0L : 1L; }, 0},
+        {"then its file may be written", [&] { return save(HKEY_LOCAL_MACHINE, user); }, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(row.call(), row.status);
+    }
+    EXPECT_TRUE(vboard::boardFileExists("\\Storage Card\\s.srg")) << "nothing was staged";
+    EXPECT_FALSE(vboard::boardFileExists(vboard::kPendingSystemHivePath));
+    EXPECT_FALSE(vboard::boardFileExists(vboard::kSystemHivePath));
+}
+
 namespace {
 
 std::string utf8(const std::wstring& text) {

@@ -13,13 +13,16 @@
 // Registry hives. RegFlushKey writes a hive through to its file on the flash (kSystemHivePath,
 // kUserHivePath); a power-on or a restart loads the registry from those files, or from the
 // defaults where there is none. Changes that were never flushed are lost at a restart, as on the
-// device. RegSaveKeyW writes a hive file (it refuses to overwrite one); RegReplaceKeyW moves a hive
-// file aside for the system hive to be replaced at the next restart; SetCurrentUser with no name
-// unloads the user hive, whose file is locked while it is loaded. The files are in the text
-// format of the Windows registry editor ("Windows Registry Editor Version 5.00", UTF-8 or UTF-16
-// with its byte-order mark), so a person can read and edit them. A hive file that cannot be
-// parsed is refused whole, with its file, line and reason (see storageProblems()), and that hive
-// starts from its defaults.
+// device. RegSaveKeyW writes a hive file (it refuses to overwrite one); RegReplaceKeyW checks a
+// hive file and moves it aside for the system hive to be replaced at the next restart;
+// SetCurrentUser with no name unloads the user hive, whose file is locked while it is loaded.
+// The registry's own files (the system hive, its staged file, and the user hive while it is
+// loaded) refuse every other writer, RegSaveKeyW and RegReplaceKeyW included, with
+// ERROR_SHARING_VIOLATION. The files are in the text format of the Windows registry editor
+// ("Windows Registry Editor Version 5.00", UTF-8 or UTF-16 with its byte-order mark), so a person
+// can read and edit them. A hive file that cannot be parsed, or that breaks the registry's limits
+// (see vboard.h), is refused whole, with its file, line and reason (see storageProblems()), and
+// that hive starts from its defaults.
 //
 // Reset. A reset request on "IOC1:" restarts the board: every handle is closed, the devices
 // return to their power-on state, a staged system hive takes the place of the old one and the

@@ -1,7 +1,22 @@
-// The registry as the image brings it.
+// The registry as the image brings it, and the files the registry holds on the flash.
 #include "system/system_registry.h"
 
+#include "system/board_storage.h"
+
 namespace vboard {
+
+namespace {
+bool samePath(BoardStorage& storage, const CePath& path, const char* cePath) {
+    CePath other;
+    return storage.locate(cePath, false, other) == ERROR_SUCCESS && other.key() == path.key();
+}
+}  // namespace
+
+bool heldByRegistry(BoardStorage& storage, const CePath& path) {
+    return samePath(storage, path, kSystemHivePath) ||
+           samePath(storage, path, kPendingSystemHivePath) ||
+           (storage.userHiveLoaded() && samePath(storage, path, kUserHivePath));
+}
 
 Bytes touchCalibrationData() { return utf16Bytes("2048,2048 3584,3584 512,3584 512,512 3584,512"); }
 

@@ -16,6 +16,13 @@ void defaultHive(Registry& registry, HKEY root);
 // Puts a loaded hive in the place of one hive's contents. With the board's lock held.
 void replaceHive(Registry& registry, HKEY root, RegistryKey& loaded);
 
+struct CePath;
+class BoardStorage;
+
+// Whether a file is one the registry holds: the system hive and its staged file always, the user
+// hive's while it is loaded. Nobody else may write, replace or delete them.
+bool heldByRegistry(BoardStorage& storage, const CePath& path);
+
 // The calibration TouchCalibrate stores: the screen's centre and four corners in ADC counts.
 Bytes touchCalibrationData();
 
