@@ -483,6 +483,25 @@ TEST_F(StorageModel, SaveAndReplaceLeaveTheRegistrysOwnFilesAlone) {
     EXPECT_FALSE(vboard::boardFileExists(vboard::kSystemHivePath));
 }
 
+TEST_F(StorageModel, AStagedHiveThatCannotBeUsedIsSetAsideAndTheSystemHiveKept) {
+    vboard::setRegistryDword(HKEY_LOCAL_MACHINE, "Ident", "BSPVersionNumber", 7);
+    ASSERT_EQ(RegFlushKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
+    // Changed on the flash after RegReplaceKeyW took it (or staged by a board without limits).
+    const Bytes staged = bytesOf(kHiveHeader + "[HKEY_LOCAL_MACHINE\\" + deepPath(513) + "]\r\n");
+    ASSERT_TRUE(vboard::writeBoardFile(vboard::kPendingSystemHivePath, staged));
+    restart();
+    EXPECT_EQ(vboard::registryValue(HKEY_LOCAL_MACHINE, "Ident", "BSPVersionNumber")->data, words({7}));
+    const Lines problem = {
+        "\\NAND Flash\\system.hv.pending: line 2: the key is 513 levels deep (at most 512); not put in "
+        "place: the system hive is kept, and the file is set aside as \\NAND Flash\\system.hv.refused"};
+    EXPECT_EQ(vboard::storageProblems(), problem);
+    EXPECT_FALSE(vboard::boardFileExists(vboard::kPendingSystemHivePath));
+    EXPECT_EQ(vboard::readBoardFile(vboard::kRefusedSystemHivePath), staged);
+    restart();
+    EXPECT_EQ(vboard::storageProblems(), problem) << "tried once, not at every start";
+    EXPECT_EQ(deleteFile(vboard::kRefusedSystemHivePath), 0u) << "the file is no longer the registry's";
+}
+
 namespace {
 
 std::string utf8(const std::wstring& text) {

@@ -26,10 +26,12 @@
 //
 // Reset. A reset request on "IOC1:" restarts the board: every handle is closed, the devices
 // return to their power-on state, a staged system hive takes the place of the old one and the
-// registry is loaded from the hives. What the board records (trace, debug lines, faults) is kept
-// across the restart, as an analyser on the bench stays attached. On the device the calling
-// process ends with it; on the board that is setEndProcessOnReset(true), off by default so that
-// tests go on after the request.
+// registry is loaded from the hives. A staged hive that can no longer be used (changed on the
+// flash since RegReplaceKeyW took it) does not: the system hive is kept, and the staged file is
+// set aside as kRefusedSystemHivePath for a person to look at. What the board records (trace,
+// debug lines, faults) is kept across the restart, as an analyser on the bench stays attached. On
+// the device the calling process ends with it; on the board that is setEndProcessOnReset(true),
+// off by default so that tests go on after the request.
 #pragma once
 
 #include <cstdint>
@@ -117,6 +119,7 @@ constexpr const char* kNandFlash = "\\NAND Flash";
 constexpr const char* kSystemHivePath = "\\NAND Flash\\system.hv";
 constexpr const char* kPendingSystemHivePath = "\\NAND Flash\\system.hv.pending";
 constexpr const char* kUserHivePath = "\\NAND Flash\\User\\user.hv";
+constexpr const char* kRefusedSystemHivePath = "\\NAND Flash\\system.hv.refused";
 
 // Chooses the board folder ("" keeps the board in memory) and powers the storage on from it:
 // the registry comes from its hives. False, with the reason in storageProblems(), when the

@@ -2,6 +2,7 @@
 #include "system/system_registry.h"
 
 #include "system/board_storage.h"
+#include "system/hive_file.h"
 
 namespace vboard {
 
@@ -16,6 +17,28 @@ bool heldByRegistry(BoardStorage& storage, const CePath& path) {
     return samePath(storage, path, kSystemHivePath) ||
            samePath(storage, path, kPendingSystemHivePath) ||
            (storage.userHiveLoaded() && samePath(storage, path, kUserHivePath));
+}
+
+void takeStagedSystemHive(BoardStorage& storage) {
+    CePath system, staged, refused;
+    storage.locate(kSystemHivePath, false, system);
+    storage.locate(kPendingSystemHivePath, false, staged);
+    storage.locate(kRefusedSystemHivePath, false, refused);
+    auto file = storage.get(staged);
+    if (!file) return;
+    RegistryKey check;
+    std::string problem;
+    if (parseHive(file->data, hiveRootName(HKEY_LOCAL_MACHINE), check, problem)) {
+        storage.move(staged, system);
+        return;
+    }
+    // Replacing the system hive with one that can't be read would start the registry from its
+    // defaults: a failed replacement, like one RegReplaceKeyW refuses, keeps the hive there is.
+    // The file leaves the registry's name so that it is not tried again at every start.
+    storage.addProblem(storage.describe(staged) + ": " + problem +
+                       "; not put in place: the system hive is kept, and the file is set aside as " +
+                       storage.describe(refused));
+    storage.move(staged, refused);
 }
 
 Bytes touchCalibrationData() { return utf16Bytes("2048,2048 3584,3584 512,3584 512,512 3584,512"); }

@@ -23,6 +23,11 @@ class BoardStorage;
 // hive's while it is loaded. Nobody else may write, replace or delete them.
 bool heldByRegistry(BoardStorage& storage, const CePath& path);
 
+// At a start, puts a system hive staged by RegReplaceKeyW in the old one's place, once it is
+// checked again: one that can't be used (changed on the flash since) is reported and set aside,
+// and the old system hive is kept. Without the board's lock held.
+void takeStagedSystemHive(BoardStorage& storage);
+
 // The calibration TouchCalibrate stores: the screen's centre and four corners in ADC counts.
 Bytes touchCalibrationData();
 
