@@ -205,6 +205,34 @@ TEST_F(RegistryPersistence, RestoreReportsEveryFailureAndStillResets) {
                      "\"\\\\NAND Flash\\\\User\\\\user.hv\" -> error 31 (fault)"}));
 }
 
+// A backup the registry can't take (here a key far deeper than the registry goes) is not staged:
+// the restore reports the refused replacement, goes on and resets, the system hive stays as it
+// was, and the card keeps the file. Nothing afterwards trips over it.
+TEST_F(RegistryPersistence, ABackupTheRegistryRefusesIsNotStagedAndStaysOnTheCard) {
+    ASSERT_EQ(CreateRegistryBackup(), 1);
+    vboard::setRegistryDword(HKEY_LOCAL_MACHINE, "Ident", "BSPVersionNumber", 0x00990000);
+    ASSERT_EQ(SaveRegistry(), 1);
+    std::string hostile = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE";
+    for (int i = 0; i < 300000; ++i) hostile += "\\a";
+    hostile += "]\r\n";
+    const Bytes file(hostile.begin(), hostile.end());
+    ASSERT_TRUE(vboard::writeBoardFile(kSystemBackup, file));
+    vboard::clearDebug();
+
+    EXPECT_EQ(RestoreRegistryBackup(), 1);
+    EXPECT_EQ(vboard::debugLines(), (Lines{"RegReplaceKey failed (1009)\n"}));
+    EXPECT_EQ(vboard::restarts(), 1u);
+    EXPECT_EQ(BSPGetVersion(), 0x00990000u);
+    EXPECT_EQ(vboard::readBoardFile(kSystemBackup), file);
+    EXPECT_FALSE(vboard::boardFileExists(vboard::kPendingSystemHivePath));
+    EXPECT_EQ(vboard::storageProblems(),
+              (Lines{"\\Storage Card\\Save_HKLM_Reg.srg: line 3: the key is 300000 levels deep (at most "
+                     "512); not staged"}));
+    EXPECT_EQ(SaveRegistry(), 1);
+    EXPECT_EQ(CreateRegistryBackup(), 1);
+    vboard::reset();
+}
+
 TEST_F(RegistryPersistence, RestoreWithoutTheResetDriverStillAnswersOne) {
     ASSERT_EQ(CreateRegistryBackup(), 1);
     vboard::removeDriver("IOC1:");

@@ -6,6 +6,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <random>
+#include <tuple>
 
 #include "system_test_support.h"
 #include "vboard/gtest.h"
@@ -212,6 +215,26 @@ DWORD setAttributes(const std::string& name, DWORD attributes) {
 }
 
 const std::string kCardFile = "\\Storage Card\\a.srg";
+const std::string kHiveHeader = "Windows Registry Editor Version 5.00\r\n";
+
+// A path of `levels` keys, each named `name`.
+std::string deepPath(size_t levels, const std::string& name = "k") {
+    std::string path = name;
+    for (size_t i = 1; i < levels; ++i) path += "\\" + name;
+    return path;
+}
+
+std::string repeated(const std::string& text, size_t times) {
+    std::string out;
+    for (size_t i = 0; i < times; ++i) out += text;
+    return out;
+}
+
+// A reset request on "IOC1:": the board restarts and loads its hives again.
+void restart() {
+    HANDLE reset = open("IOC1:");
+    ASSERT_TRUE(DeviceIoControl(reset, 0x6BBD, nullptr, 0, nullptr, 0, nullptr, nullptr));
+}
 
 }  // namespace
 
@@ -270,6 +293,17 @@ TEST_F(StorageModel, AHiveFileThatCannotBeReadIsRefusedWholeWithItsLineAndReason
         {header + "[HKEY_CURRENT_USER\\A]\r\n\"x\"=hex:01,\\\r\n  2g\r\n", "line 3: bad hex bytes (two hex digits, comma-separated)"},
         {header + "[-HKEY_CURRENT_USER\\A]\r\n", "line 2: a hive file does not delete keys"},
         {header + "[HKEY_CURRENT_USER\\A]\r\n\"x\"=\"unclosed\r\n", "line 3: a string value must be one quoted text"},
+        // Past the registry's limits, however deep the file goes.
+        {header + "[HKEY_CURRENT_USER\\" + deepPath(300000) + "]\r\n",
+         "line 2: the key is 300000 levels deep (at most 512)"},
+        {header + "[HKEY_CURRENT_USER\\" + deepPath(513) + "]\r\n", "line 2: the key is 513 levels deep (at most 512)"},
+        {header + "[HKEY_CURRENT_USER\\" + std::string(256, 'k') + "]\r\n",
+         "line 2: the key name '" + std::string(40, 'k') + "... (256 bytes)' is 256 characters long (at most 255)"},
+        {header + "[HKEY_CURRENT_USER\\A\tB]\r\n", "line 2: the key name 'A\\x09B' holds a control character"},
+        {header + "[HKEY_CURRENT_USER\\A]\r\n\"" + std::string(16384, 'v') + "\"=dword:1\r\n",
+         "line 3: the value name '" + std::string(40, 'v') + "... (16384 bytes)' is 16384 characters long (at most 16383)"},
+        {header + "[HKEY_CURRENT_USER\\A]\r\n\"x\"=hex:00" + repeated(",00", 1024 * 1024) + "\r\n",
+         "line 3: the value's data is 1048577 bytes (at most 1048576)"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.file);
@@ -411,6 +445,183 @@ TEST_F(StorageModel, SaveNeverOverwritesAndReplaceStagesOnlyAReadableSystemHive)
         << "the saved hive held only Ident";
     EXPECT_FALSE(vboard::boardFileExists(vboard::kPendingSystemHivePath));
     EXPECT_TRUE(vboard::boardFileExists(vboard::kSystemHivePath));
+}
+
+TEST_F(StorageModel, SaveAndReplaceLeaveTheRegistrysOwnFilesAlone) {
+    const std::wstring saved = L"\\Storage Card\\s.srg";
+    ASSERT_EQ(RegSaveKeyW(HKEY_LOCAL_MACHINE, saved.c_str(), nullptr), ERROR_SUCCESS);
+    const std::wstring system = wide(vboard::kSystemHivePath), staged = wide(vboard::kPendingSystemHivePath),
+                       user = wide(vboard::kUserHivePath);
+    auto save = [](HKEY root, const std::wstring& file) { return RegSaveKeyW(root, file.c_str(), nullptr); };
+    auto replace = [](const std::wstring& file, const std::wstring& old) {
+        return RegReplaceKeyW(HKEY_LOCAL_MACHINE, nullptr, file.c_str(), old.empty() ? nullptr : old.c_str());
+    };
+    struct Row {
+        const char* what;
+        std::function<LONG()> call;
+        LONG status;
+    };
+    const std::vector<Row> rows = {
+        {"save over the staged system hive", [&] { return save(HKEY_CURRENT_USER, staged); }, 32},
+        {"in another case", [&] { return save(HKEY_CURRENT_USER, L"\\nand flash\\SYSTEM.HV.PENDING"); }, 32},
+        {"save as the system hive", [&] { return save(HKEY_LOCAL_MACHINE, system); }, 32},
+        {"save as the loaded user hive", [&] { return save(HKEY_CURRENT_USER, user); }, 32},
+        {"replace with the system hive", [&] { return replace(system, L""); }, 32},
+        {"replace with the loaded user hive", [&] { return replace(user, L""); }, 32},
+        {"the old hive onto the system hive", [&] { return replace(saved, system); }, 32},
+        {"the old hive onto the staged file", [&] { return replace(saved, staged); }, 32},
+        {"the old hive onto the user hive", [&] { return replace(saved, user); }, 32},
+        {"unload the user hive", [] { return SetCurrentUser(nullptr, nullptr, 0, FALSE) ? 0L : 1L; }, 0},
+        {"then its file may be written", [&] { return save(HKEY_LOCAL_MACHINE, user); }, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(row.call(), row.status);
+    }
+    EXPECT_TRUE(vboard::boardFileExists("\\Storage Card\\s.srg")) << "nothing was staged";
+    EXPECT_FALSE(vboard::boardFileExists(vboard::kPendingSystemHivePath));
+    EXPECT_FALSE(vboard::boardFileExists(vboard::kSystemHivePath));
+}
+
+TEST_F(StorageModel, AStagedHiveThatCannotBeUsedIsSetAsideAndTheSystemHiveKept) {
+    vboard::setRegistryDword(HKEY_LOCAL_MACHINE, "Ident", "BSPVersionNumber", 7);
+    ASSERT_EQ(RegFlushKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
+    // Changed on the flash after RegReplaceKeyW took it (or staged by a board without limits).
+    const Bytes staged = bytesOf(kHiveHeader + "[HKEY_LOCAL_MACHINE\\" + deepPath(513) + "]\r\n");
+    ASSERT_TRUE(vboard::writeBoardFile(vboard::kPendingSystemHivePath, staged));
+    restart();
+    EXPECT_EQ(vboard::registryValue(HKEY_LOCAL_MACHINE, "Ident", "BSPVersionNumber")->data, words({7}));
+    const Lines problem = {
+        "\\NAND Flash\\system.hv.pending: line 2: the key is 513 levels deep (at most 512); not put in "
+        "place: the system hive is kept, and the file is set aside as \\NAND Flash\\system.hv.refused"};
+    EXPECT_EQ(vboard::storageProblems(), problem);
+    EXPECT_FALSE(vboard::boardFileExists(vboard::kPendingSystemHivePath));
+    EXPECT_EQ(vboard::readBoardFile(vboard::kRefusedSystemHivePath), staged);
+    restart();
+    EXPECT_EQ(vboard::storageProblems(), problem) << "tried once, not at every start";
+    EXPECT_EQ(deleteFile(vboard::kRefusedSystemHivePath), 0u) << "the file is no longer the registry's";
+}
+
+namespace {
+
+std::string utf8(const std::wstring& text) {
+    std::string out;
+    for (wchar_t w : text) {
+        const uint32_t c = static_cast<uint32_t>(w);
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+// How the registry compares names: without regard to ASCII case.
+std::wstring folded(std::wstring text) {
+    for (wchar_t& c : text)
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    return text;
+}
+
+}  // namespace
+
+// Random key names, value names and string data, with the characters a text format trips on
+// (line ends, quotes, backslashes, brackets, control characters, characters beyond the BMP), are
+// written by the calls, flushed, read back by a restart and queried: every one comes back as it
+// went in. The seed is fixed, so that a failure is the same on every run.
+TEST_F(StorageModel, EveryNameAndStringTheRegistryTakesComesBackAfterAFlushAndARestart) {
+    std::mt19937 random(19);
+    const std::wstring tricky = L"\r\n\t\x01\x1F\"\\[]=@;# \x7F\u00E9\uFEFF\uFFFD\U0001F600\U0010FFFF";
+    auto character = [&](bool keyName) -> wchar_t {
+        for (;;) {
+            wchar_t c;
+            switch (random() % 3) {
+                case 0: c = tricky[random() % tricky.size()]; break;
+                case 1: c = static_cast<wchar_t>(0x20 + random() % 0x5F); break;
+                default: c = static_cast<wchar_t>(1 + random() % 0x10FFFF); break;
+            }
+            if (c >= 0xD800 && c <= 0xDFFF) continue;  // no character in a host WCHAR
+            if (keyName && (c == L'\\' || c < 0x20)) continue;  // a key name is printable
+            return c;
+        }
+    };
+    auto randomText = [&](size_t longest, bool keyName) {
+        std::wstring out;
+        for (size_t n = random() % (longest + 1); n > 0; --n) out += character(keyName);
+        return out;
+    };
+    struct Stored {
+        HKEY root;
+        std::wstring path, name;
+        DWORD type;
+        Bytes data;  // in the host's WCHARs for the string types
+    };
+    std::map<std::tuple<HKEY, std::wstring, std::wstring>, Stored> stored;
+    auto put = [&](const Stored& value) {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegOpenKeyExW(value.root, value.path.c_str(), 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+        ASSERT_EQ(RegSetValueExW(key, value.name.c_str(), 0, value.type, value.data.data(),
+                                 static_cast<DWORD>(value.data.size())),
+                  ERROR_SUCCESS);
+        RegCloseKey(key);
+        stored[{value.root, folded(value.path), folded(value.name)}] = value;
+    };
+    auto wideBytes = [](const std::wstring& text) {
+        const auto* p = reinterpret_cast<const uint8_t*>(text.c_str());
+        return Bytes(p, p + (text.size() + 1) * sizeof(wchar_t));
+    };
+    put({HKEY_CURRENT_USER, L"ControlPanel", L"evil\r\nname", REG_SZ, wideBytes(L"line\r\nend")});
+    for (int i = 0; i < 120; ++i) {
+        Stored value;
+        value.root = random() % 2 ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+        for (size_t level = 1 + random() % 3; level > 0; --level) {
+            std::wstring name;
+            while (name.empty()) name = randomText(12, true);
+            value.path += (value.path.empty() ? L"" : L"\\") + name;
+        }
+        ASSERT_TRUE(vboard::createRegistryKey(value.root, utf8(value.path)));
+        value.name = randomText(12, false);  // sometimes empty: the key's default value
+        value.type = std::vector<DWORD>{REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_BINARY}[random() % 4];
+        if (value.type == REG_BINARY) {
+            for (size_t n = random() % 9; n > 0; --n) value.data.push_back(static_cast<uint8_t>(random()));
+        } else {
+            std::wstring data = randomText(16, false);
+            if (value.type == REG_MULTI_SZ) data += std::wstring(1, L'\0') + randomText(8, false) + L'\0';
+            value.data = wideBytes(data);
+        }
+        put(value);
+    }
+    ASSERT_EQ(RegFlushKey(HKEY_CURRENT_USER), ERROR_SUCCESS);
+    ASSERT_EQ(RegFlushKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
+    const std::string user = vboard::hiveText(HKEY_CURRENT_USER), system = vboard::hiveText(HKEY_LOCAL_MACHINE);
+    restart();
+    EXPECT_TRUE(vboard::storageProblems().empty()) << vboard::storageProblems()[0];
+    EXPECT_EQ(vboard::hiveText(HKEY_CURRENT_USER), user);
+    EXPECT_EQ(vboard::hiveText(HKEY_LOCAL_MACHINE), system);
+    for (const auto& entry : stored) {
+        const Stored& value = entry.second;
+        SCOPED_TRACE(utf8(value.path) + " \"" + utf8(value.name) + "\"");
+        HKEY key = nullptr;
+        ASSERT_EQ(RegOpenKeyExW(value.root, value.path.c_str(), 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+        Bytes back(value.data.size() + 8);
+        DWORD type = 0, size = static_cast<DWORD>(back.size());
+        EXPECT_EQ(RegQueryValueExW(key, value.name.c_str(), nullptr, &type, back.data(), &size), ERROR_SUCCESS);
+        back.resize(size);
+        EXPECT_EQ(type, value.type);
+        EXPECT_EQ(back, value.data);
+        RegCloseKey(key);
+    }
 }
 
 TEST_F(StorageModel, ABoardFolderHoldsTheVolumesAndIsChosenByDirective) {

@@ -2,6 +2,8 @@
 // registry's size contract, faults, named events, debug formatting and configuration.
 #include <algorithm>
 #include <condition_variable>
+#include <fstream>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -554,6 +556,97 @@ TEST_F(Time, TheBoardClockMovesWithVirtualPausesAndStartsAgainAtPowerOn) {
 
     vboard::reset();
     EXPECT_LT(vboard::clockNanoseconds(), 1000000000u) << "power-on starts the clock at 0";
+}
+
+namespace {
+
+// A path of `levels` keys, each named `name`.
+std::string deepPath(size_t levels, const std::string& name = "k") {
+    std::string path = name;
+    for (size_t i = 1; i < levels; ++i) path += "\\" + name;
+    return path;
+}
+
+std::wstring wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+}  // namespace
+
+// The system's limits (keys 512 deep, key names of 255 characters, value names of 16,383, data
+// of 1 MB) and the host WCHARs that are no character are refused at the call.
+TEST_F(Registry, CallsRefuseWhatTheRegistryCannotHold) {
+    HKEY ident = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Ident", 0, KEY_ALL_ACCESS, &ident), ERROR_SUCCESS);
+    auto open = [](HKEY from, const std::string& path) {
+        HKEY key = nullptr;
+        const LONG status = RegOpenKeyExW(from, wide(path).c_str(), 0, KEY_ALL_ACCESS, &key);
+        if (status == ERROR_SUCCESS) RegCloseKey(key);
+        return status;
+    };
+    auto set = [ident](const std::wstring& name, DWORD type, const void* data, size_t size) {
+        return RegSetValueExW(ident, name.c_str(), 0, type, static_cast<const BYTE*>(data),
+                              static_cast<DWORD>(size));
+    };
+    const Bytes megabyte(1024 * 1024), tooLarge(1024 * 1024 + 1);
+    const WCHAR loneSurrogate[] = {L'a', static_cast<WCHAR>(0xD800), 0};
+    const WCHAR pastUnicode[] = {static_cast<WCHAR>(0x110000), 0};
+    DWORD size = 0;
+    HKEY unused = nullptr;
+    struct Row {
+        const char* what;
+        std::function<LONG()> call;
+        LONG status;
+    };
+    const std::vector<Row> rows = {
+        {"a key name of 255", [&] { return open(HKEY_LOCAL_MACHINE, std::string(255, 'k')); }, ERROR_FILE_NOT_FOUND},
+        {"a key name of 256", [&] { return open(HKEY_LOCAL_MACHINE, std::string(256, 'k')); }, ERROR_INVALID_PARAMETER},
+        {"512 levels", [&] { return open(HKEY_LOCAL_MACHINE, deepPath(512)); }, ERROR_FILE_NOT_FOUND},
+        {"513 levels", [&] { return open(HKEY_LOCAL_MACHINE, deepPath(513)); }, ERROR_INVALID_PARAMETER},
+        {"512 below a key one level down", [&] { return open(ident, deepPath(512)); }, ERROR_INVALID_PARAMETER},
+        {"a value name of 16,383", [&] { return set(std::wstring(16383, L'v'), REG_DWORD, "1234", 4); }, ERROR_SUCCESS},
+        {"a value name of 16,384", [&] { return set(std::wstring(16384, L'v'), REG_DWORD, "1234", 4); }, ERROR_INVALID_PARAMETER},
+        {"1 MB of data", [&] { return set(L"big", REG_BINARY, megabyte.data(), megabyte.size()); }, ERROR_SUCCESS},
+        {"a byte more", [&] { return set(L"big", REG_BINARY, tooLarge.data(), tooLarge.size()); }, ERROR_INVALID_PARAMETER},
+        {"a surrogate alone in a string", [&] { return set(L"s", REG_SZ, loneSurrogate, sizeof loneSurrogate); }, ERROR_INVALID_PARAMETER},
+        {"past U+10FFFF in a string", [&] { return set(L"s", REG_MULTI_SZ, pastUnicode, sizeof pastUnicode); }, ERROR_INVALID_PARAMETER},
+        {"a surrogate alone in a name", [&] { return set(loneSurrogate, REG_DWORD, "1234", 4); }, ERROR_INVALID_PARAMETER},
+        {"querying it", [&] { return RegQueryValueExW(ident, loneSurrogate, nullptr, nullptr, nullptr, &size); }, ERROR_INVALID_PARAMETER},
+        {"deleting it", [&] { return RegDeleteValueW(ident, loneSurrogate); }, ERROR_INVALID_PARAMETER},
+        {"opening it", [&] { return RegOpenKeyExW(ident, pastUnicode, 0, 0, &unused); }, ERROR_INVALID_PARAMETER},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(row.call(), row.status);
+    }
+    EXPECT_FALSE(vboard::registryValue(HKEY_LOCAL_MACHINE, "Ident", "s").has_value());
+    EXPECT_EQ(RegCloseKey(ident), ERROR_SUCCESS);
+    // The control API keeps the same limits.
+    EXPECT_TRUE(vboard::createRegistryKey(HKEY_CURRENT_USER, deepPath(512, std::string(255, 'k'))));
+    EXPECT_FALSE(vboard::createRegistryKey(HKEY_CURRENT_USER, deepPath(513)));
+    EXPECT_FALSE(vboard::setRegistryValue(HKEY_CURRENT_USER, "A", "big", REG_BINARY, Bytes(1024 * 1024 + 1)));
+    EXPECT_FALSE(vboard::registryKeyExists(HKEY_CURRENT_USER, "A")) << "a refused value makes no key";
+}
+
+TEST_F(Config, RegistryLinesBeyondTheLimitsNameTheirLineAndWhy) {
+    const std::string path = ::testing::TempDir() + "vboard_registry_limits.cfg";
+    const std::string longName(256, 'n');
+    {
+        std::ofstream out(path);
+        out << "registry HKLM\\" << deepPath(513) << " v dword 1\n"
+            << "registry HKLM\\" << longName << " v dword 1\n"
+            << "registry HKLM\\Ident " << std::string(16384, 'v') << " dword 1\n"
+            << "registry-delete HKLM\\" << deepPath(513) << "\n"
+            << "registry HKLM\\" << deepPath(512) << " v dword 1\n"
+            << "registry-delete HKLM\\k\n";
+    }
+    const std::string cut = std::string(40, 'n') + "... (256 bytes)";
+    EXPECT_EQ(vboard::loadConfig(path),
+              (std::vector<std::string>{
+                  path + ":1: the key is 513 levels deep (at most 512)",
+                  path + ":2: the key name '" + cut + "' is 256 characters long (at most 255)",
+                  path + ":3: the value name '" + std::string(40, 'v') +
+                      "... (16384 bytes)' is 16384 characters long (at most 16383)",
+                  path + ":4: the key is 513 levels deep (at most 512)"}));
+    EXPECT_FALSE(vboard::registryKeyExists(HKEY_LOCAL_MACHINE, "k")) << "512 levels made, then deleted";
 }
 
 TEST_F(Config, DirectivesSetUpTheBoardAndBadLinesAreReported) {

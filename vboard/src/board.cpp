@@ -606,22 +606,22 @@ void clearFaults() {
 
 // ---- Control API: registry ----
 
-void setRegistryValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
+bool setRegistryValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
                       const Bytes& data) {
     Board& b = board();
     std::lock_guard<std::mutex> hold(b.lock);
-    auto top = b.registry.root(root);
-    if (!top) return;
-    Registry::setValue(*Registry::create(top, path), name, RegValue{type, data});
+    if (!valueProblem(name, data.size()).empty()) return false;
+    auto key = Registry::create(b.registry.root(root), path);
+    return key && Registry::setValue(*key, name, RegValue{type, data});
 }
 
-void setRegistryDword(HKEY root, const std::string& path, const std::string& name, DWORD value) {
-    setRegistryValue(root, path, name, REG_DWORD, dwordValue(value).data);
+bool setRegistryDword(HKEY root, const std::string& path, const std::string& name, DWORD value) {
+    return setRegistryValue(root, path, name, REG_DWORD, dwordValue(value).data);
 }
 
-void setRegistryString(HKEY root, const std::string& path, const std::string& name,
+bool setRegistryString(HKEY root, const std::string& path, const std::string& name,
                        const std::string& utf8) {
-    setRegistryValue(root, path, name, REG_SZ, utf16Bytes(utf8));
+    return setRegistryValue(root, path, name, REG_SZ, utf16Bytes(utf8));
 }
 
 Bytes utf16Bytes(const std::string& utf8) {
@@ -658,10 +658,10 @@ void deleteRegistryValue(HKEY root, const std::string& path, const std::string& 
     if (auto key = Registry::find(b.registry.root(root), path)) Registry::removeValue(*key, name);
 }
 
-void createRegistryKey(HKEY root, const std::string& path) {
+bool createRegistryKey(HKEY root, const std::string& path) {
     Board& b = board();
     std::lock_guard<std::mutex> hold(b.lock);
-    if (auto top = b.registry.root(root)) Registry::create(top, path);
+    return Registry::create(b.registry.root(root), path) != nullptr;
 }
 
 void deleteRegistryKey(HKEY root, const std::string& path) {

@@ -120,6 +120,10 @@ std::string registryDirective(Board& b, const std::vector<std::string>& w, const
     } else {
         return "unknown value type '" + w[3] + "' (dword, string or binary)";
     }
+    // What the registry can't hold is refused here, with the line, not dropped later.
+    std::string tooLarge = keyPathProblem(path);
+    if (tooLarge.empty()) tooLarge = valueProblem(w[2], value.data.size());
+    if (!tooLarge.empty()) return tooLarge;
     std::lock_guard<std::mutex> hold(b.lock);
     Registry::setValue(*Registry::create(b.registry.root(root), path), w[2], value);
     return "";
@@ -130,6 +134,9 @@ std::string registryDeleteDirective(Board& b, const std::vector<std::string>& w,
     HKEY root;
     std::string path;
     if ((w.size() != 2 && w.size() != 3) || !splitKey(w[1], root, path)) return expected(usage);
+    std::string tooLarge = keyPathProblem(path);
+    if (tooLarge.empty() && w.size() == 3) tooLarge = valueProblem(w[2], 0);
+    if (!tooLarge.empty()) return tooLarge;
     std::lock_guard<std::mutex> hold(b.lock);
     auto top = b.registry.root(root);
     if (w.size() == 2) return Registry::remove(top, path) ? "" : "no key '" + w[1] + "'";

@@ -76,6 +76,27 @@ Bytes toHostWide(const Bytes& stored) {
     return out;
 }
 
+// Whether a host wide string is characters: with a 32-bit WCHAR a surrogate alone or a value past
+// U+10FFFF is none, and could not be kept in the device's UTF-16 as it was given.
+bool isCharacter(uint32_t code) {
+    return sizeof(WCHAR) < 4 || (code < 0xD800 || (code > 0xDFFF && code <= 0x10FFFF));
+}
+
+bool wellFormedName(LPCWSTR name) {
+    for (; name != nullptr && *name != 0; ++name)
+        if (!isCharacter(static_cast<uint32_t>(*name))) return false;
+    return true;
+}
+
+bool wellFormedString(const BYTE* data, DWORD size) {
+    for (DWORD i = 0; i + sizeof(WCHAR) <= size; i += sizeof(WCHAR)) {
+        WCHAR c;
+        std::memcpy(&c, data + i, sizeof c);
+        if (!isCharacter(static_cast<uint32_t>(c))) return false;
+    }
+    return true;
+}
+
 Bytes fromHostWide(const BYTE* data, DWORD size) {
     Bytes out;
     auto put = [&out](uint32_t unit) {
@@ -115,6 +136,9 @@ LONG RegOpenKeyExW(HKEY root, LPCWSTR subKey, DWORD options, REGSAM sam, PHKEY r
     hold.unlock();
     if (!from) return call.answer(ERROR_INVALID_HANDLE);
     if (result == nullptr) return call.answer(ERROR_INVALID_PARAMETER);
+    // A path no key can have: a name too long, deeper than the registry goes.
+    if (!wellFormedName(subKey) || !keyPathProblem(sub, from->depth).empty())
+        return call.answer(ERROR_INVALID_PARAMETER);
     if (auto error = call.fault()) return call.answer(static_cast<LONG>(*error));
     hold.lock();
     if (from->deleted) {
@@ -145,6 +169,7 @@ LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LP
                       (type ? " type" : "") + (reserved ? " reserved" : "");
     if (auto refused = refusal(call, node)) return call.answer(*refused);
     if (data != nullptr && size == nullptr) return call.answer(ERROR_INVALID_PARAMETER);
+    if (!wellFormedName(name)) return call.answer(ERROR_INVALID_PARAMETER);
     std::optional<RegValue> value;
     const LONG status = onKey(*node, [&](RegistryKey& k) {
         value = Registry::value(k, valueName);
@@ -180,7 +205,11 @@ LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BY
     call.entry.in = copyBytes(data, size);
     if (auto refused = refusal(call, node)) return call.answer(*refused);
     if (data == nullptr && size > 0) return call.answer(ERROR_INVALID_PARAMETER);
+    if (!wellFormedName(name) || (isString(type) && !wellFormedString(data, size)))
+        return call.answer(ERROR_INVALID_PARAMETER);
     Bytes stored = isString(type) ? fromHostWide(data, size) : copyBytes(data, size);
+    // The registry's limits, on the data as the device keeps it.
+    if (!valueProblem(valueName, stored.size()).empty()) return call.answer(ERROR_INVALID_PARAMETER);
     return call.answer(onKey(*node, [&](RegistryKey& k) {
         Registry::setValue(k, valueName, RegValue{type, std::move(stored)});
         return ERROR_SUCCESS;
@@ -193,6 +222,7 @@ LONG RegDeleteValueW(HKEY key, LPCWSTR name) {
     const std::string valueName = toUtf8(name);
     call.entry.args = call.entry.device + " " + quote(valueName);
     if (auto refused = refusal(call, node)) return call.answer(*refused);
+    if (!wellFormedName(name)) return call.answer(ERROR_INVALID_PARAMETER);
     return call.answer(onKey(*node, [&](RegistryKey& k) {
         return Registry::removeValue(k, valueName) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
     }));

@@ -13,20 +13,25 @@
 // Registry hives. RegFlushKey writes a hive through to its file on the flash (kSystemHivePath,
 // kUserHivePath); a power-on or a restart loads the registry from those files, or from the
 // defaults where there is none. Changes that were never flushed are lost at a restart, as on the
-// device. RegSaveKeyW writes a hive file (it refuses to overwrite one); RegReplaceKeyW moves a hive
-// file aside for the system hive to be replaced at the next restart; SetCurrentUser with no name
-// unloads the user hive, whose file is locked while it is loaded. The files are in the text
-// format of the Windows registry editor ("Windows Registry Editor Version 5.00", UTF-8 or UTF-16
-// with its byte-order mark), so a person can read and edit them. A hive file that cannot be
-// parsed is refused whole, with its file, line and reason (see storageProblems()), and that hive
-// starts from its defaults.
+// device. RegSaveKeyW writes a hive file (it refuses to overwrite one); RegReplaceKeyW checks a
+// hive file and moves it aside for the system hive to be replaced at the next restart;
+// SetCurrentUser with no name unloads the user hive, whose file is locked while it is loaded.
+// The registry's own files (the system hive, its staged file, and the user hive while it is
+// loaded) refuse every other writer, RegSaveKeyW and RegReplaceKeyW included, with
+// ERROR_SHARING_VIOLATION. The files are in the text format of the Windows registry editor
+// ("Windows Registry Editor Version 5.00", UTF-8 or UTF-16 with its byte-order mark), so a person
+// can read and edit them. A hive file that cannot be parsed, or that breaks the registry's limits
+// (see vboard.h), is refused whole, with its file, line and reason (see storageProblems()), and
+// that hive starts from its defaults.
 //
 // Reset. A reset request on "IOC1:" restarts the board: every handle is closed, the devices
 // return to their power-on state, a staged system hive takes the place of the old one and the
-// registry is loaded from the hives. What the board records (trace, debug lines, faults) is kept
-// across the restart, as an analyser on the bench stays attached. On the device the calling
-// process ends with it; on the board that is setEndProcessOnReset(true), off by default so that
-// tests go on after the request.
+// registry is loaded from the hives. A staged hive that can no longer be used (changed on the
+// flash since RegReplaceKeyW took it) does not: the system hive is kept, and the staged file is
+// set aside as kRefusedSystemHivePath for a person to look at. What the board records (trace,
+// debug lines, faults) is kept across the restart, as an analyser on the bench stays attached. On
+// the device the calling process ends with it; on the board that is setEndProcessOnReset(true),
+// off by default so that tests go on after the request.
 #pragma once
 
 #include <cstdint>
@@ -114,6 +119,7 @@ constexpr const char* kNandFlash = "\\NAND Flash";
 constexpr const char* kSystemHivePath = "\\NAND Flash\\system.hv";
 constexpr const char* kPendingSystemHivePath = "\\NAND Flash\\system.hv.pending";
 constexpr const char* kUserHivePath = "\\NAND Flash\\User\\user.hv";
+constexpr const char* kRefusedSystemHivePath = "\\NAND Flash\\system.hv.refused";
 
 // Chooses the board folder ("" keeps the board in memory) and powers the storage on from it:
 // the registry comes from its hives. False, with the reason in storageProblems(), when the

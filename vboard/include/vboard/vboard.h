@@ -250,21 +250,24 @@ const std::vector<std::string>& platformCalls();
 // Registry: HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER, paths like "ControlPanel\\BackLight".
 // Names compare without regard to case, as on the device. Values are kept as the device keeps
 // them: strings as UTF-16LE with their terminating zero. The W calls hand strings to the
-// application in the host's WCHAR (wchar_t), as Windows does with its own.
+// application in the host's WCHAR (wchar_t), as Windows does with its own. The registry keeps the
+// system's limits: keys 512 levels deep, key names of 255 characters, value names of 16,383 and
+// a value's data of 1 MB at most; what breaks them is refused (false here, ERROR_INVALID_PARAMETER
+// from the calls, a problem from a configuration line or a hive file).
 
 struct RegValue {
     DWORD type = REG_NONE;
     Bytes data;
 };
-void setRegistryValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
+bool setRegistryValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
                       const Bytes& data);
-void setRegistryDword(HKEY root, const std::string& path, const std::string& name, DWORD value);
+bool setRegistryDword(HKEY root, const std::string& path, const std::string& name, DWORD value);
 // Stored as the device stores strings: UTF-16LE with its terminating zero.
-void setRegistryString(HKEY root, const std::string& path, const std::string& name,
+bool setRegistryString(HKEY root, const std::string& path, const std::string& name,
                        const std::string& utf8);
 std::optional<RegValue> registryValue(HKEY root, const std::string& path, const std::string& name);
 void deleteRegistryValue(HKEY root, const std::string& path, const std::string& name);
-void createRegistryKey(HKEY root, const std::string& path);
+bool createRegistryKey(HKEY root, const std::string& path);
 void deleteRegistryKey(HKEY root, const std::string& path);
 bool registryKeyExists(HKEY root, const std::string& path);
 

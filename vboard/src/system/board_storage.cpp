@@ -349,12 +349,11 @@ std::vector<StoredFile> BoardStorage::list(const CePath& pattern) const {
 // ---- The hives on the flash ----
 
 void loadHives(Board& b, BoardStorage& storage) {
-    CePath system, pending, user;
+    CePath system, user;
     storage.locate(kSystemHivePath, false, system);
-    storage.locate(kPendingSystemHivePath, false, pending);
     storage.locate(kUserHivePath, false, user);
     // A system hive staged by RegReplaceKeyW takes the old one's place at this start.
-    if (storage.get(pending)) storage.move(pending, system);
+    takeStagedSystemHive(storage);
     struct Hive {
         HKEY root;
         const CePath& file;

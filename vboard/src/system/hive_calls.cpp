@@ -4,6 +4,7 @@
 #include "call.h"
 #include "system/board_storage.h"
 #include "system/hive_file.h"
+#include "system/system_registry.h"
 #include "text.h"
 
 using namespace vboard;
@@ -100,6 +101,7 @@ LONG RegSaveKeyW(HKEY key, LPCWSTR file, LPSECURITY_ATTRIBUTES) {
     BoardStorage& storage = boardStorage();
     CePath target;
     if (DWORD error = storage.locate(fileName, false, target)) return call.answer(static_cast<LONG>(error));
+    if (heldByRegistry(storage, target)) return call.answer(static_cast<LONG>(kErrorSharingViolation));
     // A save never overwrites: an earlier file must be deleted first.
     if (storage.get(target)) return call.answer(ERROR_ALREADY_EXISTS);
     return call.answer(static_cast<LONG>(
@@ -125,6 +127,8 @@ LONG RegReplaceKeyW(HKEY key, LPCWSTR subKey, LPCWSTR newFile, LPCWSTR oldFile) 
     BoardStorage& storage = boardStorage();
     CePath source, pending;
     if (DWORD error = storage.locate(newName, false, source)) return answer(static_cast<LONG>(error));
+    // The registry's own files are not a new hive to take, nor a place to put the old one.
+    if (heldByRegistry(storage, source)) return answer(static_cast<LONG>(kErrorSharingViolation));
     auto file = storage.get(source);
     if (!file) return answer(ERROR_FILE_NOT_FOUND);
     RegistryKey check;
@@ -136,6 +140,7 @@ LONG RegReplaceKeyW(HKEY key, LPCWSTR subKey, LPCWSTR newFile, LPCWSTR oldFile) 
     if (oldFile != nullptr) {
         CePath old;
         if (DWORD error = storage.locate(toUtf8(oldFile), false, old)) return answer(static_cast<LONG>(error));
+        if (heldByRegistry(storage, old)) return answer(static_cast<LONG>(kErrorSharingViolation));
         if (storage.get(old)) return answer(ERROR_ALREADY_EXISTS);
         HiveKey hive;
         {

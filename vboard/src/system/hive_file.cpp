@@ -12,11 +12,19 @@ const char* const kHeader = "Windows Registry Editor Version 5.00";
 
 // ---- Writing ----
 
+// A name or a string between quotes: a backslash and a quote take a backslash before them, and the
+// line ends a name may hold are written as \n and \r, so that every value stays on its line.
 std::string escaped(const std::string& text) {
     std::string out;
     for (char c : text) {
-        if (c == '\\' || c == '"') out += '\\';
-        out += c;
+        if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else {
+            if (c == '\\' || c == '"') out += '\\';
+            out += c;
+        }
     }
     return out;
 }
@@ -72,19 +80,53 @@ std::string valueData(const RegValue& value) {
     return text + hexList(value.data);
 }
 
-void writeKey(std::string& out, const RegistryKey& key, const std::string& path, bool top) {
+void writeValues(std::string& out, const RegistryKey& key) {
+    for (const auto& entry : key.values) {
+        const std::string& name = entry.second.first;
+        if (name.empty())
+            out += '@';
+        else
+            out += "\"" + escaped(name) + "\"";
+        out += '=';
+        out += valueData(entry.second.second);
+        out += "\r\n";
+    }
+}
+
+// The keys depth first, in name order, each under its full name. One path is kept and grown and
+// cut back as the walk goes down and up, and the walk keeps its own list of the keys it is in.
+void writeKeys(std::string& out, const RegistryKey& top, std::string path, bool topIsRoot) {
+    struct Level {
+        const RegistryKey* key;
+        std::map<std::string, std::shared_ptr<RegistryKey>>::const_iterator next;
+        size_t pathLength;
+    };
+    std::vector<Level> levels;
     // A hive's root is written only when it has values of its own; every other key is written,
     // empty or not, so that an empty key survives a save.
-    if (!top || !key.values.empty()) {
-        out += "\r\n[" + path + "]\r\n";
-        for (const auto& entry : key.values) {
-            const std::string& name = entry.second.first;
-            out += (name.empty() ? std::string("@") : "\"" + escaped(name) + "\"") + "=" +
-                   valueData(entry.second.second) + "\r\n";
+    auto enter = [&](const RegistryKey& key, bool always) {
+        if (always || !key.values.empty()) {
+            out += "\r\n[";
+            out += path;
+            out += "]\r\n";
+            writeValues(out, key);
         }
+        levels.push_back(Level{&key, key.children.begin(), path.size()});
+    };
+    enter(top, !topIsRoot);
+    while (!levels.empty()) {
+        Level& level = levels.back();
+        if (level.next == level.key->children.end()) {
+            levels.pop_back();
+            continue;
+        }
+        const RegistryKey& child = *level.next->second;
+        ++level.next;
+        path.resize(level.pathLength);
+        path += '\\';
+        path += child.name;
+        enter(child, true);
     }
-    for (const auto& child : key.children)
-        writeKey(out, *child.second, path + "\\" + child.second->name, false);
 }
 
 // ---- Reading ----
@@ -122,6 +164,8 @@ bool readQuoted(const std::string& line, size_t& pos, std::string& text) {
         if (c == '\\') {
             if (++pos >= line.size()) return false;
             c = line[pos];
+            if (c == 'n') c = '\n';
+            if (c == 'r') c = '\r';
         }
         text += c;
     }
@@ -201,7 +245,7 @@ std::string hiveRootName(HKEY root) {
 
 std::string writeHive(const RegistryKey& key, const std::string& path) {
     std::string out = std::string(kHeader) + "\r\n";
-    writeKey(out, key, path, path.find('\\') == std::string::npos);
+    writeKeys(out, key, path, path.find('\\') == std::string::npos);
     return out;
 }
 
@@ -249,8 +293,10 @@ bool parseHive(const Bytes& file, const std::string& rootName, RegistryKey& into
             if (!name.empty() && name[0] == '-') return refuse(startLine, "a hive file does not delete keys");
             const std::string head = name.substr(0, name.find('\\'));
             if (fold(head) != fold(rootName) && fold(head) != shortRoot)
-                return refuse(startLine, "key [" + name + "] is not in " + rootName);
+                return refuse(startLine, "key [" + brief(name) + "] is not in " + rootName);
             const std::string below = head.size() < name.size() ? name.substr(head.size() + 1) : "";
+            const std::string tooLarge = keyPathProblem(below);
+            if (!tooLarge.empty()) return refuse(startLine, tooLarge);
             current = Registry::create(top, below);
             continue;
         }
@@ -267,6 +313,8 @@ bool parseHive(const Bytes& file, const std::string& rootName, RegistryKey& into
         RegValue value;
         const std::string why = readData(line.substr(at + 1), value);
         if (!why.empty()) return refuse(startLine, why);
+        const std::string tooLarge = valueProblem(valueName, value.data.size());
+        if (!tooLarge.empty()) return refuse(startLine, tooLarge);
         Registry::setValue(*current, valueName, std::move(value));
     }
     if (!headerSeen) return refuse(1, "an empty file is no hive file");

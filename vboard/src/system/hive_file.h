@@ -11,7 +11,9 @@
 //
 // Written as UTF-8 with "\r\n" line ends; read as UTF-8, or UTF-16LE with its byte-order mark as
 // the registry editor writes it. A string value is written as text only when it is one
-// well-formed string with its terminating zero; anything else keeps its exact bytes as hex(1).
+// well-formed string with its terminating zero and no control character; anything else keeps its
+// exact bytes as hex(1). Between quotes a backslash and a quote are escaped with a backslash, and
+// a line feed and a carriage return in a value's name are written \n and \r.
 #pragma once
 
 #include <string>
@@ -28,7 +30,8 @@ std::string hiveRootName(HKEY root);
 std::string writeHive(const RegistryKey& key, const std::string& path);
 
 // Reads a hive file of the hive `rootName` into `into` (which must be empty). False, with
-// "line N: reason" in `problem`, when any of it can't be read: a hive is taken whole or not at all.
+// "line N: reason" in `problem`, when any of it can't be read or breaks the registry's limits
+// (registry_tree.h): a hive is taken whole or not at all.
 bool parseHive(const Bytes& file, const std::string& rootName, RegistryKey& into,
                std::string& problem);
 

@@ -1,19 +1,52 @@
-// The registry as the image brings it.
+// The registry as the image brings it, and the files the registry holds on the flash.
 #include "system/system_registry.h"
 
+#include "system/board_storage.h"
+#include "system/hive_file.h"
+
 namespace vboard {
+
+namespace {
+bool samePath(BoardStorage& storage, const CePath& path, const char* cePath) {
+    CePath other;
+    return storage.locate(cePath, false, other) == ERROR_SUCCESS && other.key() == path.key();
+}
+}  // namespace
+
+bool heldByRegistry(BoardStorage& storage, const CePath& path) {
+    return samePath(storage, path, kSystemHivePath) ||
+           samePath(storage, path, kPendingSystemHivePath) ||
+           (storage.userHiveLoaded() && samePath(storage, path, kUserHivePath));
+}
+
+void takeStagedSystemHive(BoardStorage& storage) {
+    CePath system, staged, refused;
+    storage.locate(kSystemHivePath, false, system);
+    storage.locate(kPendingSystemHivePath, false, staged);
+    storage.locate(kRefusedSystemHivePath, false, refused);
+    auto file = storage.get(staged);
+    if (!file) return;
+    RegistryKey check;
+    std::string problem;
+    if (parseHive(file->data, hiveRootName(HKEY_LOCAL_MACHINE), check, problem)) {
+        storage.move(staged, system);
+        return;
+    }
+    // Replacing the system hive with one that can't be read would start the registry from its
+    // defaults: a failed replacement, like one RegReplaceKeyW refuses, keeps the hive there is.
+    // The file leaves the registry's name so that it is not tried again at every start.
+    storage.addProblem(storage.describe(staged) + ": " + problem +
+                       "; not put in place: the system hive is kept, and the file is set aside as " +
+                       storage.describe(refused));
+    storage.move(staged, refused);
+}
 
 Bytes touchCalibrationData() { return utf16Bytes("2048,2048 3584,3584 512,3584 512,512 3584,512"); }
 
 namespace {
 // Keys opened in the old contents see them deleted, as when a hive is unloaded.
-void markDeleted(RegistryKey& key) {
-    key.deleted = true;
-    for (auto& child : key.children) markDeleted(*child.second);
-}
-
 void emptyHive(RegistryKey& top) {
-    for (auto& child : top.children) markDeleted(*child.second);
+    for (auto& child : top.children) Registry::markDeleted(*child.second);
     top.children.clear();
     top.values.clear();
 }
