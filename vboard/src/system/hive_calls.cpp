@@ -101,7 +101,7 @@ LONG RegSaveKeyW(HKEY key, LPCWSTR file, LPSECURITY_ATTRIBUTES) {
     CePath target;
     if (DWORD error = storage.locate(fileName, false, target)) return call.answer(static_cast<LONG>(error));
     // A save never overwrites: an earlier file must be deleted first.
-    if (storage.get(target)) return call.answer(ERROR_ALREADY_EXISTS);
+    if (storage.stat(target)) return call.answer(ERROR_ALREADY_EXISTS);
     return call.answer(static_cast<LONG>(
         storage.put(target, textBytes(hiveFileText(source)), FILE_ATTRIBUTE_ARCHIVE)));
 }
@@ -136,7 +136,7 @@ LONG RegReplaceKeyW(HKEY key, LPCWSTR subKey, LPCWSTR newFile, LPCWSTR oldFile) 
     if (oldFile != nullptr) {
         CePath old;
         if (DWORD error = storage.locate(toUtf8(oldFile), false, old)) return answer(static_cast<LONG>(error));
-        if (storage.get(old)) return answer(ERROR_ALREADY_EXISTS);
+        if (storage.stat(old)) return answer(ERROR_ALREADY_EXISTS);
         HiveKey hive;
         {
             Board& b = board();
