@@ -118,26 +118,14 @@ Json storage(std::string& text) {
     const std::string folder = vboard::boardFolder();
     text += "storage: " + (folder.empty() ? std::string("in memory") : folder) + ", card " +
             (vboard::storageCardInserted() ? "in" : "out") + "\n";
-    // The files the library's registry backup writes and reads.
+    // Every file on the card (the registry backups among them), from the folder's entries:
+    // showing a file's size never reads it.
     Json files = Json::array();
-    for (const char* name : {"Save_HKLM_Reg.srg", "Save_HKCU_Reg.srg", "Copy_Save_HKLM_Reg.srg"}) {
-        const std::string path = std::string(vboard::kStorageCard) + "\\" + name;
-        if (auto data = vboard::readBoardFile(path)) {
-            text += "  " + path + " (" + std::to_string(data->size()) + " bytes)\n";
-            files.push_back({{"path", path}, {"size", data->size()}});
-        }
+    for (const vboard::BoardFileEntry& file : vboard::listBoardFiles(std::string(vboard::kStorageCard) + "\\*")) {
+        const std::string path = std::string(vboard::kStorageCard) + "\\" + file.name;
+        text += "  " + path + " (" + std::to_string(file.size) + " bytes)\n";
+        files.push_back({{"path", path}, {"size", file.size}});
     }
-    // With a board folder, whatever else a person put on the card.
-    std::error_code ec;
-    if (!folder.empty())
-        for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(folder) / "Storage Card", ec)) {
-            const std::string name = entry.path().filename().string();
-            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".srg") == 0) continue;
-            const std::string path = std::string(vboard::kStorageCard) + "\\" + name;
-            const auto size = entry.is_regular_file(ec) ? entry.file_size(ec) : 0;
-            text += "  " + path + " (" + std::to_string(size) + " bytes)\n";
-            files.push_back({{"path", path}, {"size", size}});
-        }
     return {{"folder", folder}, {"card", vboard::storageCardInserted()}, {"files", files}};
 }
 
