@@ -556,7 +556,8 @@ void installStorage(Board& board, SystemServices& services) {
         "board", "board <folder>",
         [storage, target](const std::vector<std::string>& words, const std::string& rest) -> std::string {
             if (words.size() < 2) return "expected: board <folder>";
-            if (!storage->useFolder(rest)) return "cannot use the board folder '" + rest + "'";
+            const std::string folder = configValue(rest, 0);
+            if (!storage->useFolder(folder)) return "cannot use the board folder '" + folder + "'";
             loadHives(*target, *storage);
             return "";
         }});
