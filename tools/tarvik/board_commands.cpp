@@ -1,9 +1,13 @@
 // The virtual board's side of the tool: the board commands (show, drive, inject-can, attach-i2c,
 // fail) and the global options that set the board up. The only file of the tool that uses the
 // board's control API; a build for the module leaves it out.
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <sstream>
 
@@ -29,6 +33,18 @@ std::string join(const std::vector<std::string>& lines, const std::string& separ
 void applyDirective(const std::string& command, const std::string& directive) {
     const std::vector<std::string> problems = vboard::applyConfigLine(directive);
     if (!problems.empty()) throw UsageError(command + ": " + join(problems, "; "));
+}
+
+// An argument that becomes one word of a directive: a blank, a comment or a quote in it would
+// turn it into other words ("DeviceIoControl code=5", "16 # c"), so it is refused, named.
+const std::string& oneWord(const std::string& text, const std::string& what) {
+    const bool plain = !text.empty() && text[0] != '#' && text[0] != '"' &&
+                       std::none_of(text.begin(), text.end(), [](char c) {
+                           return static_cast<unsigned char>(c) <= ' ' || c == 0x7F;
+                       });
+    if (!plain)
+        throw UsageError(what + " '" + text + "' is not one word (no blanks, control bytes, or '#' or '\"' first)");
+    return text;
 }
 
 std::string hex(uint32_t value, int digits) {
@@ -153,6 +169,13 @@ void applyBoardOptions(const GlobalOptions& options) {
         throw UsageError("--vcd '" + options.vcd + "': cannot record a waveform there");
 }
 
+int finishBoardOptions(const GlobalOptions& options, int status) {
+    // The waveform is written whole as the run ends; one that could not be is a result lost.
+    if (options.vcd.empty() || vboard::recordVcd("")) return status;
+    std::cerr << "tarvik: --vcd '" << options.vcd << "': the waveform was not written: " << std::strerror(errno) << "\n";
+    return status == kExitOk ? kExitFailed : status;
+}
+
 void addBoardCommands(CLI::App& app, Tool& tool) {
     auto* board = app.add_subcommand("board", "the virtual board itself (not on a module)");
     board->require_subcommand(1);
@@ -180,7 +203,7 @@ void addBoardCommands(CLI::App& app, Tool& tool) {
     drive->add_option("PIN", a->pin, "module index (3) or bank.pin (0.5)")->required();
     drive->add_option("LEVEL", a->level, "0 or 1")->required();
     drive->callback([&tool, a] {
-        std::string pad = a->pin;
+        std::string pad = oneWord(a->pin, "board drive: PIN");
         if (pad.find('.') == std::string::npos) {
             const uint32_t index = number(a->pin, "board drive: PIN", UINT32_MAX);
             const auto bankPin = gpioPad(index);
@@ -210,8 +233,10 @@ void addBoardCommands(CLI::App& app, Tool& tool) {
         const uint32_t bus = number(a->bus, "board attach-i2c: BUS", vboard::kI2cBuses - 1);
         const uint32_t address = number(a->address, "board attach-i2c: ADDR", 0xFF);
         choice(a->model, "board attach-i2c: MODEL", {"eeprom", "sensor"});
+        const std::string size =
+            a->size.empty() ? "" : " " + std::to_string(number(a->size, "board attach-i2c: SIZE", 65536));
         applyDirective("board attach-i2c", "i2c attach " + std::to_string(bus) + " " + hex(address, 2) + " " +
-                                      a->model + (a->size.empty() ? "" : " " + a->size));
+                                      a->model + size);
         tool.emit("board attach-i2c", "", {{"bus", bus}, {"address", address}, {"model", a->model}});
     });
 
@@ -222,10 +247,10 @@ void addBoardCommands(CLI::App& app, Tool& tool) {
     fail->add_option("--nth", a->nth, "only the Nth matching call (1 = the next)");
     fail->add_option("--error", a->error, "the error the call fails with");
     fail->callback([&tool, a] {
-        std::string directive = "fault " + a->function;
+        std::string directive = "fault " + oneWord(a->function, "board fail: FUNCTION");
         Json fields = {{"function", a->function}};
         if (!a->device.empty()) {
-            directive += " device=" + a->device;
+            directive += " device=" + oneWord(a->device, "board fail: --device");
             fields["device"] = a->device;
         }
         // The numbers are checked here so that the message names the tool's option.
