@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "system_test_support.h"
@@ -566,10 +567,11 @@ std::vector<std::string> linkedCallMismatches(const PreparedBoard& prepared) {
     return mismatches;
 }
 
-// Runs `check` in a child process whose openat2 fails with ENOSYS, as on a kernel without it.
-std::vector<std::string> withoutOpenat2(const std::function<std::vector<std::string>()>& check) {
+// Runs `check` in a child process whose openat2 fails with ENOSYS, as on a kernel without it;
+// nothing where no seccomp filter can be installed (qemu-user refuses them).
+std::optional<std::vector<std::string>> withoutOpenat2(const std::function<std::vector<std::string>()>& check) {
     int report[2];
-    if (::pipe(report) != 0) return {"no pipe"};
+    if (::pipe(report) != 0) return std::vector<std::string>{"no pipe"};
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(report[0]);
@@ -580,12 +582,11 @@ std::vector<std::string> withoutOpenat2(const std::function<std::vector<std::str
             BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
         };
         sock_fprog program = {static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
-        std::string text;
         if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
             ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
-            text = "no seccomp filter\n";
-        else
-            for (const std::string& line : check()) text += line + "\n";
+            ::_exit(3);
+        std::string text;
+        for (const std::string& line : check()) text += line + "\n";
         if (::write(report[1], text.data(), text.size()) < 0) ::_exit(2);
         ::_exit(0);
     }
@@ -596,6 +597,7 @@ std::vector<std::string> withoutOpenat2(const std::function<std::vector<std::str
     ::close(report[0]);
     int status = 0;
     ::waitpid(child, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 3) return std::nullopt;
     std::vector<std::string> lines;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) lines.push_back(line);
@@ -618,7 +620,9 @@ TEST_F(StorageModel, NoCallReachesOutsideTheBoardFolderThroughALink) {
                                    prepared.board + "/Storage Card/link: " + kNotFollowed}));
     }
     PreparedBoard prepared;
-    EXPECT_EQ(withoutOpenat2([&] { return linkedCallMismatches(prepared); }), std::vector<std::string>{});
+    const auto fallback = withoutOpenat2([&] { return linkedCallMismatches(prepared); });
+    if (!fallback) GTEST_SKIP() << "no seccomp filter here: the walk without openat2 is not tried";
+    EXPECT_EQ(*fallback, std::vector<std::string>{});
 }
 
 TEST_F(StorageModel, AVolumeThatIsALinkRefusesTheFolder) {

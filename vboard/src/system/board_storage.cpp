@@ -318,6 +318,12 @@ DWORD BoardStorage::locate(const std::string& text, bool pattern, CePath& out) c
 // exists in another case (CE names compare without regard to case) and none through a link.
 int BoardStorage::reach(const CePath& path, bool create, Place& out) const {
     host::Fd folder = openFolder(folder_);
+    if (!folder.valid() && create) {
+        // A board folder removed while in use is made again, as the first write made it.
+        std::error_code error;
+        std::filesystem::create_directories(folder_, error);
+        folder = openFolder(folder_);
+    }
     if (!folder.valid()) return kMissing;
     out.hostPath = folder_;
     std::vector<std::string> names = {kVolumes[path.volume]};
