@@ -69,15 +69,27 @@ sweep: deps
 	cmake --build --preset default --target tarvik_sweep
 	ctest --preset default -R sweep --verbose
 
-# The libFuzzer target for FUZZ_SECONDS on the kept corpus (new inputs go to build/fuzz/corpus,
-# findings to build/fuzz/findings/); any finding fails. Run one again: build/fuzz/fuzz/tarvik_fuzz FILE
+# The libFuzzer targets: the export target for FUZZ_SECONDS, then each of the board's readers
+# (FUZZ_BOARD_TARGETS) for FUZZ_BOARD_SECONDS, each on its kept corpus fuzz/<name>_corpus (new
+# inputs go to build/fuzz/<name>-corpus, findings to build/fuzz/findings/<name>-*); any finding
+# fails. A target's words, where it has them, are fuzz/<name>.dict. Run one again: build/fuzz/fuzz/tarvik_fuzz FILE, build/fuzz/fuzz/tarvik_<name>_fuzz FILE.
 FUZZ_SECONDS ?= 120
+FUZZ_BOARD_SECONDS ?= 30
+FUZZ_BOARD_TARGETS ?= config hive
 fuzz: deps
 	cmake --preset fuzz
 	cmake --build --preset fuzz
 	mkdir -p build/fuzz/corpus build/fuzz/findings
 	build/fuzz/fuzz/tarvik_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=20 -rss_limit_mb=2048 \
 	  -print_final_stats=1 -artifact_prefix=build/fuzz/findings/ build/fuzz/corpus fuzz/corpus
+	@set -e; for name in $(FUZZ_BOARD_TARGETS); do \
+	  mkdir -p build/fuzz/$$name-corpus; \
+	  echo "== tarvik_$${name}_fuzz for $(FUZZ_BOARD_SECONDS) s"; \
+	  build/fuzz/fuzz/tarvik_$${name}_fuzz -max_total_time=$(FUZZ_BOARD_SECONDS) -timeout=10 \
+	    -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix=build/fuzz/findings/$$name- \
+	    $$(test -f fuzz/$$name.dict && echo -dict=fuzz/$$name.dict) \
+	    build/fuzz/$$name-corpus fuzz/$${name}_corpus; \
+	done
 
 # The whole suite under ThreadSanitizer. Without address randomisation, whose wider ranges on
 # newer kernels ThreadSanitizer's fixed memory layout cannot take.

@@ -345,6 +345,7 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"spi", "xfer", "2", "00"}, "spi xfer: PORT '2' is out of range"},
         UsageCase{{"spi", "xfer", "0", "zz"}, "HEXBYTES 'zz' is not hex bytes"},
         UsageCase{{"spi", "xfer", "0", "abc"}, "odd number of hex digits"},
+        UsageCase{{"spi", "xfer", "1", "10x5"}, "HEXBYTES '10x5' is not hex bytes ('x' is no hex digit)"},
         UsageCase{{"spi", "xfer", "0", "00", "--mode", "4"}, "--mode '4' is out of range"},
         UsageCase{{"spi", "xfer", "0", "00", "--bits", "9"}, "--bits '9' is out of range"},
         UsageCase{{"spi", "xfer", "0", "00", "--hz", "0"}, "--hz must not be 0"},
@@ -371,6 +372,9 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"kitl"}, "kitl: a command is missing"},
         UsageCase{{"run"}, "SCRIPT is required"},
         UsageCase{{"run", "/nonexistent/script"}, "run: cannot read the script '/nonexistent/script'"},
+        UsageCase{{"run", "/"}, "run: SCRIPT '/' is a folder"},
+        UsageCase{{"run", "/dev/zero"}, "tarvik: /dev/zero:1: a line of more than 1048576 bytes"},
+        UsageCase{{"--config", "/dev/zero", "version"}, "--config: /dev/zero:1: a line of more than 1048576 bytes"},
         UsageCase{{"--config", "/nonexistent/board.cfg", "version"}, "--config '/nonexistent/board.cfg'"},
         UsageCase{{"--board", "/proc/no/such/folder", "version"}, "--board '/proc/no/such/folder'"},
         UsageCase{{"--bogus", "version"}, "--bogus"},
@@ -380,7 +384,12 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"board", "attach-i2c", "0", "0x30", "flash"}, "MODEL 'flash' is not one of eeprom or sensor"},
         UsageCase{{"board", "inject-can", "1234#00"}, "needs 3 hex digits"},
         UsageCase{{"board", "fail", "DeviceIoCtl"}, "board fail: no platform call 'DeviceIoCtl'"},
-        UsageCase{{"board", "fail", "DeviceIoControl", "--nth", "x"}, "--nth 'x' is not a number"}));
+        UsageCase{{"board", "fail", "DeviceIoControl", "--nth", "x"}, "--nth 'x' is not a number"},
+        // An argument is one word of the directive it becomes, never several.
+        UsageCase{{"board", "fail", "DeviceIoControl code=5"}, "board fail: FUNCTION 'DeviceIoControl code=5' is not one word"},
+        UsageCase{{"board", "fail", "DeviceIoControl", "--device", "GIO1: x"}, "board fail: --device 'GIO1: x' is not one word"},
+        UsageCase{{"board", "attach-i2c", "1", "0x30", "eeprom", "16 # c"}, "board attach-i2c: SIZE '16 # c' is not a number"},
+        UsageCase{{"board", "drive", "0.5 # x", "1"}, "board drive: PIN '0.5 # x' is not one word"}));
 
 TEST(Tool, EmptyCanFrameIsSent) {
     // "123#" is a frame without data, as cansend takes it: not an error.
@@ -491,6 +500,10 @@ TEST(Tool, VcdRecordsThePinsTheRunTouched) {
     const Outcome bad = quiet({"--vcd", scratchDir() + "/no-such-folder/run.vcd", "version"});
     EXPECT_EQ(bad.status, 2);
     EXPECT_NE(bad.err.find("--vcd"), std::string::npos) << bad.err;
+    // A waveform that could not be written as the run ended is a result lost.
+    const Outcome lost = quiet({"--vcd", "/dev/full", "gpio", "set", "1", "1"});
+    EXPECT_EQ(lost.status, 1);
+    EXPECT_NE(lost.err.find("tarvik: --vcd '/dev/full': the waveform was not written"), std::string::npos) << lost.err;
 }
 
 TEST(Tool, BoardShowSeesWhatTheCommandsDid) {

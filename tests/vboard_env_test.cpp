@@ -107,6 +107,10 @@ TEST(Environment, UnusableTargetsAreReportedWithTheirReasonAndTheProgramGoesOn) 
         EXPECT_EQ(run.err, "vboard: " + std::string(c.variable) + "=" + c.value + ": " + c.reason + "\n");
         EXPECT_NE(run.out.find(kSetPinLines), std::string::npos);
     }
+    // A file without an end is read as far as a line may go, not until memory runs out.
+    Outcome endless = probe({{"VBOARD_CONFIG", "/dev/zero"}});
+    EXPECT_EQ(endless.status, 0);
+    EXPECT_EQ(endless.err, "vboard: /dev/zero:1: a line of more than 1048576 bytes; the rest of the file is not read\n");
 }
 
 TEST(Environment, ConfigIsAppliedAtStartAndAgainAtEveryReset) {

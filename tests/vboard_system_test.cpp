@@ -1,13 +1,23 @@
 // The board's system-service models alone, driven through the platform calls and read back
 // through the control API: the physical address space, the backlight, the reset driver, the
 // kernel calls and the storage.
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <random>
+#include <sstream>
 #include <tuple>
 
 #include "system_test_support.h"
@@ -668,4 +678,264 @@ TEST_F(StorageModel, TheCControlApiReachesTheSameModels) {
     EXPECT_EQ(vboard_storage_problems(), nullptr);
     vboard_end_process_on_reset(0);
     EXPECT_EQ(vboard_restarts(), 0u);
+}
+
+// ---- Nothing outside the board folder ----
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A board folder prepared by someone else, and beside it a folder the board must never reach,
+// holding one file. Inside the board: a real file on the card, and links to the outside in the
+// places a file call, a hive save and a flush would go through.
+struct PreparedBoard {
+    std::string root, board, outside;
+    PreparedBoard() {
+        char pattern[] = "/tmp/tarvik-prepared-XXXXXX";
+        root = mkdtemp(pattern) ? pattern : "";
+        board = root + "/board";
+        outside = root + "/outside";
+        fs::create_directories(board + "/Storage Card");
+        fs::create_directories(board + "/NAND Flash");
+        fs::create_directories(outside);
+        std::ofstream(outside + "/secret") << "outside";
+        std::ofstream(board + "/Storage Card/real.srg") << "real";
+        fs::create_directory_symlink(outside, board + "/Storage Card/link");
+        fs::create_symlink(outside + "/secret", board + "/Storage Card/file.srg");
+        fs::create_directory_symlink(outside, board + "/NAND Flash/User");
+    }
+    ~PreparedBoard() {
+        vboard::setBoardFolder("");
+        fs::remove_all(root);
+    }
+    // What the outside folder holds: names, contents and permissions.
+    std::string outsideState() const {
+        std::string state;
+        for (const auto& entry : fs::directory_iterator(outside)) {
+            std::ifstream in(entry.path());
+            std::stringstream text;
+            text << in.rdbuf();
+            state += entry.path().filename().string() + "=" + text.str() + " mode " +
+                     std::to_string(static_cast<int>(fs::status(entry.path()).permissions())) + "\n";
+        }
+        return state;
+    }
+};
+
+std::string firstFound(const std::string& pattern) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(wide(pattern).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return "error " + std::to_string(GetLastError());
+    FindClose(search);
+    std::string name;
+    for (const WCHAR* c = found.cFileName; *c != 0; ++c) name += static_cast<char>(*c);
+    return name;
+}
+
+// Every way in through the links, with what it must answer; the mismatches, as text. Used in
+// this process and in one whose kernel seems to lack openat2.
+std::vector<std::string> linkedCallMismatches(const PreparedBoard& prepared) {
+    const std::string real = "\\Storage Card\\real.srg";
+    struct Row {
+        const char* what;
+        std::function<std::string()> call;
+        std::string answer;
+    };
+    auto error = [](DWORD e) { return std::to_string(e); };
+    const std::vector<Row> rows = {
+        {"copy out of a linked folder", [&] { return error(copyFile("\\Storage Card\\link\\secret", "\\Storage Card\\got")); }, "2"},
+        {"copy into a linked folder", [&] { return error(copyFile(real, "\\Storage Card\\link\\new")); }, "5"},
+        {"copy over a linked file", [&] { return error(copyFile(real, "\\Storage Card\\file.srg")); }, "5"},
+        {"delete in a linked folder", [&] { return error(deleteFile("\\Storage Card\\link\\secret")); }, "2"},
+        {"delete a linked file", [&] { return error(deleteFile("\\Storage Card\\file.srg")); }, "2"},
+        {"attributes in a linked folder",
+         [&] { return error(setAttributes("\\Storage Card\\link\\secret", FILE_ATTRIBUTE_READONLY)); }, "2"},
+        {"attributes of a linked file",
+         [&] { return error(setAttributes("\\Storage Card\\file.srg", FILE_ATTRIBUTE_READONLY)); }, "2"},
+        {"search a linked folder", [&] { return firstFound("\\Storage Card\\link\\*"); }, "error 2"},
+        {"a search skips a linked file", [&] { return firstFound("\\Storage Card\\*.srg"); }, "real.srg"},
+        {"save a hive into a linked folder",
+         [&] { return error(static_cast<DWORD>(RegSaveKeyW(HKEY_LOCAL_MACHINE, L"\\Storage Card\\link\\s.srg", nullptr))); }, "5"},
+        {"save a hive over a linked file",
+         [&] { return error(static_cast<DWORD>(RegSaveKeyW(HKEY_LOCAL_MACHINE, L"\\Storage Card\\file.srg", nullptr))); }, "5"},
+        {"stage a hive from a linked folder",
+         [&] { return error(static_cast<DWORD>(RegReplaceKeyW(HKEY_LOCAL_MACHINE, nullptr, L"\\Storage Card\\link\\secret", nullptr))); }, "2"},
+        {"flush the user hive into a linked folder",
+         [&] { return error(static_cast<DWORD>(RegFlushKey(HKEY_CURRENT_USER))); }, "5"},
+        {"read a linked file through the control API",
+         [&] { return textOf(vboard::readBoardFile("\\Storage Card\\file.srg")); }, "(no file)"},
+    };
+    std::vector<std::string> mismatches;
+    const std::string before = prepared.outsideState();
+    if (!vboard::setBoardFolder(prepared.board)) return {"the prepared board folder was refused"};
+    for (const Row& row : rows) {
+        const std::string answer = row.call();
+        if (answer != row.answer) mismatches.push_back(std::string(row.what) + ": " + answer);
+    }
+    if (prepared.outsideState() != before) mismatches.push_back("the outside changed:\n" + prepared.outsideState());
+    if (textOf(vboard::readBoardFile(real)) != "real") mismatches.push_back("the real file changed");
+    return mismatches;
+}
+
+// Runs `check` in a child process whose openat2 fails with ENOSYS, as on a kernel without it;
+// nothing where no seccomp filter can be installed (qemu-user refuses them).
+std::optional<std::vector<std::string>> withoutOpenat2(const std::function<std::vector<std::string>()>& check) {
+    int report[2];
+    if (::pipe(report) != 0) return std::vector<std::string>{"no pipe"};
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(report[0]);
+        sock_filter filter[] = {
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_openat2, 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        };
+        sock_fprog program = {static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+        if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+            ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+            ::_exit(3);
+        std::string text;
+        for (const std::string& line : check()) text += line + "\n";
+        if (::write(report[1], text.data(), text.size()) < 0) ::_exit(2);
+        ::_exit(0);
+    }
+    ::close(report[1]);
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(report[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+    ::close(report[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 3) return std::nullopt;
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) lines.push_back("the child did not end well");
+    return lines;
+}
+
+}  // namespace
+
+TEST_F(StorageModel, NoCallReachesOutsideTheBoardFolderThroughALink) {
+    const std::string kNotFollowed = "a symbolic link, which the board does not follow";
+    {
+        PreparedBoard prepared;
+        EXPECT_EQ(linkedCallMismatches(prepared), std::vector<std::string>{});
+        // Each link was named as the folder was chosen.
+        Lines problems = vboard::storageProblems();
+        std::sort(problems.begin(), problems.end());
+        EXPECT_EQ(problems, (Lines{prepared.board + "/NAND Flash/User: " + kNotFollowed,
+                                   prepared.board + "/Storage Card/file.srg: " + kNotFollowed,
+                                   prepared.board + "/Storage Card/link: " + kNotFollowed}));
+    }
+    PreparedBoard prepared;
+    const auto fallback = withoutOpenat2([&] { return linkedCallMismatches(prepared); });
+    if (!fallback) GTEST_SKIP() << "no seccomp filter here: the walk without openat2 is not tried";
+    EXPECT_EQ(*fallback, std::vector<std::string>{});
+}
+
+TEST_F(StorageModel, AVolumeThatIsALinkRefusesTheFolder) {
+    PreparedBoard prepared;
+    for (const char* volume : {"Storage Card", "NAND Flash"}) {
+        SCOPED_TRACE(volume);
+        vboard::reset();
+        const std::string board = prepared.root + "/" + volume + "-linked";
+        fs::create_directories(board);
+        fs::create_directory_symlink(prepared.outside, board + "/" + volume);
+        EXPECT_FALSE(vboard::setBoardFolder(board));
+        ASSERT_EQ(vboard::storageProblems().size(), 1u);
+        EXPECT_EQ(vboard::storageProblems()[0], "board folder " + board + ": '" + volume +
+                                                    "' is a symbolic link, which the board does not follow");
+        EXPECT_EQ(RegSaveKeyW(HKEY_LOCAL_MACHINE, L"\\Storage Card\\s.srg", nullptr), ERROR_SUCCESS)
+            << "the board stays in memory";
+        EXPECT_EQ(prepared.outsideState(), "secret=outside mode " +
+                                               std::to_string(static_cast<int>(fs::status(prepared.outside + "/secret").permissions())) + "\n");
+    }
+}
+
+TEST_F(StorageModel, TemporaryFilesAreMadeNewAndStaleOnesRemovedAtStart) {
+    PreparedBoard prepared;
+    const std::string card = prepared.board + "/Storage Card/";
+    fs::create_directories(card + "sub");
+    // Left by a crash, in both namings the board has used; and a person's file that only looks
+    // like one.
+    for (const char* name : {"sub/.vboard-tmp-4242-1", ".vboard-tmp-00112233aabbccdd", ".vboard-tmp-notes.txt"})
+        std::ofstream(card + name) << "stale";
+    ASSERT_TRUE(vboard::setBoardFolder(prepared.board));
+    EXPECT_FALSE(fs::exists(card + "sub/.vboard-tmp-4242-1"));
+    EXPECT_FALSE(fs::exists(card + ".vboard-tmp-00112233aabbccdd"));
+    EXPECT_TRUE(fs::exists(card + ".vboard-tmp-notes.txt"));
+    // Links planted under the names a write's temporary file once had cannot take the write.
+    for (int n = 1; n <= 4; ++n)
+        fs::create_symlink(prepared.outside + "/planted",
+                           card + ".vboard-tmp-" + std::to_string(::getpid()) + "-" + std::to_string(n));
+    for (int n = 0; n < 4; ++n) ASSERT_TRUE(vboard::writeBoardFile("\\Storage Card\\new.srg", bytesOf("new")));
+    EXPECT_FALSE(fs::exists(prepared.outside + "/planted"));
+    EXPECT_EQ(textOf(vboard::readBoardFile("\\Storage Card\\new.srg")), "new");
+}
+
+TEST_F(StorageModel, PathsOfMaxPathCharactersOrMoreAreRefused) {
+    // "\Storage Card\" is 14 characters; CE counts UTF-16 units, so a character outside the
+    // BMP counts twice, and a host folder holds names of 255 bytes at most.
+    const std::wstring volume = L"\\Storage Card\\";
+    struct Row {
+        const char* what;
+        std::wstring path;
+        DWORD error;  // of every call that names it
+    };
+    const std::vector<Row> rows = {
+        {"259 characters", volume + std::wstring(245, L'a'), 0},
+        {"260 characters", volume + std::wstring(246, L'a'), 206},
+        {"259 units and a surrogate pair", volume + std::wstring(244, L'a') + L"\U0001F600", 206},
+        {"a folder of 259 characters", volume + std::wstring(100, L'b') + L"\\" + std::wstring(144, L'c'), 0},
+        {"a name of more than 255 bytes", volume + std::wstring(130, L'\u00E9'), 206},
+    };
+    PreparedBoard prepared;
+    for (const std::string& folder : {std::string(), prepared.board}) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(std::string(row.what) + (folder.empty() ? " in memory" : " on a folder"));
+            vboard::reset();
+            ASSERT_TRUE(vboard::setBoardFolder(folder));
+            ASSERT_TRUE(vboard::writeBoardFile(kCardFile, bytesOf("x")));
+            const std::wstring source = wide(kCardFile);
+            EXPECT_EQ(CopyFileW(source.c_str(), row.path.c_str(), FALSE) ? 0 : GetLastError(), row.error);
+            EXPECT_EQ(SetFileAttributesW(row.path.c_str(), FILE_ATTRIBUTE_NORMAL) ? 0 : GetLastError(), row.error);
+            WIN32_FIND_DATAW found;
+            HANDLE search = FindFirstFileW(row.path.c_str(), &found);
+            EXPECT_EQ(search != INVALID_HANDLE_VALUE ? 0 : GetLastError(), row.error);
+            if (search != INVALID_HANDLE_VALUE) FindClose(search);
+            EXPECT_EQ(DeleteFileW(row.path.c_str()) ? 0 : GetLastError(), row.error);
+            EXPECT_EQ(static_cast<DWORD>(RegSaveKeyW(HKEY_LOCAL_MACHINE, row.path.c_str(), nullptr)), row.error);
+        }
+    }
+}
+
+TEST_F(StorageModel, SearchesAndExistenceChecksNeverReadTheFiles) {
+    // Two sparse 1 GB backups on the card: reading either would take a gigabyte of memory.
+    PreparedBoard prepared;
+    const uint64_t size = 1ull << 30;
+    for (const char* name : {"Save_HKCU_Reg.srg", "Save_HKLM_Reg.srg"}) {
+        const std::string file = prepared.board + "/Storage Card/" + name;
+        std::ofstream{file};
+        fs::resize_file(file, size);
+    }
+    ASSERT_TRUE(vboard::setBoardFolder(prepared.board));
+    rusage before{}, after{};
+    ::getrusage(RUSAGE_SELF, &before);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(L"\\Storage Card\\Save_*.srg", &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(std::wstring(found.cFileName), L"Save_HKCU_Reg.srg");
+    EXPECT_EQ((static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow, size);
+    FindClose(search);
+    EXPECT_TRUE(vboard::boardFileExists("\\Storage Card\\Save_HKLM_Reg.srg"));
+    EXPECT_EQ(vboard::listBoardFiles("\\Storage Card\\*").size(), 3u);
+    EXPECT_EQ(RegSaveKeyW(HKEY_LOCAL_MACHINE, L"\\Storage Card\\Save_HKLM_Reg.srg", nullptr), ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(copyFile("\\Storage Card\\real.srg", "\\Storage Card\\Save_HKLM_Reg.srg", TRUE), 80u);
+    EXPECT_EQ(setAttributes("\\Storage Card\\Save_HKLM_Reg.srg", FILE_ATTRIBUTE_READONLY), 0u);
+    EXPECT_EQ(deleteFile("\\Storage Card\\Save_HKLM_Reg.srg"), 5u) << "read-only now";
+    ::getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "kilobytes more at the peak";
 }

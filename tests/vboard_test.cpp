@@ -2,6 +2,8 @@
 // registry's size contract, faults, named events, debug formatting and configuration.
 #include <algorithm>
 #include <condition_variable>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <set>
@@ -110,6 +112,7 @@ class Events : public vboard::testing::BoardTest {};
 class DebugOutput : public vboard::testing::BoardTest {};
 class Time : public vboard::testing::BoardTest {};
 class Config : public vboard::testing::BoardTest {};
+constexpr size_t kLineLimit = size_t{1} << 20;
 class Threads : public vboard::testing::BoardTest {};
 
 TEST_F(Drivers, OpenOfAnAbsentDeviceFailsWithFileNotFoundAndIsRecorded) {
@@ -656,10 +659,13 @@ TEST_F(Config, DirectivesSetUpTheBoardAndBadLinesAreReported) {
         const char* problem;  // "" when the line applies
     } cases[] = {
         {"registry HKLM\\Ident BSPVersionNumber dword 0x00030004  # a comment", ""},
-        {"registry HKCU\\ControlPanel\\Owner Name string Board #1  ", ""},
+        {"registry HKCU\\ControlPanel\\Owner Name string \"Board #1\"  # quoted: the '#' is text", ""},
         {"registry HKLM\\Ident Raw binary 01 ff", ""},
         {"remove-driver ECH1:", ""},
         {"fault CreateFileW device=NOPE: error=5", ""},
+        {"time 2024-02-31 12:00:00", "no such date: 2024-02-31"},
+        {"time 2023-02-29 12:00:00", "no such date: 2023-02-29"},
+        {"time 2024-02-29 12:00:00", ""},
         {"time 2026-12-08 10:30:00", ""},
         {"sleep virtual", ""},
         {"", ""},
@@ -697,7 +703,7 @@ TEST_F(Config, DirectivesSetUpTheBoardAndBadLinesAreReported) {
               (Bytes{4, 0, 3, 0}));
     EXPECT_EQ(vboard::registryValue(HKEY_CURRENT_USER, "ControlPanel\\Owner", "Name")->data,
               (Bytes{'B', 0, 'o', 0, 'a', 0, 'r', 0, 'd', 0, ' ', 0, '#', 0, '1', 0, 0, 0}))
-        << "a string runs to the end of the line, '#' included";
+        << "a quoted string keeps its '#'";
     EXPECT_FALSE(vboard::registryValue(HKEY_LOCAL_MACHINE, "Ident", "A").has_value());
     EXPECT_EQ(vboard::registryValue(HKEY_LOCAL_MACHINE, "Ident", "Raw")->data, (Bytes{1, 0xFF}));
     EXPECT_EQ(openEcho(), INVALID_HANDLE_VALUE);
@@ -706,6 +712,10 @@ TEST_F(Config, DirectivesSetUpTheBoardAndBadLinesAreReported) {
     EXPECT_EQ(GetLastError(), 5u);
     Sleep(100000);
     EXPECT_EQ(vboard::sleeps().size(), 1u);
+    SYSTEMTIME now{};
+    GetSystemTime(&now);
+    EXPECT_EQ(now.wDay, 8);
+    EXPECT_EQ(now.wDayOfWeek, 2) << "8 December 2026 is a Tuesday";
 }
 
 TEST_F(Config, OneTableOfDirectivesRefusesADuplicateName) {
@@ -729,9 +739,9 @@ TEST_F(Config, OneTableOfDirectivesRefusesADuplicateName) {
     }
     EXPECT_FALSE(vboard::addConfigDirective({"probe", "probe <y>", probe}));
     calls = 0;
-    // The words leave the comment out; the rest of the line is handed over as written.
+    // The words and the rest of the line leave the comment out.
     EXPECT_TRUE(vboard::applyConfigLine("probe x # comment").empty());
-    EXPECT_EQ(lastRest, "x # comment");
+    EXPECT_EQ(lastRest, "x");
     EXPECT_EQ(vboard::applyConfigLine("probe"), std::vector<std::string>{"expected: probe <x>"});
     EXPECT_EQ(calls, 2);
 }
@@ -777,6 +787,107 @@ TEST_F(Config, FileProblemsNameTheLine) {
               std::vector<std::string>{path + ":3: expected: sleep virtual|real"});
     EXPECT_EQ(vboard::loadConfig(path + ".missing"),
               std::vector<std::string>{path + ".missing: cannot read the file: No such file or directory"});
+}
+
+TEST_F(Config, OneCommentRuleForEveryDirectiveAndQuotesForWhatHoldsOne) {
+    const std::string folder = ::testing::TempDir() + "vboard board folder";
+    struct Row {
+        std::string line;
+        std::function<std::string()> result;  // what the line left, or its problem
+        std::string expected;
+    };
+    auto name = [] {
+        auto value = vboard::registryValue(HKEY_CURRENT_USER, "A", "N");
+        std::string text;
+        for (size_t i = 0; value && i + 2 < value->data.size(); i += 2) text += static_cast<char>(value->data[i]);
+        return text;
+    };
+    const std::vector<Row> rows = {
+        {"board " + folder + "   # the bench board", [] { return vboard::boardFolder(); }, folder},
+        {"board \"" + folder + " #2\"", [] { return vboard::boardFolder(); }, folder + " #2"},
+        {"registry HKCU\\A N string Board #1", name, "Board"},
+        {"registry HKCU\\A N string \"Board #1\"   # quoted", name, "Board #1"},
+        {"registry HKCU\\A N string Board#1 and  more", name, "Board#1 and  more"},
+        {"registry HKCU\\A N string \"say \\\"hi\\\" \\\\ \\n\"", name, "say \"hi\" \\ \\n"},
+        {"registry HKCU\\A N string \"\"", name, ""},
+        {"registry HKCU\\A \"two words\" dword 5",
+         [] { return std::to_string(vboard::registryValue(HKEY_CURRENT_USER, "A", "two words").has_value()); }, "1"},
+        {"registry HKCU\\A N string \"open", nullptr, "the quote at column 26 is not closed"},
+        {"registry HKCU\\A N string \"a\"b", nullptr, "a blank must follow the closing quote at column 28"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        const auto problems = vboard::applyConfigLine(row.line);
+        if (!row.result) {
+            EXPECT_EQ(problems, std::vector<std::string>{row.expected});
+            continue;
+        }
+        EXPECT_EQ(problems, std::vector<std::string>{});
+        EXPECT_EQ(row.result(), row.expected);
+    }
+    vboard::setBoardFolder("");
+    std::filesystem::remove_all(folder);
+    std::filesystem::remove_all(folder + " #2");
+}
+
+TEST_F(Config, FilesAreReadWithinTheirLimits) {
+    const std::string path = ::testing::TempDir() + "vboard_limits.cfg";
+    struct Row {
+        const char* what;
+        std::function<std::string()> file;  // writes the file and answers its path
+        std::vector<std::string> problems;  // after the path
+    };
+    auto write = [path](const std::string& text) {
+        return [path, text] {
+            std::ofstream(path, std::ios::binary) << text;
+            return path;
+        };
+    };
+    const std::string comment = "# " + std::string(1000, 'c') + "\n";
+    std::string big;
+    while (big.size() <= (size_t{16} << 20)) big += comment;
+    const std::vector<Row> rows = {
+        {"a byte-order mark", write("\xEF\xBB\xBFsleep virtual\r\nsleep real\n"), {}},
+        {"a mark in the middle", write("sleep virtual\n\xEF\xBB\xBFsleep real\n"),
+         {":2: unknown directive '\xEF\xBB\xBFsleep'"}},
+        {"a line without an end", [] { return std::string("/dev/zero"); },
+         {":1: a line of more than 1048576 bytes; the rest of the file is not read"}},
+        {"a file of more than 16 MiB", write(big),
+         {":" + std::to_string((size_t{16} << 20) / comment.size() + 1) +
+          ": a file of more than 16777216 bytes; the rest of the file is not read"}},
+        {"a word of more than 64 KiB", write("sleep virtual\nremove-driver " + std::string(65537, 'w') + "\n"),
+         {":2: a word of more than 65536 bytes"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::string file = row.file();
+        std::vector<std::string> expected;
+        for (const std::string& p : row.problems) expected.push_back(file + p);
+        EXPECT_EQ(vboard::loadConfig(file), expected);
+    }
+    std::remove(path.c_str());
+}
+
+TEST_F(Config, MessagesShowAFewDozenCharactersWithoutControlBytes) {
+    const std::string forty = std::string(36, 'x');
+    struct Row {
+        std::string line;
+        std::string problem;
+    };
+    const std::vector<Row> rows = {
+        {"frob" + forty + std::string(1000, 'y'), "unknown directive 'frob" + forty + "...'"},
+        {"frob\x01\x7F", "unknown directive 'frob\\x01\\x7F'"},
+        {"fault Create" + std::string(5000, 'W'), "no platform call 'Create" + std::string(34, 'W') + "...'"},
+        {"registry HKLM\\Ident A dword " + std::string(300, '9'),
+         "bad dword '" + std::string(40, '9') + "...' (a number from 0 to 0xFFFFFFFF)"},
+        {"i2c attach 0 0x51 eeprom 1\x1b[2J" + std::string(80, '0'),
+         "bad EEPROM size '1\\x1B[2J" + std::string(35, '0') + "...' (1 to 65536 bytes)"},
+        {"sleep " + std::string(kLineLimit, 'z'), "a line of more than 1048576 bytes"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line.substr(0, 60));
+        EXPECT_EQ(vboard::applyConfigLine(row.line), std::vector<std::string>{row.problem});
+    }
 }
 
 TEST_F(Threads, ConcurrentBoardCallersKeepHandlesTraceAndEventsConsistent) {

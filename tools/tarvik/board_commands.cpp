@@ -1,9 +1,13 @@
 // The virtual board's side of the tool: the board commands (show, drive, inject-can, attach-i2c,
 // fail) and the global options that set the board up. The only file of the tool that uses the
 // board's control API; a build for the module leaves it out.
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <sstream>
 
@@ -29,6 +33,18 @@ std::string join(const std::vector<std::string>& lines, const std::string& separ
 void applyDirective(const std::string& command, const std::string& directive) {
     const std::vector<std::string> problems = vboard::applyConfigLine(directive);
     if (!problems.empty()) throw UsageError(command + ": " + join(problems, "; "));
+}
+
+// An argument that becomes one word of a directive: a blank, a comment or a quote in it would
+// turn it into other words ("DeviceIoControl code=5", "16 # c"), so it is refused, named.
+const std::string& oneWord(const std::string& text, const std::string& what) {
+    const bool plain = !text.empty() && text[0] != '#' && text[0] != '"' &&
+                       std::none_of(text.begin(), text.end(), [](char c) {
+                           return static_cast<unsigned char>(c) <= ' ' || c == 0x7F;
+                       });
+    if (!plain)
+        throw UsageError(what + " '" + text + "' is not one word (no blanks, control bytes, or '#' or '\"' first)");
+    return text;
 }
 
 std::string hex(uint32_t value, int digits) {
@@ -118,26 +134,14 @@ Json storage(std::string& text) {
     const std::string folder = vboard::boardFolder();
     text += "storage: " + (folder.empty() ? std::string("in memory") : folder) + ", card " +
             (vboard::storageCardInserted() ? "in" : "out") + "\n";
-    // The files the library's registry backup writes and reads.
+    // Every file on the card (the registry backups among them), from the folder's entries:
+    // showing a file's size never reads it.
     Json files = Json::array();
-    for (const char* name : {"Save_HKLM_Reg.srg", "Save_HKCU_Reg.srg", "Copy_Save_HKLM_Reg.srg"}) {
-        const std::string path = std::string(vboard::kStorageCard) + "\\" + name;
-        if (auto data = vboard::readBoardFile(path)) {
-            text += "  " + path + " (" + std::to_string(data->size()) + " bytes)\n";
-            files.push_back({{"path", path}, {"size", data->size()}});
-        }
+    for (const vboard::BoardFileEntry& file : vboard::listBoardFiles(std::string(vboard::kStorageCard) + "\\*")) {
+        const std::string path = std::string(vboard::kStorageCard) + "\\" + file.name;
+        text += "  " + path + " (" + std::to_string(file.size) + " bytes)\n";
+        files.push_back({{"path", path}, {"size", file.size}});
     }
-    // With a board folder, whatever else a person put on the card.
-    std::error_code ec;
-    if (!folder.empty())
-        for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(folder) / "Storage Card", ec)) {
-            const std::string name = entry.path().filename().string();
-            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".srg") == 0) continue;
-            const std::string path = std::string(vboard::kStorageCard) + "\\" + name;
-            const auto size = entry.is_regular_file(ec) ? entry.file_size(ec) : 0;
-            text += "  " + path + " (" + std::to_string(size) + " bytes)\n";
-            files.push_back({{"path", path}, {"size", size}});
-        }
     return {{"folder", folder}, {"card", vboard::storageCardInserted()}, {"files", files}};
 }
 
@@ -163,6 +167,13 @@ void applyBoardOptions(const GlobalOptions& options) {
     // The file is written when the recording stops, which the board does as the process ends.
     if (!options.vcd.empty() && !vboard::recordVcd(options.vcd))
         throw UsageError("--vcd '" + options.vcd + "': cannot record a waveform there");
+}
+
+int finishBoardOptions(const GlobalOptions& options, int status) {
+    // The waveform is written whole as the run ends; one that could not be is a result lost.
+    if (options.vcd.empty() || vboard::recordVcd("")) return status;
+    std::cerr << "tarvik: --vcd '" << options.vcd << "': the waveform was not written: " << std::strerror(errno) << "\n";
+    return status == kExitOk ? kExitFailed : status;
 }
 
 void addBoardCommands(CLI::App& app, Tool& tool) {
@@ -192,7 +203,7 @@ void addBoardCommands(CLI::App& app, Tool& tool) {
     drive->add_option("PIN", a->pin, "module index (3) or bank.pin (0.5)")->required();
     drive->add_option("LEVEL", a->level, "0 or 1")->required();
     drive->callback([&tool, a] {
-        std::string pad = a->pin;
+        std::string pad = oneWord(a->pin, "board drive: PIN");
         if (pad.find('.') == std::string::npos) {
             const uint32_t index = number(a->pin, "board drive: PIN", UINT32_MAX);
             const auto bankPin = gpioPad(index);
@@ -222,8 +233,10 @@ void addBoardCommands(CLI::App& app, Tool& tool) {
         const uint32_t bus = number(a->bus, "board attach-i2c: BUS", vboard::kI2cBuses - 1);
         const uint32_t address = number(a->address, "board attach-i2c: ADDR", 0xFF);
         choice(a->model, "board attach-i2c: MODEL", {"eeprom", "sensor"});
+        const std::string size =
+            a->size.empty() ? "" : " " + std::to_string(number(a->size, "board attach-i2c: SIZE", 65536));
         applyDirective("board attach-i2c", "i2c attach " + std::to_string(bus) + " " + hex(address, 2) + " " +
-                                      a->model + (a->size.empty() ? "" : " " + a->size));
+                                      a->model + size);
         tool.emit("board attach-i2c", "", {{"bus", bus}, {"address", address}, {"model", a->model}});
     });
 
@@ -234,10 +247,10 @@ void addBoardCommands(CLI::App& app, Tool& tool) {
     fail->add_option("--nth", a->nth, "only the Nth matching call (1 = the next)");
     fail->add_option("--error", a->error, "the error the call fails with");
     fail->callback([&tool, a] {
-        std::string directive = "fault " + a->function;
+        std::string directive = "fault " + oneWord(a->function, "board fail: FUNCTION");
         Json fields = {{"function", a->function}};
         if (!a->device.empty()) {
-            directive += " device=" + a->device;
+            directive += " device=" + oneWord(a->device, "board fail: --device");
             fields["device"] = a->device;
         }
         // The numbers are checked here so that the message names the tool's option.

@@ -26,5 +26,8 @@ void addGlobalOptions(CLI::App& app, GlobalOptions& options);
 void applyGlobalOptions(const GlobalOptions& options, Tool& tool);
 // The board's part: the folder, the configuration, where the debug lines and the trace go.
 void applyBoardOptions(const GlobalOptions& options);
+// As the tool ends: writes the --vcd waveform out. Answers the exit status, 1 instead of 0 when
+// the waveform was lost.
+int finishBoardOptions(const GlobalOptions& options, int status);
 
 }  // namespace tarvik_tool

@@ -17,5 +17,6 @@ int main(int argc, char** argv) {
     // The options are applied before the command's own callback runs.
     app.parse_complete_callback([&] { applyGlobalOptions(options, tool); });
     addCommands(app, tool, false);
-    return runParsed(app, "", [&] { app.parse(argc, argv); });
+    const int status = runParsed(app, "", [&] { app.parse(argc, argv); });
+    return finishBoardOptions(options, status);
 }

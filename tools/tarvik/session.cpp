@@ -1,5 +1,6 @@
 // tarvik run and tarvik shell: several commands in one process, so that what the library keeps
 // between calls (open ports, configured records, a set interrupt) lives on between them.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -14,6 +15,27 @@
 
 namespace tarvik_tool {
 namespace {
+
+// A script's line holds at most this many bytes: a script without an end (/dev/zero) is refused
+// at its first line instead of growing until memory runs out.
+constexpr size_t kLineLimit = size_t{1} << 20;
+
+enum class Read { Line, End, TooLong };
+
+Read readLine(std::istream& in, std::string& line) {
+    line.clear();
+    for (int c; (c = in.get()) != std::char_traits<char>::eof();) {
+        if (c == '\n') return Read::Line;
+        if (line.size() == kLineLimit) return Read::TooLong;
+        line += static_cast<char>(c);
+    }
+    return line.empty() ? Read::End : Read::Line;
+}
+
+int tooLong(const std::string& where) {
+    std::cerr << "tarvik: " << where << ": a line of more than " << kLineLimit << " bytes\n";
+    return kExitUsage;
+}
 
 // Runs one line; an empty or comment-only line is nothing to do.
 int runLine(Tool& tool, const std::string& line, const std::string& where) {
@@ -31,17 +53,23 @@ int runScript(Tool& tool, const std::string& path) {
     std::ifstream file;
     std::istream* in = &std::cin;
     if (path != "-") {
+        struct stat info;
+        if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+            throw UsageError("run: SCRIPT '" + path + "' is a folder");
         file.open(path);
         if (!file) throw UsageError("run: cannot read the script '" + path + "'");
         in = &file;
     }
     std::string line;
-    for (unsigned number = 1; std::getline(*in, line); ++number) {
+    for (unsigned number = 1;; ++number) {
+        const std::string where = (path == "-" ? "stdin" : path) + ":" + std::to_string(number);
+        const Read read = readLine(*in, line);
+        if (read == Read::End) return kExitOk;
+        if (read == Read::TooLong) return tooLong(where);
         // Like sh -e: the first line that fails ends the script with its status.
-        const int status = runLine(tool, line, (path == "-" ? "stdin" : path) + ":" + std::to_string(number));
+        const int status = runLine(tool, line, where);
         if (status != kExitOk) return status;
     }
-    return kExitOk;
 }
 
 std::string historyFile() {
@@ -80,7 +108,8 @@ int shell(Tool& tool) {
             line = text;
             std::free(text);
             if (line.find_first_not_of(" \t") != std::string::npos) add_history(line.c_str());
-        } else if (!std::getline(std::cin, line)) {
+        } else if (const Read read = readLine(std::cin, line); read != Read::Line) {
+            if (read == Read::TooLong) last = tooLong("stdin:" + std::to_string(number));
             break;
         }
         std::vector<std::string> words;

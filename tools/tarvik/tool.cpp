@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 
 namespace tarvik_tool {
@@ -69,7 +70,9 @@ std::vector<uint8_t> hexBytes(const std::string& text, const std::string& what) 
     for (size_t i = 0; i < text.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
         if (c == ' ' || c == ':' || c == ',' || c == '.') continue;
-        if (c == '0' && i + 1 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+        // "0x" only starts a group ("0xde,0xad"): inside one, "10x5" is no hex.
+        const bool groupStart = i == 0 || std::strchr(" :,.", text[i - 1]) != nullptr;
+        if (groupStart && c == '0' && i + 1 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
             ++i;
             continue;
         }

@@ -5,11 +5,12 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 
 #include "board.h"
 #include "text.h"
@@ -17,34 +18,93 @@
 namespace vboard {
 namespace {
 
-std::vector<std::string> words(const std::string& line) {
-    std::istringstream in(line);
-    std::vector<std::string> out;
-    for (std::string w; in >> w;) out.push_back(w);
+// A configuration line taken apart. Blanks separate words; a word that starts with a double
+// quote runs to the closing quote, blanks and '#' included, with \" and \\ standing for a quote
+// and a backslash; '#' at the start of a word starts a comment, in every directive. Elsewhere in
+// a word, '#' and '"' are text ("Board#1", device="x").
+struct Split {
+    std::vector<std::string> words;
+    std::vector<size_t> starts;  // where each word begins in the line
+    std::vector<bool> wasQuoted;
+    size_t end = 0;              // where the comment begins, or the line's length
+    std::string problem;
+};
+
+bool blank(char c) { return c == ' ' || c == '\t'; }
+
+Split split(const std::string& line) {
+    Split out;
+    size_t i = 0;
+    out.end = line.size();
+    while (true) {
+        while (i < line.size() && blank(line[i])) ++i;
+        if (i == line.size()) break;
+        if (line[i] == '#') {
+            out.end = i;
+            break;
+        }
+        out.starts.push_back(i);
+        std::string word;
+        if (line[i] == '"') {
+            const size_t open = i++;
+            bool closed = false;
+            while (i < line.size() && !closed) {
+                if (line[i] == '\\' && i + 1 < line.size() && (line[i + 1] == '"' || line[i + 1] == '\\')) {
+                    word += line[i + 1];
+                    i += 2;
+                } else if (line[i] == '"') {
+                    closed = true;
+                    ++i;
+                } else {
+                    word += line[i++];
+                }
+            }
+            if (!closed) {
+                out.problem = "the quote at column " + std::to_string(open + 1) + " is not closed";
+                return out;
+            }
+            if (i < line.size() && !blank(line[i])) {
+                out.problem = "a blank must follow the closing quote at column " + std::to_string(i);
+                return out;
+            }
+            out.wasQuoted.push_back(true);
+        } else {
+            while (i < line.size() && !blank(line[i])) word += line[i++];
+            out.wasQuoted.push_back(false);
+        }
+        if (word.size() > kConfigWordLimit) {
+            out.problem = "a word of more than " + std::to_string(kConfigWordLimit) + " bytes";
+            return out;
+        }
+        out.words.push_back(std::move(word));
+    }
     return out;
 }
 
-// A '#' at the start of a line or after whitespace starts a comment; inside a word it is text.
-std::string withoutComment(const std::string& line) {
-    for (size_t i = 0; i < line.size(); ++i)
-        if (line[i] == '#' && (i == 0 || line[i - 1] == ' ' || line[i - 1] == '\t'))
-            return line.substr(0, i);
-    return line;
+// The text of a line between two offsets, without blanks at its ends.
+std::string trimmed(const std::string& line, size_t from, size_t to) {
+    while (from < to && blank(line[from])) ++from;
+    while (to > from && blank(line[to - 1])) --to;
+    return line.substr(from, to - from);
 }
 
-// The text after the first `count` words of a line.
-std::string restAfter(const std::string& line, size_t count) {
-    size_t pos = 0;
-    for (size_t i = 0; i < count; ++i) {
-        pos = line.find_first_not_of(" \t", pos);
-        if (pos == std::string::npos) return "";
-        pos = line.find_first_of(" \t", pos);
-        if (pos == std::string::npos) return "";
+// A problem as it is shown: the person's words in it (a handler quotes them as they are) cut to
+// a few dozen characters with their control bytes escaped. Longest first: once the long ones are
+// cut, the message is short and the rest are found quickly.
+std::string tidy(std::string problem, std::vector<std::string> candidates) {
+    std::sort(candidates.begin(), candidates.end(),
+              [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+    for (const std::string& text : candidates) {
+        if (text.empty() || text.size() > problem.size()) continue;
+        const std::string replacement = shown(text);
+        if (replacement == text) continue;
+        for (size_t at = problem.find(text); at != std::string::npos; at = problem.find(text, at + replacement.size()))
+            problem.replace(at, text.size(), replacement);
     }
-    pos = line.find_first_not_of(" \t", pos);
-    if (pos == std::string::npos) return "";
-    size_t end = line.find_last_not_of(" \t");
-    return line.substr(pos, end - pos + 1);
+    constexpr size_t kLongest = 2048;
+    problem = escapeControls(problem);
+    if (problem.size() > kLongest) problem = problem.substr(0, kLongest) + "...";
+    return problem;
 }
 
 // "HKLM\Ident" -> the root and the path below it.
@@ -70,7 +130,7 @@ std::string echoDirective(Sink& sink, const std::vector<std::string>& w, const s
                           const std::string& usage) {
     if (w.size() < 2) return expected(usage);
     // A file name may hold blanks; a comment after it is no part of it.
-    const std::string target = restAfter(withoutComment(rest), 0);
+    const std::string target = configValue(rest, 0);
     if (!sink.open(target))
         return "cannot open '" + target + "' for appending: " + std::strerror(errno);
     return "";
@@ -106,9 +166,9 @@ std::string registryDirective(Board& b, const std::vector<std::string>& w, const
             return "bad dword '" + w[4] + "' (a number from 0 to 0xFFFFFFFF)";
         value = dwordValue(n);
     } else if (type == "string") {
-        // The text runs to the end of the line, '#' included: "Board #1" is a name.
+        // The text runs to the end of the line, or is quoted: "Board #1".
         value.type = REG_SZ;
-        value.data = utf16Bytes(restAfter(rest, 3));
+        value.data = utf16Bytes(configValue(rest, 3));
     } else if (type == "binary") {
         value.type = REG_BINARY;
         for (size_t i = 4; i < w.size(); ++i) {
@@ -162,7 +222,9 @@ std::string faultDirective(Board& b, const std::vector<std::string>& w, const st
                 nearest = call;
             }
         }
-        if (!known) return "no platform call '" + w[1] + "'; did you mean '" + nearest + "'?";
+        if (!known)
+            return "no platform call '" + w[1] + "'" +
+                   (nearest.empty() ? std::string() : "; did you mean '" + nearest + "'?");
         f.function = w[1];
     }
     for (size_t i = 2; i < w.size(); ++i) {
@@ -187,17 +249,32 @@ std::string faultDirective(Board& b, const std::vector<std::string>& w, const st
     return "";
 }
 
+// Whether a date is one of the Gregorian calendar, and its day of the week (0 Sunday).
+bool calendarDate(unsigned year, unsigned month, unsigned day, unsigned& weekday) {
+    static const unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (month < 1 || month > 12 || day < 1 || day > kDays[month - 1] + (month == 2 && leap ? 1 : 0))
+        return false;
+    // Sakamoto's method.
+    static const unsigned kOffsets[] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
+    const unsigned y = month < 3 ? year - 1 : year;
+    weekday = (y + y / 4 - y / 100 + y / 400 + kOffsets[month - 1] + day) % 7;
+    return true;
+}
+
 std::string timeDirective(Board& b, const std::vector<std::string>& w, const std::string& usage) {
-    unsigned y, mo, da, h, mi, s;
+    unsigned y, mo, da, h, mi, s, weekday = 0;
     char extra;
     if (w.size() != 3 || std::sscanf(w[1].c_str(), "%u-%u-%u%c", &y, &mo, &da, &extra) != 3 ||
         std::sscanf(w[2].c_str(), "%u:%u:%u%c", &h, &mi, &s, &extra) != 3 || y < 1601 ||
         y > 30827 || mo < 1 || mo > 12 || da < 1 || da > 31 || h > 23 || mi > 59 || s > 59)
         return expected(usage);
+    if (!calendarDate(y, mo, da, weekday)) return "no such date: " + w[1];
     std::lock_guard<std::mutex> hold(b.lock);
     b.fixedTime = true;
-    b.time = SYSTEMTIME{static_cast<WORD>(y), static_cast<WORD>(mo), 0, static_cast<WORD>(da),
-                        static_cast<WORD>(h), static_cast<WORD>(mi), static_cast<WORD>(s), 0};
+    b.time = SYSTEMTIME{static_cast<WORD>(y), static_cast<WORD>(mo), static_cast<WORD>(weekday),
+                        static_cast<WORD>(da), static_cast<WORD>(h), static_cast<WORD>(mi),
+                        static_cast<WORD>(s), 0};
     return "";
 }
 
@@ -256,10 +333,21 @@ void installBuiltInDirectives(Board& b) {
         [](Board& bd, W w, S, S usage) { return faultDirective(bd, w, usage); });
 }
 
+std::string configValue(const std::string& rest, size_t skip) {
+    const Split words = split(rest);
+    if (!words.problem.empty() || skip >= words.words.size()) return "";
+    if (words.words.size() == skip + 1 && words.wasQuoted[skip]) return words.words[skip];
+    return trimmed(rest, words.starts[skip], words.end);
+}
+
 std::vector<std::string> applyLineTo(Board& b, const std::string& rawLine) {
     std::string line = rawLine;
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    const std::vector<std::string> w = words(withoutComment(line));
+    if (line.size() > kConfigLineLimit)
+        return {"a line of more than " + std::to_string(kConfigLineLimit) + " bytes"};
+    const Split parts = split(line);
+    if (!parts.problem.empty()) return {parts.problem};
+    const std::vector<std::string>& w = parts.words;
     if (w.empty()) return {};
     ConfigHandler handler;
     {
@@ -277,15 +365,18 @@ std::vector<std::string> applyLineTo(Board& b, const std::string& rawLine) {
                 nearest = d.name;
             }
         }
-        std::string problem = "unknown directive '" + w[0] + "'";
+        std::string problem = "unknown directive " + quoted(w[0]);
         if (best <= 2) problem += "; did you mean '" + nearest + "'?";
         return {problem};
     }
-    // The handler gets the words of the line without its comment, and the raw text after the
-    // directive's name (a string value keeps its '#').
-    const std::string problem = handler(w, restAfter(line, 1));
+    // The handler gets the words of the line and the text after the directive's name, both
+    // without the comment; a value that runs to the end of the line comes from configValue.
+    const std::string rest = parts.words.size() > 1 ? trimmed(line, parts.starts[1], parts.end) : "";
+    const std::string problem = handler(w, rest);
     if (problem.empty()) return {};
-    return {problem};
+    std::vector<std::string> candidates = w;
+    candidates.push_back(configValue(rest, 0));
+    return {tidy(problem, std::move(candidates))};
 }
 
 namespace {
@@ -300,28 +391,74 @@ std::string unreadable(const std::string& path) {
     return "";
 }
 
-std::vector<std::string> readLines(const std::string& path) {
-    std::ifstream in(path);
+// A configuration file's lines, each of at most kConfigLineLimit bytes and all of them of at
+// most kConfigFileLimit: a file without an end (/dev/zero, a pipe that never stops) is read that
+// far and no further. A UTF-8 byte-order mark before the first line is no part of it.
+struct ConfigText {
     std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
+    std::string problem;  // why the reading stopped early, for the line after the last
+};
+
+ConfigText readConfigText(std::FILE* in) {
+    ConfigText text;
+    std::string line;
+    uint64_t total = 0;
+    char chunk[65536];
+    auto stop = [&](const std::string& why) {
+        text.problem = why + "; the rest of the file is not read";
+        return text;
+    };
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;) {
+        // Only what fits the file's limit is taken: the line that crosses it is the one named.
+        const bool last = total + n > kConfigFileLimit;
+        if (last) n = static_cast<size_t>(kConfigFileLimit - total);
+        total += n;
+        for (size_t i = 0; i < n;) {
+            const char* newline = static_cast<const char*>(std::memchr(chunk + i, '\n', n - i));
+            const size_t end = newline ? static_cast<size_t>(newline - chunk) : n;
+            line.append(chunk + i, end - i);
+            if (line.size() > kConfigLineLimit)
+                return stop("a line of more than " + std::to_string(kConfigLineLimit) + " bytes");
+            if (!newline) break;
+            text.lines.push_back(std::move(line));
+            line.clear();
+            i = end + 1;
+        }
+        if (last) return stop("a file of more than " + std::to_string(kConfigFileLimit) + " bytes");
+    }
+    if (!line.empty()) text.lines.push_back(std::move(line));
+    if (!text.lines.empty() && text.lines[0].compare(0, 3, "\xEF\xBB\xBF") == 0) text.lines[0].erase(0, 3);
+    return text;
 }
 
-std::vector<std::string> applyLines(Board& b, const std::string& path,
-                                    const std::vector<std::string>& lines) {
+ConfigText readConfigFile(const std::string& path) {
+    std::FILE* in = std::fopen(path.c_str(), "rb");
+    if (in == nullptr) return ConfigText{{}, std::string("cannot read the file: ") + std::strerror(errno)};
+    ConfigText text = readConfigText(in);
+    std::fclose(in);
+    return text;
+}
+
+std::vector<std::string> applyLines(Board& b, const std::string& path, const ConfigText& text) {
     std::vector<std::string> problems;
-    for (size_t i = 0; i < lines.size(); ++i)
-        for (const std::string& p : applyLineTo(b, lines[i]))
+    for (size_t i = 0; i < text.lines.size(); ++i)
+        for (const std::string& p : applyLineTo(b, text.lines[i]))
             problems.push_back(path + ":" + std::to_string(i + 1) + ": " + p);
+    if (!text.problem.empty())
+        problems.push_back(path + ":" + std::to_string(text.lines.size() + 1) + ": " + text.problem);
     return problems;
 }
 
 }  // namespace
 
+std::vector<std::string> applyConfigText(Board& b, std::FILE* in, const std::string& name) {
+    return applyLines(b, name, readConfigText(in));
+}
+
 std::vector<std::string> loadConfigInto(Board& b, const std::string& path) {
     const std::string why = unreadable(path);
     if (!why.empty()) return {path + ": cannot read the file: " + why};
-    return applyLines(b, path, readLines(path));
+    return applyLines(b, path, readConfigFile(path));
 }
 
 void Board::start() {
@@ -353,9 +490,9 @@ void Board::start() {
             problems.push_back(std::string("VBOARD_CONFIG=") + path + ": cannot read the file: " + why);
         } else {
             startupConfigPath = path;
-            const std::vector<std::string> fileLines = readLines(path);
-            for (const std::string& p : applyLines(*this, path, fileLines)) problems.push_back(p);
-            lines.insert(lines.end(), fileLines.begin(), fileLines.end());
+            const ConfigText file = readConfigFile(path);
+            for (const std::string& p : applyLines(*this, path, file)) problems.push_back(p);
+            lines.insert(lines.end(), file.lines.begin(), file.lines.end());
         }
     }
     bool isStrict;

@@ -107,6 +107,7 @@ bool parseDword(const std::string& text, uint32_t& value) {
 }
 
 size_t editDistance(const std::string& a, const std::string& b) {
+    if (a.size() > kSuggestionLimit || b.size() > kSuggestionLimit) return SIZE_MAX;
     std::vector<size_t> row(b.size() + 1);
     for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
     for (size_t i = 1; i <= a.size(); ++i) {
@@ -121,5 +122,31 @@ size_t editDistance(const std::string& a, const std::string& b) {
     }
     return row[b.size()];
 }
+
+std::string escapeControls(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7F) {
+            static const char digits[] = "0123456789ABCDEF";
+            out += "\\x";
+            out += digits[c >> 4];
+            out += digits[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+std::string shown(const std::string& text) {
+    size_t end = 0;
+    for (size_t characters = 0; end < text.size() && characters < kQuoteLimit; ++characters) {
+        ++end;
+        while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) ++end;
+    }
+    return escapeControls(text.substr(0, end)) + (end < text.size() ? "..." : "");
+}
+
+std::string quoted(const std::string& text) { return "'" + shown(text) + "'"; }
 
 }  // namespace vboard

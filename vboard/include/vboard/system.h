@@ -123,7 +123,10 @@ constexpr const char* kRefusedSystemHivePath = "\\NAND Flash\\system.hv.refused"
 
 // Chooses the board folder ("" keeps the board in memory) and powers the storage on from it:
 // the registry comes from its hives. False, with the reason in storageProblems(), when the
-// folder can't be made or used. reset() goes back to VBOARD_DIR (or memory).
+// folder can't be made or used. reset() goes back to VBOARD_DIR (or memory). Everything the
+// board reaches stays beneath the folder: no symbolic link inside it is followed (one in place
+// of "Storage Card" or "NAND Flash" refuses the folder; others are named in storageProblems()),
+// and paths of MAX_PATH (260) characters or more fail with ERROR_FILENAME_EXCED_RANGE.
 bool setBoardFolder(const std::string& folder);
 std::string boardFolder();
 // A removable card: while it is out, nothing under "\Storage Card" exists. In at power-on.
@@ -134,6 +137,13 @@ bool storageCardInserted();
 std::optional<std::vector<uint8_t>> readBoardFile(const std::string& cePath);
 bool writeBoardFile(const std::string& cePath, const std::vector<uint8_t>& data);
 bool boardFileExists(const std::string& cePath);
+// The files of a folder whose names match a pattern with * and ? ("\Storage Card\*"), in name
+// order, as FindFirstFileW finds them: names and sizes, read from the folder, never the files.
+struct BoardFileEntry {
+    std::string name;
+    uint64_t size = 0;
+};
+std::vector<BoardFileEntry> listBoardFiles(const std::string& cePattern);
 // The hive of HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER as its file would hold it.
 std::string hiveText(HKEY root);
 // Hive files refused and folders that could not be used, since the board was reset.

@@ -308,14 +308,16 @@ void advanceClock(uint64_t nanoseconds);
 bool recordVcd(const std::string& path);
 
 // ---------------------------------------------------------------------------------------------
-// Configuration file: one directive a line; '#' after whitespace starts a comment, except in a
-// registry string value, which runs to the end of the line. The directives:
+// Configuration file: one directive a line, words separated by blanks. '#' at the start of a word
+// starts a comment, in every directive. A word in double quotes may hold blanks and '#', with \"
+// and \\ for a quote and a backslash: a value that holds " #" is quoted. A UTF-8 byte-order mark
+// may come first. A line holds at most 1 MiB, a word 64 KiB. The directives:
 //   debug stdout|stderr|<file>         trace stdout|stderr|<file>
 //   record off|last <n>|all            strict
 //   sleep virtual|real                 time YYYY-MM-DD HH:MM:SS
 //   remove-driver <device>
 //   registry <HKLM|HKCU>\<path> <name> dword <number>
-//   registry <HKLM|HKCU>\<path> <name> string <text to end of line>
+//   registry <HKLM|HKCU>\<path> <name> string <text to end of line, or "quoted">
 //   registry <HKLM|HKCU>\<path> <name> binary <hex bytes ...>
 //   registry-delete <HKLM|HKCU>\<path> [<name>]
 //   fault <function> [device=<name>] [code=<number>] [nth=<n>] [error=<number>]
@@ -333,10 +335,15 @@ bool recordVcd(const std::string& path);
 std::vector<std::string> loadConfig(const std::string& path);
 std::vector<std::string> applyConfigLine(const std::string& line);
 
-// A directive's handler gets the line's words (the directive's name first) and the text after
-// the name, and answers "" when it applied the line or the problem, in words for a person.
+// A directive's handler gets the line's words (the directive's name first; quotes removed) and
+// the text after the name as written, both without the comment, and answers "" when it applied
+// the line or the problem, in words for a person (the words it quotes are shortened for it).
 using ConfigHandler =
     std::function<std::string(const std::vector<std::string>& words, const std::string& rest)>;
+// The value that runs from `rest`'s word number `skip` (0 the first) to the end of the line: the
+// text as written, blanks inside kept, or, when it is one quoted word, that word. For a last value
+// that may hold blanks: a file name, a string.
+std::string configValue(const std::string& rest, size_t skip);
 struct Directive {
     std::string name;   // "gpio"
     std::string usage;  // "gpio input <bank>.<pin> <0|1> | gpio reset"

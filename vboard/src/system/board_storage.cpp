@@ -1,26 +1,37 @@
 // The board's storage over memory or a board folder, its power-on, and its control API.
 #include "system/board_storage.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <unistd.h>
+#include <filesystem>
 
 #include "system/hive_file.h"
+#include "system/host_folder.h"
 #include "system/system_registry.h"
 #include "system/system_services.h"
 #include "text.h"
-
-namespace fs = std::filesystem;
 
 namespace vboard {
 namespace {
 
 const char* const kVolumes[] = {"Storage Card", "NAND Flash"};
 constexpr size_t kCard = 0;
+// The board's temporary files: this prefix and random hex digits (earlier boards used a process
+// number and a count). A crash can leave one behind; the next start removes it.
 const char* const kTemporaryPrefix = ".vboard-tmp-";
+// The longest name a host folder holds, in bytes.
+constexpr size_t kHostNameLimit = 255;
+// No CE path of fewer than MAX_PATH characters reaches deeper than this below a volume.
+constexpr int kDeepestFolder = MAX_PATH / 2;
+// Links named at one start, at most; the rest are counted.
+constexpr size_t kLinksNamed = 8;
 
 bool validPart(const std::string& part, bool wildcards) {
     if (part == "." || part == "..") return false;
@@ -29,6 +40,22 @@ bool validPart(const std::string& part, bool wildcards) {
         if (!wildcards && (c == '*' || c == '?')) return false;
     }
     return true;
+}
+
+// The UTF-16 characters a UTF-8 text takes, as CE counts a path's length.
+size_t utf16Length(const std::string& text) {
+    size_t units = 0;
+    for (unsigned char c : text) {
+        if ((c & 0xC0) != 0x80) ++units;
+        if (c >= 0xF0) ++units;  // a surrogate pair
+    }
+    return units;
+}
+
+bool isTemporary(const std::string& name) {
+    const size_t prefix = std::strlen(kTemporaryPrefix);
+    return name.size() > prefix && name.compare(0, prefix, kTemporaryPrefix) == 0 &&
+           name.find_first_not_of("0123456789abcdef-", prefix) == std::string::npos;
 }
 
 // Whether a name matches a pattern with * and ?, without regard to case.
@@ -60,33 +87,90 @@ std::string folderKey(const CePath& path) {
 }
 
 // On a folder only the read-only attribute is kept, as the owner's write permission.
-DWORD hostAttributes(const fs::path& file) {
-    std::error_code error;
-    const auto perms = fs::status(file, error).permissions();
-    return (perms & fs::perms::owner_write) == fs::perms::none ? FILE_ATTRIBUTE_READONLY
-                                                              : FILE_ATTRIBUTE_NORMAL;
+DWORD hostAttributes(mode_t mode) {
+    return (mode & S_IWUSR) == 0 ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
 }
 
-void setHostAttributes(const fs::path& file, DWORD attributes) {
-    std::error_code error;
-    const auto writable = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
-    if (attributes & FILE_ATTRIBUTE_READONLY)
-        fs::permissions(file, writable, fs::perm_options::remove, error);
-    else
-        fs::permissions(file, fs::perms::owner_write, fs::perm_options::add, error);
+mode_t hostMode(mode_t mode, DWORD attributes) {
+    return (attributes & FILE_ATTRIBUTE_READONLY) ? mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH)
+                                                  : mode | S_IWUSR;
 }
 
-std::optional<Bytes> readHostFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return std::nullopt;
-    Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return std::nullopt;
-    return data;
+bool setHostAttributes(int fd, DWORD attributes) {
+    struct stat info;
+    return ::fstat(fd, &info) == 0 && ::fchmod(fd, hostMode(info.st_mode & 07777, attributes)) == 0;
+}
+
+bool writeAll(int fd, const Bytes& data) {
+    for (size_t done = 0; done < data.size();) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+std::optional<Bytes> readAll(int fd) {
+    Bytes data;
+    uint8_t chunk[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return std::nullopt;
+        if (n == 0) return data;
+        data.insert(data.end(), chunk, chunk + n);
+    }
+}
+
+host::Fd openFolder(const std::string& folder) {
+    // The folder's own path is the user's: it is followed as given.
+    return host::Fd(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+}
+
+// Removes the board's stale temporary files beneath a folder and names the links found there,
+// down to the deepest folder a CE path reaches.
+void sweep(int folder, const std::string& hostPath, int depth, std::vector<std::string>& links,
+           size_t& linkCount) {
+    for (const std::string& name : host::entries(folder)) {
+        struct stat info;
+        if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (S_ISLNK(info.st_mode)) {
+            if (links.size() < kLinksNamed) links.push_back(hostPath + "/" + name);
+            ++linkCount;
+        } else if (S_ISREG(info.st_mode) && isTemporary(name)) {
+            ::unlinkat(folder, name.c_str(), 0);
+        } else if (S_ISDIR(info.st_mode) && depth < kDeepestFolder) {
+            host::Fd inner = host::openIn(folder, name, O_PATH | O_DIRECTORY);
+            if (inner.valid()) sweep(inner.get(), hostPath + "/" + name, depth + 1, links, linkCount);
+        }
+    }
 }
 
 BoardStorage* installed = nullptr;
 
+// How far a path could be followed into the board folder.
+enum Reached {
+    kReached,  // its folder is open; its entry may or may not exist
+    kMissing,  // a folder on the way is not there
+    kLink,     // a folder on the way is a link, which the board does not follow
+    kBlocked,  // something else is in a folder's place, or the host refused
+};
+
 }  // namespace
+
+// A path's place in the board folder: its folder's descriptor, its entry's name as the host
+// spells it (the given name when there is none), and the entry itself.
+struct BoardStorage::Place {
+    host::Fd folder;
+    std::string name;
+    bool exists = false;
+    struct stat info {};
+    std::string hostPath;  // for messages: the names as far as they exist
+    bool regular() const { return exists && S_ISREG(info.st_mode); }
+    // A link or a device, a pipe or a socket: nothing the board writes over.
+    bool foreign() const { return exists && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode); }
+};
 
 std::string CePath::key() const {
     std::string key = fold(kVolumes[volume]);
@@ -106,17 +190,50 @@ void BoardStorage::coldStart() {
 }
 
 bool BoardStorage::useFolderLocked(const std::string& folder) {
+    auto refuse = [&](const std::string& why) {
+        const std::string problem = "board folder " + folder + ": " + why;
+        std::fprintf(stderr, "vboard: %s\n", problem.c_str());
+        problems_.push(std::string(problem), kDefaultRecordLimit);
+        return false;
+    };
     if (!folder.empty()) {
         std::error_code error;
+        std::filesystem::create_directories(folder, error);
+        host::Fd root = openFolder(folder);
+        if (!root.valid())
+            return refuse("cannot make it: " +
+                          (error ? error.message() : std::string(std::strerror(errno))));
+        // The volumes are made beneath the folder; one that is a link is not followed, and a
+        // board whose card or flash is elsewhere is no board to use.
         for (const char* volume : kVolumes) {
-            fs::create_directories(fs::path(folder) / volume, error);
-            if (error) {
-                const std::string problem =
-                    "board folder " + folder + ": cannot make it: " + error.message();
-                std::fprintf(stderr, "vboard: %s\n", problem.c_str());
-                problems_.push(std::string(problem), kDefaultRecordLimit);
-                return false;
-            }
+            if (::mkdirat(root.get(), volume, 0777) != 0 && errno != EEXIST)
+                return refuse(std::string("cannot make it: ") + std::strerror(errno));
+            struct stat info;
+            if (::fstatat(root.get(), volume, &info, AT_SYMLINK_NOFOLLOW) != 0)
+                return refuse(std::string("cannot make it: ") + std::strerror(errno));
+            if (S_ISLNK(info.st_mode))
+                return refuse(std::string("'") + volume +
+                              "' is a symbolic link, which the board does not follow");
+            if (!S_ISDIR(info.st_mode))
+                return refuse(std::string("cannot make it: '") + volume + "' is not a folder");
+        }
+        std::vector<std::string> links;
+        size_t linkCount = 0;
+        for (const char* volume : kVolumes) {
+            host::Fd inner = host::openIn(root.get(), volume, O_PATH | O_DIRECTORY);
+            if (inner.valid()) sweep(inner.get(), folder + "/" + volume, 0, links, linkCount);
+        }
+        for (const std::string& link : links) {
+            const std::string problem = link + ": a symbolic link, which the board does not follow";
+            std::fprintf(stderr, "vboard: %s\n", problem.c_str());
+            problems_.push(std::string(problem), kDefaultRecordLimit);
+        }
+        if (linkCount > links.size()) {
+            const std::string problem = "board folder " + folder + ": " +
+                                        std::to_string(linkCount - links.size()) +
+                                        " more symbolic links, which the board does not follow";
+            std::fprintf(stderr, "vboard: %s\n", problem.c_str());
+            problems_.push(std::string(problem), kDefaultRecordLimit);
         }
     }
     folder_ = folder;
@@ -168,6 +285,7 @@ std::vector<std::string> BoardStorage::problems() const {
 // ---- Paths ----
 
 DWORD BoardStorage::locate(const std::string& text, bool pattern, CePath& out) const {
+    if (utf16Length(text) >= MAX_PATH) return kErrorFilenameTooLong;
     if (text.empty() || text[0] != '\\') return static_cast<DWORD>(ERROR_PATH_NOT_FOUND);
     std::vector<std::string> parts;
     size_t start = 1;
@@ -182,8 +300,10 @@ DWORD BoardStorage::locate(const std::string& text, bool pattern, CePath& out) c
     size_t volume = 0;
     while (volume < 2 && fold(parts[0]) != fold(kVolumes[volume])) ++volume;
     if (volume == 2) return static_cast<DWORD>(ERROR_PATH_NOT_FOUND);
-    for (size_t i = 1; i < parts.size(); ++i)
+    for (size_t i = 1; i < parts.size(); ++i) {
         if (!validPart(parts[i], pattern && i + 1 == parts.size())) return kErrorInvalidName;
+        if (parts[i].size() > kHostNameLimit) return kErrorFilenameTooLong;
+    }
     {
         std::lock_guard<std::mutex> hold(lock_);
         // No card, no "\Storage Card" folder.
@@ -194,28 +314,55 @@ DWORD BoardStorage::locate(const std::string& text, bool pattern, CePath& out) c
     return ERROR_SUCCESS;
 }
 
-// The host path of a CE path; each part that exists in another case is taken as it exists,
-// since CE names compare without regard to case.
-fs::path BoardStorage::hostPath(const CePath& path) const {
-    fs::path host = fs::path(folder_) / kVolumes[path.volume];
-    for (const std::string& part : path.parts) {
-        fs::path next = host / part;
+// Walks from the board folder to the path's folder, one name at a time, each name taken as it
+// exists in another case (CE names compare without regard to case) and none through a link.
+int BoardStorage::reach(const CePath& path, bool create, Place& out) const {
+    host::Fd folder = openFolder(folder_);
+    if (!folder.valid() && create) {
+        // A board folder removed while in use is made again, as the first write made it.
         std::error_code error;
-        if (!fs::exists(next, error) && fs::is_directory(host, error)) {
-            for (const auto& entry : fs::directory_iterator(host, error))
-                if (fold(entry.path().filename().string()) == fold(part)) {
-                    next = entry.path();
-                    break;
-                }
-        }
-        host = next;
+        std::filesystem::create_directories(folder_, error);
+        folder = openFolder(folder_);
     }
-    return host;
+    if (!folder.valid()) return kMissing;
+    out.hostPath = folder_;
+    std::vector<std::string> names = {kVolumes[path.volume]};
+    names.insert(names.end(), path.parts.begin(), path.parts.end() - 1);
+    for (const std::string& name : names) {
+        std::string found;
+        struct stat info;
+        if (!host::findEntry(folder.get(), name, found, info)) {
+            if (!create) return kMissing;
+            if (::mkdirat(folder.get(), name.c_str(), 0777) != 0 && errno != EEXIST) return kBlocked;
+            found = name;
+        } else if (S_ISLNK(info.st_mode)) {
+            return kLink;
+        } else if (!S_ISDIR(info.st_mode)) {
+            return kBlocked;
+        }
+        host::Fd inner = host::openIn(folder.get(), found, O_PATH | O_DIRECTORY);
+        // A folder that became a link since it was looked at is a link all the same.
+        if (!inner.valid()) return errno == ELOOP || errno == ENOTDIR ? kLink : kBlocked;
+        folder = std::move(inner);
+        out.hostPath += "/" + found;
+    }
+    out.folder = std::move(folder);
+    // A pattern's last part names no entry (no file name holds * or ?).
+    out.exists = path.parts.back().find_first_of("*?") == std::string::npos &&
+                 host::findEntry(out.folder.get(), path.parts.back(), out.name, out.info);
+    if (!out.exists) out.name = path.parts.back();
+    return kReached;
 }
 
 std::string BoardStorage::describe(const CePath& path) const {
     std::lock_guard<std::mutex> hold(lock_);
-    if (!folder_.empty()) return hostPath(path).string();
+    if (!folder_.empty()) {
+        Place place;
+        if (reach(path, false, place) == kReached) return place.hostPath + "/" + place.name;
+        std::string text = folder_ + "/" + kVolumes[path.volume];
+        for (const std::string& part : path.parts) text += "/" + part;
+        return text;
+    }
     std::string text = std::string("\\") + kVolumes[path.volume];
     for (const std::string& part : path.parts) text += "\\" + part;
     return text;
@@ -230,12 +377,27 @@ std::optional<StoredFile> BoardStorage::get(const CePath& path) const {
         if (it == memory_.end()) return std::nullopt;
         return it->second;
     }
-    const fs::path host = hostPath(path);
-    std::error_code error;
-    if (!fs::is_regular_file(host, error)) return std::nullopt;
-    auto data = readHostFile(host);
+    Place place;
+    if (reach(path, false, place) != kReached || !place.regular()) return std::nullopt;
+    // Not blocking: should a pipe take the file's place meanwhile, the open does not wait for it.
+    host::Fd file = host::openIn(place.folder.get(), place.name, O_RDONLY | O_NONBLOCK);
+    struct stat info;
+    if (!file.valid() || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+    auto data = readAll(file.get());
     if (!data) return std::nullopt;
-    return StoredFile{host.filename().string(), std::move(*data), hostAttributes(host)};
+    return StoredFile{place.name, std::move(*data), hostAttributes(info.st_mode)};
+}
+
+std::optional<FileInfo> BoardStorage::stat(const CePath& path) const {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (folder_.empty()) {
+        auto it = memory_.find(path.key());
+        if (it == memory_.end()) return std::nullopt;
+        return FileInfo{it->second.name, it->second.data.size(), it->second.attributes};
+    }
+    Place place;
+    if (reach(path, false, place) != kReached || !place.regular()) return std::nullopt;
+    return FileInfo{place.name, static_cast<uint64_t>(place.info.st_size), hostAttributes(place.info.st_mode)};
 }
 
 DWORD BoardStorage::put(const CePath& path, const Bytes& data, DWORD attributes) {
@@ -244,26 +406,26 @@ DWORD BoardStorage::put(const CePath& path, const Bytes& data, DWORD attributes)
         memory_[path.key()] = StoredFile{path.parts.back(), data, attributes};
         return ERROR_SUCCESS;
     }
-    // A crash mid-write leaves the old file or the new one, never half of one.
-    const fs::path host = hostPath(path);
-    std::error_code error;
-    fs::create_directories(host.parent_path(), error);
-    const fs::path temporary =
-        host.parent_path() / (kTemporaryPrefix + std::to_string(::getpid()) + "-" +
-                              std::to_string(++temporaries_));
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-        out.flush();
-        if (!out) {
-            fs::remove(temporary, error);
-            return kErrorWriteFault;
-        }
+    Place place;
+    const int reached = reach(path, true, place);
+    if (reached == kLink || place.foreign()) return static_cast<DWORD>(ERROR_ACCESS_DENIED);
+    if (reached != kReached) return kErrorWriteFault;
+    // A crash mid-write leaves the old file or the new one, never half of one. The temporary
+    // file is made new (O_EXCL) under a name no one can guess, so nothing planted beforehand
+    // can take the write elsewhere.
+    const int folder = place.folder.get();
+    std::string temporary;
+    host::Fd out;
+    for (int attempt = 0; attempt < 8 && !out.valid(); ++attempt) {
+        temporary = host::temporaryName(kTemporaryPrefix);
+        out = host::openIn(folder, temporary, O_WRONLY | O_CREAT | O_EXCL, 0666);
+        if (!out.valid() && errno != EEXIST) break;
     }
-    setHostAttributes(temporary, attributes);
-    fs::rename(temporary, host, error);
-    if (error) {
-        fs::remove(temporary, error);
+    if (!out.valid()) return kErrorWriteFault;
+    const bool written = writeAll(out.get(), data) && setHostAttributes(out.get(), attributes) &&
+                         ::close(out.release()) == 0;
+    if (!written || ::renameat(folder, temporary.c_str(), folder, place.name.c_str()) != 0) {
+        ::unlinkat(folder, temporary.c_str(), 0);
         return kErrorWriteFault;
     }
     return ERROR_SUCCESS;
@@ -273,10 +435,11 @@ DWORD BoardStorage::erase(const CePath& path) {
     std::lock_guard<std::mutex> hold(lock_);
     if (folder_.empty())
         return memory_.erase(path.key()) ? ERROR_SUCCESS : static_cast<DWORD>(ERROR_FILE_NOT_FOUND);
-    std::error_code error;
-    const fs::path host = hostPath(path);
-    if (!fs::is_regular_file(host, error)) return static_cast<DWORD>(ERROR_FILE_NOT_FOUND);
-    return fs::remove(host, error) ? ERROR_SUCCESS : static_cast<DWORD>(ERROR_ACCESS_DENIED);
+    Place place;
+    if (reach(path, false, place) != kReached || !place.regular())
+        return static_cast<DWORD>(ERROR_FILE_NOT_FOUND);
+    return ::unlinkat(place.folder.get(), place.name.c_str(), 0) == 0 ? ERROR_SUCCESS
+                                                                       : static_cast<DWORD>(ERROR_ACCESS_DENIED);
 }
 
 DWORD BoardStorage::setAttributes(const CePath& path, DWORD attributes) {
@@ -287,11 +450,16 @@ DWORD BoardStorage::setAttributes(const CePath& path, DWORD attributes) {
         it->second.attributes = attributes;
         return ERROR_SUCCESS;
     }
-    std::error_code error;
-    const fs::path host = hostPath(path);
-    if (!fs::is_regular_file(host, error)) return static_cast<DWORD>(ERROR_FILE_NOT_FOUND);
-    setHostAttributes(host, attributes);
-    return ERROR_SUCCESS;
+    Place place;
+    if (reach(path, false, place) != kReached || !place.regular())
+        return static_cast<DWORD>(ERROR_FILE_NOT_FOUND);
+    // Changed through a descriptor of the file itself, never through a name that could be
+    // swapped for a link in between.
+    host::Fd file = host::openIn(place.folder.get(), place.name, O_RDONLY | O_NONBLOCK);
+    struct stat info;
+    if (!file.valid() || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return static_cast<DWORD>(ERROR_ACCESS_DENIED);
+    return setHostAttributes(file.get(), attributes) ? ERROR_SUCCESS : static_cast<DWORD>(ERROR_ACCESS_DENIED);
 }
 
 DWORD BoardStorage::move(const CePath& from, const CePath& to) {
@@ -305,17 +473,20 @@ DWORD BoardStorage::move(const CePath& from, const CePath& to) {
         memory_[to.key()] = std::move(file);
         return ERROR_SUCCESS;
     }
-    std::error_code error;
-    const fs::path source = hostPath(from);
-    const fs::path target = hostPath(to);
-    if (!fs::is_regular_file(source, error)) return static_cast<DWORD>(ERROR_FILE_NOT_FOUND);
-    fs::create_directories(target.parent_path(), error);
-    fs::rename(source, target, error);  // both volumes live in one board folder
-    return error ? kErrorWriteFault : ERROR_SUCCESS;
+    Place source, target;
+    if (reach(from, false, source) != kReached || !source.regular())
+        return static_cast<DWORD>(ERROR_FILE_NOT_FOUND);
+    const int reached = reach(to, true, target);
+    if (reached == kLink || target.foreign()) return static_cast<DWORD>(ERROR_ACCESS_DENIED);
+    if (reached != kReached) return kErrorWriteFault;
+    // Both volumes live in one board folder.
+    return ::renameat(source.folder.get(), source.name.c_str(), target.folder.get(), target.name.c_str()) == 0
+               ? ERROR_SUCCESS
+               : kErrorWriteFault;
 }
 
-std::vector<StoredFile> BoardStorage::list(const CePath& pattern) const {
-    std::vector<StoredFile> found;
+std::vector<FileInfo> BoardStorage::list(const CePath& pattern) const {
+    std::vector<FileInfo> found;
     const std::string& wanted = pattern.parts.back();
     std::lock_guard<std::mutex> hold(lock_);
     if (folder_.empty()) {
@@ -324,25 +495,23 @@ std::vector<StoredFile> BoardStorage::list(const CePath& pattern) const {
             const size_t slash = entry.first.rfind('\\');
             if (entry.first.compare(0, slash, folder) == 0 && slash == folder.size() &&
                 matches(wanted, entry.second.name))
-                found.push_back(entry.second);
+                found.push_back(FileInfo{entry.second.name, entry.second.data.size(), entry.second.attributes});
         }
         return found;
     }
-    CePath folder = pattern;
-    folder.parts.pop_back();
-    const fs::path host = hostPath(folder);
-    std::error_code error;
-    if (!fs::is_directory(host, error)) return found;
-    for (const auto& entry : fs::directory_iterator(host, error)) {
-        const std::string name = entry.path().filename().string();
-        if (!entry.is_regular_file(error) || name.rfind(kTemporaryPrefix, 0) == 0 ||
-            !matches(wanted, name))
+    // The directory entries only: a search never opens, let alone reads, the files it finds.
+    Place place;
+    if (reach(pattern, false, place) != kReached) return found;
+    for (const std::string& name : host::entries(place.folder.get())) {
+        struct stat info;
+        if (isTemporary(name) || !matches(wanted, name) ||
+            ::fstatat(place.folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(info.st_mode))
             continue;
-        auto data = readHostFile(entry.path());
-        found.push_back(StoredFile{name, data ? *data : Bytes{}, hostAttributes(entry.path())});
+        found.push_back(FileInfo{name, static_cast<uint64_t>(info.st_size), hostAttributes(info.st_mode)});
     }
     std::sort(found.begin(), found.end(),
-              [](const StoredFile& a, const StoredFile& b) { return fold(a.name) < fold(b.name); });
+              [](const FileInfo& a, const FileInfo& b) { return fold(a.name) < fold(b.name); });
     return found;
 }
 
@@ -392,7 +561,8 @@ void installStorage(Board& board, SystemServices& services) {
         "board", "board <folder>",
         [storage, target](const std::vector<std::string>& words, const std::string& rest) -> std::string {
             if (words.size() < 2) return "expected: board <folder>";
-            if (!storage->useFolder(rest)) return "cannot use the board folder '" + rest + "'";
+            const std::string folder = configValue(rest, 0);
+            if (!storage->useFolder(folder)) return "cannot use the board folder '" + folder + "'";
             loadHives(*target, *storage);
             return "";
         }});
@@ -437,7 +607,20 @@ bool writeBoardFile(const std::string& cePath, const std::vector<uint8_t>& data)
            storage.put(path, data, FILE_ATTRIBUTE_NORMAL) == ERROR_SUCCESS;
 }
 
-bool boardFileExists(const std::string& cePath) { return readBoardFile(cePath).has_value(); }
+bool boardFileExists(const std::string& cePath) {
+    BoardStorage& storage = boardStorage();
+    CePath path;
+    return storage.locate(cePath, false, path) == ERROR_SUCCESS && storage.stat(path).has_value();
+}
+
+std::vector<BoardFileEntry> listBoardFiles(const std::string& cePattern) {
+    BoardStorage& storage = boardStorage();
+    CePath pattern;
+    std::vector<BoardFileEntry> files;
+    if (storage.locate(cePattern, true, pattern) != ERROR_SUCCESS) return files;
+    for (const FileInfo& file : storage.list(pattern)) files.push_back(BoardFileEntry{file.name, file.size});
+    return files;
+}
 
 std::string hiveText(HKEY root) {
     Board& b = board();

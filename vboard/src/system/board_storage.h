@@ -1,10 +1,15 @@
 // The board's storage: the removable storage card and the NAND flash, as CE paths
 // ("\Storage Card\...", "\NAND Flash\...") over memory or over the folders of a board folder.
 // Folders inside a volume exist as soon as a file is put in them.
+//
+// Every file the board reads, writes, deletes or changes goes through this class, and on a
+// board folder nothing it reaches lies outside the folder: no symbolic link beneath the folder
+// is followed (host_folder.h). A link stands where the board sees nothing: reads find no file,
+// searches skip it, and a write that would go through or over it is refused with
+// ERROR_ACCESS_DENIED. The folder's own path, as the user gave it, may hold links.
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -19,6 +24,7 @@ constexpr DWORD kErrorSharingViolation = 32;
 constexpr DWORD kErrorWriteFault = 29;
 constexpr DWORD kErrorInvalidName = 123;
 constexpr DWORD kErrorBadDb = 1009;  // ERROR_BADDB: a hive file that can't be read
+constexpr DWORD kErrorFilenameTooLong = 206;  // ERROR_FILENAME_EXCED_RANGE: MAX_PATH or more
 
 // A path on one of the board's volumes.
 struct CePath {
@@ -31,6 +37,13 @@ struct CePath {
 struct StoredFile {
     std::string name;  // the last part, as stored
     Bytes data;
+    DWORD attributes = FILE_ATTRIBUTE_NORMAL;
+};
+
+// A file's directory entry: what a search or an existence check sees, without its contents.
+struct FileInfo {
+    std::string name;  // the last part, as stored
+    uint64_t size = 0;
     DWORD attributes = FILE_ATTRIBUTE_NORMAL;
 };
 
@@ -48,20 +61,25 @@ public:
     void setCard(bool inserted);
     bool card() const;
 
-    // Parses a CE path. ERROR_PATH_NOT_FOUND when it is on no volume or on the card while it is
-    // out; ERROR_INVALID_NAME for "." or ".." parts and characters no CE name holds (the
-    // wildcards * and ? are allowed in the last part of a pattern).
+    // Parses a CE path. ERROR_FILENAME_EXCED_RANGE for MAX_PATH (260) UTF-16 characters or more,
+    // or a name longer than a host folder can hold (255 bytes); ERROR_PATH_NOT_FOUND when it is
+    // on no volume or on the card while it is out; ERROR_INVALID_NAME for "." or ".." parts and
+    // characters no CE name holds (the wildcards * and ? are allowed in the last part of a
+    // pattern).
     DWORD locate(const std::string& cePath, bool pattern, CePath& out) const;
 
     // The files themselves, with no attribute or lock check: that is the file calls' business.
     std::optional<StoredFile> get(const CePath& path) const;
-    // Writes a whole file; on a folder, into a temporary file renamed into place.
+    // A file's entry without reading it: for existence checks and searches.
+    std::optional<FileInfo> stat(const CePath& path) const;
+    // Writes a whole file; on a folder, into a temporary file (created exclusively, under a
+    // name no one can guess) renamed into place.
     DWORD put(const CePath& path, const Bytes& data, DWORD attributes);
     DWORD erase(const CePath& path);
     DWORD setAttributes(const CePath& path, DWORD attributes);
     DWORD move(const CePath& from, const CePath& to);
     // The files of the pattern's folder whose names match its last part, in name order.
-    std::vector<StoredFile> list(const CePath& pattern) const;
+    std::vector<FileInfo> list(const CePath& pattern) const;
     // The file's name for a person: the host path on a folder, the CE path in memory.
     std::string describe(const CePath& path) const;
 
@@ -73,7 +91,9 @@ public:
     std::vector<std::string> problems() const;
 
 private:
-    std::filesystem::path hostPath(const CePath& path) const;
+    struct Place;
+    // Where a path lies in the board folder; `create` makes the folders on the way.
+    int reach(const CePath& path, bool create, Place& out) const;
     bool useFolderLocked(const std::string& folder);
 
     mutable std::mutex lock_;
@@ -83,7 +103,6 @@ private:
     bool userHiveLoaded_ = true;
     std::map<std::string, StoredFile> memory_;
     Window<std::string> problems_;
-    uint64_t temporaries_ = 0;
 };
 
 BoardStorage& boardStorage();

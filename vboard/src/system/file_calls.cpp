@@ -29,18 +29,18 @@ bool heldByRegistry(BoardStorage& storage, const CePath& path) {
 
 // Why a file may not be replaced or deleted, or ERROR_SUCCESS.
 DWORD refusalToChange(BoardStorage& storage, const CePath& path,
-                      const std::optional<StoredFile>& existing) {
+                      const std::optional<FileInfo>& existing) {
     if (heldByRegistry(storage, path)) return kErrorSharingViolation;
     if (existing && (existing->attributes & FILE_ATTRIBUTE_READONLY))
         return static_cast<DWORD>(ERROR_ACCESS_DENIED);
     return ERROR_SUCCESS;
 }
 
-// Locates a file that must exist.
-DWORD existing(BoardStorage& storage, LPCWSTR name, CePath& path, std::optional<StoredFile>& file) {
+// Locates a file that must exist, from its directory entry.
+DWORD existing(BoardStorage& storage, LPCWSTR name, CePath& path, std::optional<FileInfo>& file) {
     if (name == nullptr) return static_cast<DWORD>(ERROR_INVALID_PARAMETER);
     if (DWORD error = storage.locate(toUtf8(name), false, path)) return error;
-    file = storage.get(path);
+    file = storage.stat(path);
     return file ? ERROR_SUCCESS : static_cast<DWORD>(ERROR_FILE_NOT_FOUND);
 }
 
@@ -57,14 +57,16 @@ BOOL CopyFileW(LPCWSTR existingName, LPCWSTR targetName, BOOL failIfExists) {
     if (auto error = call.fault()) return call.fail(FALSE, *error);
     BoardStorage& storage = boardStorage();
     CePath from, to;
-    std::optional<StoredFile> source;
-    if (DWORD error = existing(storage, existingName, from, source)) return call.fail(FALSE, error);
+    std::optional<FileInfo> found;
+    if (DWORD error = existing(storage, existingName, from, found)) return call.fail(FALSE, error);
     if (targetName == nullptr) return call.fail(FALSE, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     if (DWORD error = storage.locate(call.entry.device, false, to)) return call.fail(FALSE, error);
     if (from.key() == to.key()) return call.fail(FALSE, kErrorSharingViolation);
-    const auto old = storage.get(to);
+    const auto old = storage.stat(to);
     if (old && failIfExists) return call.fail(FALSE, static_cast<DWORD>(ERROR_FILE_EXISTS));
     if (DWORD error = refusalToChange(storage, to, old)) return call.fail(FALSE, error);
+    const auto source = storage.get(from);
+    if (!source) return call.fail(FALSE, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     // The copy takes the source's attributes, as CE's does.
     if (DWORD error = storage.put(to, source->data, source->attributes)) return call.fail(FALSE, error);
     return call.succeed(TRUE);
@@ -77,7 +79,7 @@ BOOL DeleteFileW(LPCWSTR name) {
     if (auto error = call.fault()) return call.fail(FALSE, *error);
     BoardStorage& storage = boardStorage();
     CePath path;
-    std::optional<StoredFile> file;
+    std::optional<FileInfo> file;
     if (DWORD error = existing(storage, name, path, file)) return call.fail(FALSE, error);
     if (DWORD error = refusalToChange(storage, path, file)) return call.fail(FALSE, error);
     if (DWORD error = storage.erase(path)) return call.fail(FALSE, error);
@@ -97,11 +99,11 @@ HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW found) {
         return call.fail(INVALID_HANDLE_VALUE, error);
     const auto files = storage.list(path);
     if (files.empty()) return call.fail(INVALID_HANDLE_VALUE, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    const StoredFile& first = files.front();
+    const FileInfo& first = files.front();
     std::memset(found, 0, sizeof *found);
     found->dwFileAttributes = first.attributes;
-    found->nFileSizeLow = static_cast<DWORD>(first.data.size());
-    found->nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(first.data.size()) >> 32);
+    found->nFileSizeLow = static_cast<DWORD>(first.size);
+    found->nFileSizeHigh = static_cast<DWORD>(first.size >> 32);
     const std::wstring name = fromUtf8(first.name);
     const size_t length = std::min(name.size(), static_cast<size_t>(MAX_PATH - 1));
     std::memcpy(found->cFileName, name.data(), length * sizeof(WCHAR));
@@ -144,7 +146,7 @@ BOOL SetFileAttributesW(LPCWSTR name, DWORD attributes) {
         return call.fail(FALSE, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     BoardStorage& storage = boardStorage();
     CePath path;
-    std::optional<StoredFile> file;
+    std::optional<FileInfo> file;
     if (DWORD error = existing(storage, name, path, file)) return call.fail(FALSE, error);
     // "Normal" means no other attribute, and goes when another one is set.
     const DWORD stored = attributes == FILE_ATTRIBUTE_NORMAL || attributes == 0

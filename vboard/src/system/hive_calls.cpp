@@ -103,7 +103,7 @@ LONG RegSaveKeyW(HKEY key, LPCWSTR file, LPSECURITY_ATTRIBUTES) {
     if (DWORD error = storage.locate(fileName, false, target)) return call.answer(static_cast<LONG>(error));
     if (heldByRegistry(storage, target)) return call.answer(static_cast<LONG>(kErrorSharingViolation));
     // A save never overwrites: an earlier file must be deleted first.
-    if (storage.get(target)) return call.answer(ERROR_ALREADY_EXISTS);
+    if (storage.stat(target)) return call.answer(ERROR_ALREADY_EXISTS);
     return call.answer(static_cast<LONG>(
         storage.put(target, textBytes(hiveFileText(source)), FILE_ATTRIBUTE_ARCHIVE)));
 }
@@ -141,7 +141,7 @@ LONG RegReplaceKeyW(HKEY key, LPCWSTR subKey, LPCWSTR newFile, LPCWSTR oldFile) 
         CePath old;
         if (DWORD error = storage.locate(toUtf8(oldFile), false, old)) return answer(static_cast<LONG>(error));
         if (heldByRegistry(storage, old)) return answer(static_cast<LONG>(kErrorSharingViolation));
-        if (storage.get(old)) return answer(ERROR_ALREADY_EXISTS);
+        if (storage.stat(old)) return answer(ERROR_ALREADY_EXISTS);
         HiveKey hive;
         {
             Board& b = board();
