@@ -10,9 +10,10 @@
 #include "spi/spi_records.h"
 #include "test_support.h"
 
+using tarvik_test::countOf;
+using tarvik_test::Lines;
 using tarvik_test::traceOf;
 using vboard::Bytes;
-using Lines = std::vector<std::string>;
 
 namespace {
 
@@ -57,8 +58,6 @@ Bytes busConfig(uint8_t chipSelect, uint32_t frequency, int32_t bitCount, uint32
     put(28, configByte);
     return bytes;
 }
-
-size_t countOf(const std::string& function) { return traceOf(function).size(); }
 
 std::vector<vboard::HandleInfo> openEvents() {
     std::vector<vboard::HandleInfo> events;
