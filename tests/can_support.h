@@ -97,6 +97,11 @@ protected:
         // The lines print the last error after successes too: start every test from 0.
         SetLastError(0);
     }
+    // Most tests end with the controller open: closed here, as an application's tear-down would.
+    void TearDown() override {
+        CANClose(1);
+        LibraryTest::TearDown();
+    }
     // Opens port 1 and forgets what that printed and traced.
     void open() {
         ASSERT_EQ(CANOpen(1), 1);

@@ -119,6 +119,8 @@ TEST_F(SpiPorts, OpenReachesEachPortsDriverOnceAndRefusesOtherPorts) {
     EXPECT_EQ(vboard::debugLines().size(), 1u);  // opening prints nothing
     EXPECT_EQ(vboard::openDriverHandles("SPI1:"), 1u);
     EXPECT_EQ(vboard::openDriverHandles("SPI2:"), 1u);
+    SPIClose(0);
+    SPIClose(1);
 }
 
 TEST_F(SpiPorts, RefusalsOfUnknownPortsAndEmptySlots) {

@@ -6,6 +6,8 @@
 #include <sstream>
 #include <thread>
 
+#include <gtest/gtest-spi.h>
+
 #include "vboard/gtest.h"
 #include "vboard/vboard_c.h"
 #include "test_support.h"
@@ -284,6 +286,53 @@ TEST_F(Handles, ValuesAreDistinctAndNeverZeroOrInvalid) {
     CloseHandle(a);
     HANDLE c = openEcho();
     EXPECT_NE(c, a) << "a closed handle's value is never handed out again";
+    for (HANDLE h : {b, e, c}) EXPECT_TRUE(CloseHandle(h));
+}
+
+TEST_F(Handles, TheFixtureFailsATestThatLeftADriverHandleOpenUnlessItKeepsIt) {
+    // The fixture's own life, run by hand inside this test.
+    struct Probe : vboard::testing::BoardTest {
+        void TestBody() override {}
+        using BoardTest::keepOpen;
+        using BoardTest::SetUp;
+        using BoardTest::TearDown;
+    };
+    struct Row {
+        const char* what;
+        bool close;
+        const char* kept;     // "" declares nothing
+        const char* failure;  // "" passes
+    };
+    const Row rows[] = {
+        {"left open", false, "", "the test left 1 driver handle(s) open: h1 on \"ECH1:\""},
+        {"closed", true, "", ""},
+        {"declared kept, in any case", false, "ech1:", ""},
+        {"another device kept", false, "COM1:", "h1 on \"ECH1:\""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Probe probe;
+        probe.SetUp();
+        vboard::addDriver("ECH1:", std::make_shared<EchoDriver>());
+        HANDLE h = openEcho();
+        if (row.close) CloseHandle(h);
+        if (*row.kept) probe.keepOpen(row.kept);
+        ::testing::TestPartResultArray results;
+        {
+            ::testing::ScopedFakeTestPartResultReporter intercept(
+                ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &results);
+            probe.TearDown();
+        }
+        if (*row.failure) {
+            ASSERT_EQ(results.size(), 1);
+            EXPECT_NE(std::string(results.GetTestPartResult(0).message()).find(row.failure),
+                      std::string::npos)
+                << results.GetTestPartResult(0).message();
+        } else {
+            EXPECT_EQ(results.size(), 0);
+        }
+        if (!row.close) CloseHandle(h);
+    }
 }
 
 TEST_F(Handles, CallsOnInvalidHandleAreCountedButAreNoMisuse) {
@@ -306,7 +355,7 @@ TEST_F(Handles, MisusesAreRecorded) {
         {"close of INVALID_HANDLE_VALUE", [] { return CloseHandle(INVALID_HANDLE_VALUE); }},
         {"close of 0", [] { return CloseHandle(nullptr); }},
         {"request on a foreign handle", [] { return sendEcho(reinterpret_cast<HANDLE>(0x77)); }},
-        {"event call on a driver handle", [] { return ResetEvent(openEcho()); }},
+        {"event call on a driver handle", [&] { return ResetEvent(h = openEcho()); }},
     };
     size_t expected = 0;
     for (const auto& c : cases) {
@@ -315,6 +364,7 @@ TEST_F(Handles, MisusesAreRecorded) {
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
         EXPECT_EQ(vboard::misuses().size(), ++expected);
     }
+    EXPECT_TRUE(CloseHandle(h));
     vboard::clearMisuses();
 }
 
@@ -446,6 +496,7 @@ TEST_F(Faults, FailTheNthMatchingCallOrEveryOneWithTheChosenError) {
     }
     auto lines = tarvik_test::traceOf("DeviceIoControl");
     EXPECT_EQ(lines[1], "ECH1: IOCTL 0x10 in [01 02 03] -> error 31 (fault)");
+    EXPECT_TRUE(CloseHandle(h));
 }
 
 TEST_F(Faults, ApplyToOpensAndEvents) {
