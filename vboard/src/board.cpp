@@ -588,13 +588,15 @@ int armFault(const Fault& fault) {
     return b.addFault(fault);
 }
 
-void disarmFault(int id) {
+bool disarmFault(int id) {
     Board& b = board();
     std::lock_guard<std::mutex> hold(b.lock);
+    const size_t before = b.faults.size();
     b.faults.erase(std::remove_if(b.faults.begin(), b.faults.end(),
                                   [id](const Board::ArmedFault& f) { return f.id == id; }),
                    b.faults.end());
     b.armedFaults.store(b.faults.size(), std::memory_order_relaxed);
+    return b.faults.size() != before;
 }
 
 void clearFaults() {

@@ -122,4 +122,19 @@ size_t editDistance(const std::string& a, const std::string& b) {
     return row[b.size()];
 }
 
+std::string nearestName(const std::string& word, const std::vector<std::string>& names,
+                        size_t* distance) {
+    std::string nearest;
+    size_t best = SIZE_MAX;
+    for (const std::string& name : names) {
+        const size_t d = editDistance(fold(name), fold(word));
+        if (d < best) {
+            best = d;
+            nearest = name;
+        }
+    }
+    if (distance != nullptr) *distance = best;
+    return nearest;
+}
+
 }  // namespace vboard

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vboard {
 
@@ -23,5 +24,9 @@ bool parseDword(const std::string& text, uint32_t& value);
 
 // How far apart two words are (insertions, deletions, substitutions), for "did you mean".
 size_t editDistance(const std::string& a, const std::string& b);
+// The name nearest to `word`, compared without regard to case, and its distance; "" when there
+// are no names.
+std::string nearestName(const std::string& word, const std::vector<std::string>& names,
+                        size_t* distance = nullptr);
 
 }  // namespace vboard

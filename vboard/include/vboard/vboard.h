@@ -240,8 +240,11 @@ struct Fault {
     unsigned occurrence = 0;    // fail only the Nth matching call (1 = the first); 0 = every one
     DWORD error = ERROR_GEN_FAILURE;
 };
+// Arms a fault as given, unchecked (the `fault` directive and vboard_arm_fault check the names);
+// answers its id.
 int armFault(const Fault& fault);
-void disarmFault(int id);
+// False when no fault with that id is armed (a one-shot fault that fired is gone).
+bool disarmFault(int id);
 void clearFaults();
 // The platform calls the board implements, by name: what a fault can name.
 const std::vector<std::string>& platformCalls();
@@ -316,7 +319,7 @@ bool recordVcd(const std::string& path);
 //   registry <HKLM|HKCU>\<path> <name> binary <hex bytes ...>
 //   registry-delete <HKLM|HKCU>\<path> [<name>]
 //   fault <function> [device=<name>] [code=<number>] [nth=<n>] [error=<number>]
-//   gpio input <bank>.<pin> <0|1>      gpio reset
+//   gpio input <bank>.<pin>|<index> <0|1>    gpio reset
 //   spi attach <port> loopback|flash|none [<chip select>]             spi reset
 //   spi flash <port> <address> <hex bytes ...>
 //   i2c attach <bus> <address> eeprom [<size>]|sensor       i2c detach <bus> <address>
