@@ -10,6 +10,8 @@
 //   VBOARD_CONFIG=<file>                apply a board configuration file (see loadConfig)
 //   VBOARD_STRICT=1                     end the process at start on any configuration problem
 //   VBOARD_DIR=<folder>                 keep storage and registry hives there (see system.h)
+// With VBOARD_STRICT or VBOARD_CONFIG set, "first use" is the library's load, before main: a
+// strict board with a configuration problem ends the process before the program does anything.
 // reset() puts it back to that state, so a test suite can run every test in one process.
 #pragma once
 
