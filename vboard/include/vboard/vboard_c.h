@@ -122,9 +122,9 @@ int vboard_spi_flash_program(int port, uint32_t address, const uint8_t* data, si
 size_t vboard_spi_exchange_count(void);
 /* ---- I2C: the buses behind "I2C2:" (bus 0), "I2C1:" (bus 1) and "I2C3:" (bus 2) ---- */
 
-/* Puts a device model at an 8-bit address, replacing the one there: kind "eeprom" (size bytes,
-   1 to 65536; 0 for the default 32768) or "sensor" (size ignored). 1 when attached, 0 for a bad
-   bus, kind or size. */
+/* Puts a device model at a 7-bit address (vboard/i2c.h says how addresses and registers reach
+   a device), replacing the one there: kind "eeprom" (size bytes, 1 to 65536; 0 for the default
+   32768) or "sensor" (size ignored). 1 when attached, 0 for a bad bus, kind or size. */
 int vboard_i2c_attach(int bus, unsigned address, const char* kind, size_t size);
 /* Takes the device at an address off the bus; 1 when there was one. */
 int vboard_i2c_detach(int bus, unsigned address);
