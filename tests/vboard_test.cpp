@@ -501,7 +501,7 @@ TEST_F(Faults, FailTheNthMatchingCallOrEveryOneWithTheChosenError) {
 
 TEST_F(Faults, DirectivesCheckDeviceNamesAndTakeRequestsByTheirTraceNames) {
     const std::string usage =
-        "expected: fault <function> [device=<name>] [code=<number>] [nth=<n>] [error=<number>]";
+        "expected: fault <function> [device=<name>] [code=<number or name>] [nth=<n>] [error=<number>]";
     struct Refusal {
         const char* line;
         std::string problem;  // "" applies
@@ -708,7 +708,7 @@ TEST_F(Config, DirectivesSetUpTheBoardAndBadLinesAreReported) {
         {"record last 0", "expected: record off|last <n>|all"},
         {"time 2026-13-08 10:30:00", "expected: time YYYY-MM-DD HH:MM:SS"},
         {"fault DeviceIoControl nth=x",
-         "bad fault setting 'nth=x'; expected: fault <function> [device=<name>] [code=<number>] "
+         "bad fault setting 'nth=x'; expected: fault <function> [device=<name>] [code=<number or name>] "
          "[nth=<n>] [error=<number>]"},
     };
     for (const auto& c : cases) {

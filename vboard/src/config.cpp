@@ -308,7 +308,7 @@ void installBuiltInDirectives(Board& b) {
         [](Board& bd, W w, S rest, S usage) { return registryDirective(bd, w, rest, usage); });
     add(b, "registry-delete", "registry-delete <HKLM|HKCU>\\<path> [<name>]",
         [](Board& bd, W w, S, S usage) { return registryDeleteDirective(bd, w, usage); });
-    add(b, "fault", "fault <function> [device=<name>] [code=<number>] [nth=<n>] [error=<number>]",
+    add(b, "fault", "fault <function> [device=<name>] [code=<number or name>] [nth=<n>] [error=<number>]",
         [](Board& bd, W w, S, S usage) { return faultDirective(bd, w, usage); });
 }
 

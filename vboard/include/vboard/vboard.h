@@ -320,7 +320,9 @@ bool recordVcd(const std::string& path);
 //   registry <HKLM|HKCU>\<path> <name> string <text to end of line>
 //   registry <HKLM|HKCU>\<path> <name> binary <hex bytes ...>
 //   registry-delete <HKLM|HKCU>\<path> [<name>]
-//   fault <function> [device=<name>] [code=<number>] [nth=<n>] [error=<number>]
+//   fault <function> [device=<name>] [code=<number or name>] [nth=<n>] [error=<number>]
+//                                      the device must be on the board for a driver's call; the
+//                                      code may be a request's name as the trace prints it
 //   gpio input <bank>.<pin>|<index> <0|1>    gpio reset
 //   spi attach <port> loopback|flash|none [<chip select>]             spi reset
 //   spi flash <port> <address> <hex bytes ...>
