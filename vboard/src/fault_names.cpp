@@ -2,6 +2,7 @@
 // against the names each driver's trace decode gives them.
 #include "fault_names.h"
 
+#include <cstdio>
 #include <vector>
 
 #include "can/can_controller.h"
