@@ -87,10 +87,14 @@ uint8_t GPIOSetInterrupt(uint32_t index, uint32_t mode, HANDLE event);
 uint8_t GPIOClearInterrupt(uint32_t index);
 
 /* ---- I2C: bus 0, 1, 2 ---- */
-/* Bus 0 is the SoC's I2C2, bus 1 its I2C1, bus 2 its I2C3. Device addresses are the 8-bit
- * address bytes the bus driver expects, passed on unchanged. Every transfer first writes the
- * register number and a 0x00 byte to the device, then moves the data; it opens the bus itself
- * at 100 kHz and closes it again, so it needs no I2COpen and ignores its frequencyCode. */
+/* Bus 0 is the SoC's I2C2, bus 1 its I2C1, bus 2 its I2C3. Device addresses are 7-bit I2C
+ * addresses, as i2cdetect prints them (0x50 for a 24-series EEPROM, not the 8-bit 0xA0): the bus
+ * driver adds the read/write bit itself, since each packet carries its direction. Every transfer
+ * first writes the register number and a 0x00 byte, which a device with 16-bit addresses (a
+ * 24-series EEPROM, high byte first) takes as the address register x 256: register 0x01 reaches
+ * EEPROM byte 0x0100, and I2CReadMultipleBytes(0, 0, 0x50, 0x01, 16, data) reads bytes 0x0100 to
+ * 0x010F. Then the data moves. Each transfer opens the bus itself at 100 kHz and closes it again,
+ * so it needs no I2COpen and ignores its frequencyCode. */
 
 /** Opens a bus as master. frequencyCode 0: 100 kHz, 1: 400 kHz, 3: 1.6 MHz, 4: 2.4 MHz,
  *  5: 3.6 MHz; 2 and 6 or more are refused. Answers 1 at once when the bus is already open. */

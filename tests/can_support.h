@@ -14,36 +14,28 @@
 
 namespace can_test {
 
+using tarvik_test::Case;
+using tarvik_test::Lines;
+using tarvik_test::Request;
+using tarvik_test::words;
 using vboard::Bytes;
-using Lines = std::vector<std::string>;
 
-struct Request {
-    DWORD code;
-    Bytes in;
-    bool operator==(const Request& o) const { return code == o.code && in == o.in; }
-};
-
-inline std::ostream& operator<<(std::ostream& out, const Request& r) {
-    out << std::hex << r.code << " [";
-    for (uint8_t b : r.in) out << ' ' << static_cast<int>(b);
-    return out << " ]" << std::dec;
-}
-
-// The requests sent to the CAN driver, in order. A transfer's input holds pointers, so it is
-// left out of the bytes (its records are checked through a scripted driver).
+// The requests sent to the CAN driver, in order, code and input. A transfer's input holds
+// pointers, so it is left out (its records are checked through a scripted driver).
 inline std::vector<Request> requests() {
     std::vector<Request> out;
-    for (const auto& e : vboard::trace())
-        if (e.function == "DeviceIoControl")
-            out.push_back({e.code, e.code == tarvik::IOCTL_CAN_TRANSFER ? Bytes{} : e.in});
+    for (const Request& r : tarvik_test::codesAndInputs())
+        out.push_back({r.code, r.code == tarvik::IOCTL_CAN_TRANSFER ? Bytes{} : r.in});
     return out;
 }
 
-inline Bytes words(std::initializer_list<uint32_t> values) {
-    Bytes out;
-    for (uint32_t v : values)
-        for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-    return out;
+// Cases that go on from one another on the open port: nothing is reset between them.
+inline void runCases(const std::vector<Case>& cases) {
+    tarvik_test::CaseRules rules;
+    rules.start = nullptr;
+    rules.sent = requests;
+    rules.closesItsHandles = false;
+    tarvik_test::runCases(cases, rules);
 }
 
 inline Bytes timing(uint32_t baseclock, uint16_t prescaler, uint8_t propseg, uint8_t phase1,
@@ -104,6 +96,11 @@ protected:
         LibraryTest::SetUp();
         // The lines print the last error after successes too: start every test from 0.
         SetLastError(0);
+    }
+    // Most tests end with the controller open: closed here, as an application's tear-down would.
+    void TearDown() override {
+        CANClose(1);
+        LibraryTest::TearDown();
     }
     // Opens port 1 and forgets what that printed and traced.
     void open() {

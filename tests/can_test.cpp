@@ -23,25 +23,6 @@ void armRejection(DWORD code, DWORD error = ERROR_GEN_FAILURE) {
     vboard::armFault({"DeviceIoControl", "CAN1:", code, 0, error});
 }
 
-struct Case {
-    const char* what;
-    std::function<int()> call;  // the export's result, -1 for CANClose
-    int result;
-    Lines lines;
-    std::vector<Request> sent;
-};
-
-void runCases(const std::vector<Case>& cases) {
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        vboard::clearDebug();
-        vboard::clearTrace();
-        EXPECT_EQ(c.call(), c.result);
-        EXPECT_EQ(vboard::debugLines(), c.lines);
-        EXPECT_EQ(requests(), c.sent);
-    }
-}
-
 int closePort(uint32_t port) {
     CANClose(port);
     return -1;
@@ -87,7 +68,7 @@ TEST_F(CanOperations, OnlyPortOneExistsAndMostRefusalsAreSilent) {
             Lines lines;
             if (what == "timing") lines = {"Can't Configure Can Timeout Port\r\n"};
             if (what == "message") lines = {"Can't Configure Can Message Port\r\n"};
-            cases.push_back({e.first, e.second, what == "close" ? -1 : 0, lines, {}});
+            cases.push_back({e.first, nullptr, e.second, what == "close" ? -1 : 0, lines, {}});
         }
         runCases(cases);
     }
@@ -98,29 +79,29 @@ TEST_F(CanOperations, OnlyPortOneExistsAndMostRefusalsAreSilent) {
 TEST_F(CanOperations, BeforeTheOpenEveryDriverCallIsRefusedInItsOrder) {
     uint8_t data[4] = {1, 2, 3, 4};
     runCases({
-        {"close", [] { return closePort(1); }, -1, {"Can't Close Can Port\r\n"}, {}},
-        {"mode", [] { return CANConfigureMode(1, 0, 500000, 1, 1); }, 0,
+        {"close", nullptr, [] { return closePort(1); }, -1, {"Can't Close Can Port\r\n"}, {}},
+        {"mode", nullptr, [] { return CANConfigureMode(1, 0, 500000, 1, 1); }, 0,
          {"Can't Configure Can Port\r\n"}, {}},
-        {"bit rate 0 is refused before the port", [] { return CANConfigureMode(2, 0, 0, 0, 0); }, 0, {}, {}},
-        {"bit rate 0 is refused before the handle", [] { return CANConfigureMode(1, 0, 0, 0, 0); }, 0, {}, {}},
-        {"timing", [] { return CANConfigureTiming(1, 4, 2, 3, 2, 0); }, 0,
+        {"bit rate 0 is refused before the port", nullptr, [] { return CANConfigureMode(2, 0, 0, 0, 0); }, 0, {}, {}},
+        {"bit rate 0 is refused before the handle", nullptr, [] { return CANConfigureMode(1, 0, 0, 0, 0); }, 0, {}, {}},
+        {"timing", nullptr, [] { return CANConfigureTiming(1, 4, 2, 3, 2, 0); }, 0,
          {"Can't Configure Can Timeout Port\r\n"}, {}},
-        {"filter", [] { return CANConfigureFilter(1, 0x7FF, 0, 0, 0); }, 0,
+        {"filter", nullptr, [] { return CANConfigureFilter(1, 0x7FF, 0, 0, 0); }, 0,
          {"Can't Configure Can Filter Port\r\n"}, {}},
-        {"the identifier is checked before the handle",
+        {"the identifier is checked before the handle", nullptr,
          [] { return CANConfigureFilter(1, 0x800, 0, 0, 0); }, 0, {"Unknown Filter ID\r\n"}, {}},
-        {"reset filter", [] { return CANResetFilter(1); }, 0, {"Can't Remove Can Filter Port\r\n"}, {}},
-        {"a message needs no driver", [] { return CANConfigureMessage(1, 0, 0x123, 0, 0, 1); }, 1, {}, {}},
-        {"read without a buffer", [] { return CANRead(1, nullptr, 8, &status); }, 0,
+        {"reset filter", nullptr, [] { return CANResetFilter(1); }, 0, {"Can't Remove Can Filter Port\r\n"}, {}},
+        {"a message needs no driver", nullptr, [] { return CANConfigureMessage(1, 0, 0x123, 0, 0, 1); }, 1, {}, {}},
+        {"read without a buffer", nullptr, [] { return CANRead(1, nullptr, 8, &status); }, 0,
          {"Can't get data buffer\r\n"}, {}},
-        {"read of 0 bytes", [] { return CANRead(1, buffer, 0, &status); }, 0,
+        {"read of 0 bytes", nullptr, [] { return CANRead(1, buffer, 0, &status); }, 0,
          {"Can't get data length less 1\r\n"}, {}},
-        {"read of -5 bytes", [] { return CANRead(1, buffer, -5, &status); }, 0,
+        {"read of -5 bytes", nullptr, [] { return CANRead(1, buffer, -5, &status); }, 0,
          {"Can't get data length less 1\r\n"}, {}},
-        {"read", [] { return CANRead(1, buffer, 8, &status); }, 0, {"Can't Read Can data\r\n"}, {}},
-        {"write without data", [] { return CANWrite(1, nullptr, 4, &status); }, 0,
+        {"read", nullptr, [] { return CANRead(1, buffer, 8, &status); }, 0, {"Can't Read Can data\r\n"}, {}},
+        {"write without data", nullptr, [] { return CANWrite(1, nullptr, 4, &status); }, 0,
          {"Can't get data buffer\r\n"}, {}},
-        {"write", [&] { return CANWrite(1, data, 4, &status); }, 0, {"Can't Write Can data\r\n"}, {}},
+        {"write", nullptr, [&] { return CANWrite(1, data, 4, &status); }, 0, {"Can't Write Can data\r\n"}, {}},
     });
     EXPECT_EQ(status, kUntouched);
     EXPECT_TRUE(vboard::opens().empty());
@@ -131,13 +112,13 @@ TEST_F(CanOperations, OpenKeepsOneHandleUntilClose) {
     EXPECT_EQ(vboard::debugLines(), (Lines{"VELNA open handle operate successful - Rout 0\r\n"}));
     EXPECT_EQ(vboard::driverTraceLines(),
               (Lines{"CreateFileW \"CAN1:\" access 0xC0000000 share 3 creation 3 flags 0x0 -> h1"}));
-    runCases({{"a second open", [] { return CANOpen(1); }, 0, {"Can't Open Can Port\r\n"}, {}}});
+    runCases({{"a second open", nullptr, [] { return CANOpen(1); }, 0, {"Can't Open Can Port\r\n"}, {}}});
     EXPECT_EQ(vboard::opens().size(), 1u);
     EXPECT_EQ(vboard::openDriverHandles("CAN1:"), 1u);
-    runCases({{"close", [] { return closePort(1); }, -1,
+    runCases({{"close", nullptr, [] { return closePort(1); }, -1,
                {"VELNA can close port operate successful - Rout 0\r\n"}, {}},
-              {"close again", [] { return closePort(1); }, -1, {"Can't Close Can Port\r\n"}, {}},
-              {"open again", [] { return CANOpen(1); }, 1,
+              {"close again", nullptr, [] { return closePort(1); }, -1, {"Can't Close Can Port\r\n"}, {}},
+              {"open again", nullptr, [] { return CANOpen(1); }, 1,
                {"VELNA open handle operate successful - Rout 0\r\n"}, {}}});
     EXPECT_EQ(vboard::openDriverHandles("CAN1:"), 1u);
     CANClose(1);
@@ -148,17 +129,17 @@ TEST_F(CanOperations, OpenKeepsOneHandleUntilClose) {
 TEST_F(CanOperations, AFailedOpenStaysUntilCloseWhichClosesNothing) {
     vboard::armFault({"CreateFileW", "CAN1:", std::nullopt, 1, ERROR_FILE_NOT_FOUND});
     runCases({
-        {"open fails", [] { return CANOpen(1); }, 0,
+        {"open fails", nullptr, [] { return CANOpen(1); }, 0,
          {"VELNA HANDLE ERROR: 2\r\n", "Can't Open Can Port\r\n"}, {}},
-        {"the failed open is refused as open", [] { return CANOpen(1); }, 0,
+        {"the failed open is refused as open", nullptr, [] { return CANOpen(1); }, 0,
          {"Can't Open Can Port\r\n"}, {}},
-        {"requests fail on the invalid handle", [] { return CANConfigureMode(1, 0, 500000, 0, 0); }, 0,
+        {"requests fail on the invalid handle", nullptr, [] { return CANConfigureMode(1, 0, 500000, 0, 0); }, 0,
          {"VELNA can get timing cannot operate successful - Rerr 6\r\n",
           "Can't Configure Can Bitrate Port\r\n"},
          {{kGetTiming, {}}}},
-        {"close", [] { return closePort(1); }, -1,
+        {"close", nullptr, [] { return closePort(1); }, -1,
          {"VELNA can close port operate successful - Rout 6\r\n"}, {}},
-        {"and the port opens again", [] { return CANOpen(1); }, 1,
+        {"and the port opens again", nullptr, [] { return CANOpen(1); }, 1,
          {"VELNA open handle operate successful - Rout 6\r\n"}, {}},
     });
     EXPECT_EQ(vboard::opens().size(), 2u);
@@ -168,7 +149,7 @@ TEST_F(CanOperations, AFailedOpenStaysUntilCloseWhichClosesNothing) {
 
 TEST_F(CanOperations, ConfigureModeSendsTheTimingThenTheTwoModes) {
     open();
-    runCases({{"extended, 500 kbit/s, TLPRIO flag 2, loopback 1",
+    runCases({{"extended, 500 kbit/s, TLPRIO flag 2, loopback 1", nullptr,
                [] { return CANConfigureMode(1, 1, 500000, 2, 1); }, 1,
                {"VELNA can baseclock: 30000000\r\n", "VELNA can bitrate: 500000\r\n",
                 "VELNA can propseg: 2\r\n", "VELNA can phase1seg: 3\r\n", "VELNA can phase2seg: 2\r\n",
@@ -207,23 +188,23 @@ TEST_F(CanOperations, ConfigureModeStopsAtTheFirstRejectedRequest) {
     };
     const Rejection table[] = {
         {kGetTiming,
-         {"get timing", nullptr, 0,
+         {"get timing", nullptr, nullptr, 0,
           {"VELNA can get timing cannot operate successful - Rerr 31\r\n",
            "Can't Configure Can Bitrate Port\r\n"},
           {get}}},
         {kSetTiming,
-         {"set timing", nullptr, 0,
+         {"set timing", nullptr, nullptr, 0,
           with({"VELNA can set bitrate cannot operate successful - Rerr 31\r\n",
                 "Can't Configure Can Bitrate Port\r\n"}),
           {get, set}}},
         {tarvik::IOCTL_CAN_TLPRIO_OFF,
-         {"TLPRIO", nullptr, 0,
+         {"TLPRIO", nullptr, nullptr, 0,
           with({"VELNA can set bitrate operate successful - Rout 0\r\n",
                 "VELNA can set TLPRIO cannot operate successful - Rerr 31\r\n",
                 "Can't Configure Can Mode TLPRIO Port\r\n"}),
           {get, set, tlprio}}},
         {tarvik::IOCTL_CAN_LOOPBACK_OFF,
-         {"loopback", nullptr, 0,
+         {"loopback", nullptr, nullptr, 0,
           with({"VELNA can set bitrate operate successful - Rout 0\r\n",
                 "VELNA can set TLPRIO operate successful - Rout 0\r\n",
                 "VELNA can set Loopback cannot operate successful - Rerr 31\r\n",
@@ -283,10 +264,10 @@ TEST_F(CanBitrate, ThePrescalerIsTheNearestInSinglePrecision) {
 TEST_F(CanBitrate, ConfigureTimingSendsTheCallersValuesAsTheyAre) {
     open();
     runCases({
-        {"the low 16 and 8 bits, no base clock", [] { return CANConfigureTiming(1, 0x10006, 0x102, 3, 2, 0x1FF); },
+        {"the low 16 and 8 bits, no base clock", nullptr, [] { return CANConfigureTiming(1, 0x10006, 0x102, 3, 2, 0x1FF); },
          1, {"VELNA can set timing operate successful - Rout 0\r\n"},
          {{kSetTiming, timing(0, 6, 2, 3, 2, 0xFF)}}},
-        {"a prescaler of 0 goes to the driver, which refuses it",
+        {"a prescaler of 0 goes to the driver, which refuses it", nullptr,
          [] { return CANConfigureTiming(1, 0, 2, 3, 2, 0); }, 0,
          {"VELNA can set timing cannot operate successful - Rerr 87\r\n",
           "Can't Configure Can Timeout Port\r\n"},
@@ -336,8 +317,8 @@ TEST_F(CanFilters, TheIdentifierLimitFollowsTheReceiveRecordsFormat) {
 TEST_F(CanFilters, ResetRemovesTheLastFilterAddedAndAsksAgainWhenRepeated) {
     open();
     runCases({
-        {"nothing added yet: no request, no line", [] { return CANResetFilter(1); }, 0, {}, {}},
-        {"a rejected add keeps no handle", [] {
+        {"nothing added yet: no request, no line", nullptr, [] { return CANResetFilter(1); }, 0, {}, {}},
+        {"a rejected add keeps no handle", nullptr, [] {
              armRejection(kAddFilter);
              const int result = CANConfigureFilter(1, 0x120, 0x7F0, 0, 0);
              vboard::clearFaults();
@@ -347,17 +328,17 @@ TEST_F(CanFilters, ResetRemovesTheLastFilterAddedAndAsksAgainWhenRepeated) {
          {"VELNA can set filter cannot operate successful - Rerr 31\r\n",
           "Can't Configure Can Filter Port\r\n"},
          {{kAddFilter, words({0, 0, 0x120, 0x7F0, 0, 0, 1, 0})}}},
-        {"still nothing to remove", [] { return CANResetFilter(1); }, 0, {}, {}},
-        {"first filter", [] { return CANConfigureFilter(1, 0x120, 0x7F0, 0, 0); }, 1,
+        {"still nothing to remove", nullptr, [] { return CANResetFilter(1); }, 0, {}, {}},
+        {"first filter", nullptr, [] { return CANConfigureFilter(1, 0x120, 0x7F0, 0, 0); }, 1,
          {"VELNA can set filter operate successful - Rout 0\r\n"},
          {{kAddFilter, words({0, 0, 0x120, 0x7F0, 0, 0, 1, 0})}}},
-        {"second filter, beside the first", [] { return CANConfigureFilter(1, 0x300, 0x700, 0, 0); }, 1,
+        {"second filter, beside the first", nullptr, [] { return CANConfigureFilter(1, 0x300, 0x700, 0, 0); }, 1,
          {"VELNA can set filter operate successful - Rout 0\r\n"},
          {{kAddFilter, words({0, 0, 0x300, 0x700, 0, 0, 1, 0})}}},
-        {"reset removes the second", [] { return CANResetFilter(1); }, 1,
+        {"reset removes the second", nullptr, [] { return CANResetFilter(1); }, 1,
          {"VELNA can remove filter operate successful - Rout 0\r\n"},
          {{kRemoveFilter, words({2})}}},
-        {"a second reset asks again, and the driver refuses", [] { return CANResetFilter(1); }, 0,
+        {"a second reset asks again, and the driver refuses", nullptr, [] { return CANResetFilter(1); }, 0,
          {"VELNA can remove filter cannot operate successful - Rerr 87\r\n",
           "Can't Remove Can Filter Port\r\n"},
          {{kRemoveFilter, words({2})}}},
@@ -554,15 +535,15 @@ TEST_F(CanTransfers, LengthZeroIsSentAndANegativeLengthIsRefused) {
     const uint8_t data[1] = {0xFF};
     uint32_t st = kUntouched;
     runCases({
-        {"length 0 sends a frame without data", [&] { return CANWrite(1, data, 0, &st); }, 1,
+        {"length 0 sends a frame without data", nullptr, [&] { return CANWrite(1, data, 0, &st); }, 1,
          {"VELNA can transfer operate successful - Rout 0\r\n"}, {{kTransfer, {}}}},
     });
     EXPECT_EQ(st, 0u);
     st = kUntouched;
     runCases({
-        {"a negative length", [&] { return CANWrite(1, data, -1, &st); }, 0,
+        {"a negative length", nullptr, [&] { return CANWrite(1, data, -1, &st); }, 0,
          {"Can't Write Can data\r\n"}, {}},
-        {"INT32_MIN", [&] { return CANWrite(1, data, INT32_MIN, &st); }, 0,
+        {"INT32_MIN", nullptr, [&] { return CANWrite(1, data, INT32_MIN, &st); }, 0,
          {"Can't Write Can data\r\n"}, {}},
     });
     EXPECT_EQ(st, kUntouched);
@@ -575,7 +556,7 @@ TEST_F(CanTransfers, AFailedReadHandsTheCallerZeros) {
     open();
     uint8_t received[6] = {0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA};
     uint32_t st = kUntouched;
-    runCases({{"nothing waits", [&] { return CANRead(1, received, 6, &st); }, 0,
+    runCases({{"nothing waits", nullptr, [&] { return CANRead(1, received, 6, &st); }, 0,
                {"VELNA can transfer operate successful - Rout 0\r\n", "Can't Read Can data\r\n"},
                {{kTransfer, {}}}}});
     EXPECT_EQ(st, uint32_t{vboard::kCanStatusNoMessage});

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "gpio/gpio_pin_map.h"
+#include "vboard/vboard.h"
 
 using tarvik::lookupModuleGpio;
 
@@ -52,4 +53,15 @@ TEST(PinMap, HoldsExactlyTwentyFourGpiosAndNeverTheNumber35) {
         }
     }
     EXPECT_EQ(mapped, 24);
+}
+
+TEST(PinMap, TheBoardDrivesTheSamePadsByIndex) {
+    for (uint32_t index = 0; index < 200; ++index) {
+        SCOPED_TRACE("index " + std::to_string(index));
+        const auto pad = vboard::gpioPadOf(index);
+        ASSERT_EQ(pad.has_value(), lookupModuleGpio(index, tarvik::GPIO_QUERY_NUMBER) != tarvik::GPIO_NOT_MAPPED);
+        if (!pad) continue;
+        EXPECT_EQ(pad->bank, lookupModuleGpio(index, tarvik::GPIO_QUERY_BANK));
+        EXPECT_EQ(pad->pin, lookupModuleGpio(index, tarvik::GPIO_QUERY_PIN));
+    }
 }

@@ -10,79 +10,33 @@
 #include "library_test.h"
 #include "test_support.h"
 
+using tarvik_test::Case;
+using tarvik_test::codesAndInputs;
+using tarvik_test::countOf;
 using tarvik_test::expectNoMisuse;
 using tarvik_test::gpioEventRecord;
+using tarvik_test::Lines;
+using tarvik_test::Request;
 using tarvik_test::words;
-using vboard::Bytes;
-using Lines = std::vector<std::string>;
 
 namespace {
 
-struct Request {
-    DWORD code;
-    Bytes in;
-    bool operator==(const Request& o) const { return code == o.code && in == o.in; }
-};
-
-std::ostream& operator<<(std::ostream& out, const Request& r) {
-    out << std::hex << r.code << " [";
-    for (uint8_t b : r.in) out << ' ' << static_cast<int>(b);
-    return out << " ]";
-}
-
-std::vector<Request> requests() {
-    std::vector<Request> out;
-    for (const auto& e : vboard::trace())
-        if (e.function == "DeviceIoControl") out.push_back({e.code, e.in});
-    return out;
-}
-
-
-
 constexpr DWORD kDirection = 0x224000, kSetPin = 0x224004, kGetPin = 0x224008,
                 kSetEvent = 0x22400C, kClearEvent = 0x224010;
-
-size_t countOf(const std::string& function) { return tarvik_test::traceOf(function).size(); }
-
-size_t successfulOpens() {
-    size_t count = 0;
-    for (const auto& e : vboard::trace()) count += e.function == "CreateFileW" && e.ok;
-    return count;
-}
 
 void armRejection(DWORD code, DWORD error = ERROR_GEN_FAILURE) {
     vboard::armFault({"DeviceIoControl", "GIO1:", code, 0, error});
 }
 
-struct Case {
-    const char* what;
-    std::function<void()> setUp;
-    std::function<int()> call;  // the export's result, -1 for GPIOSetPin
-    int result;
-    Lines lines;
-    std::vector<Request> sent;
-    int opens = -1;  // CreateFileW calls the case makes; -1 leaves them unchecked
-};
-
+// Each case starts with the GPIO pins at power-on and no fault armed, on the driver the test left.
 void runCases(const std::vector<Case>& cases) {
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    tarvik_test::CaseRules rules;
+    rules.start = [] {
         vboard::clearFaults();
         vboard::gpio().reset();
-        if (c.setUp) c.setUp();
-        vboard::clearDebug();
-        vboard::clearTrace();
-        EXPECT_EQ(c.call(), c.result);
-        EXPECT_EQ(vboard::debugLines(), c.lines);
-        EXPECT_EQ(requests(), c.sent);
-        if (c.opens >= 0) {
-            EXPECT_EQ(countOf("CreateFileW"), static_cast<size_t>(c.opens));
-        }
-        // Every handle opened was closed again, and only those.
-        EXPECT_EQ(countOf("CloseHandle"), successfulOpens());
-        EXPECT_EQ(vboard::openDriverHandles(), 0u);
-    }
-    expectNoMisuse();
+    };
+    rules.sent = codesAndInputs;
+    tarvik_test::runCases(cases, rules);
 }
 
 int setPin(uint32_t index, uint8_t level) {
@@ -223,7 +177,7 @@ TEST_F(GpioInterrupt, SignalsTheCallersEventUntilCleared) {
     HANDLE event = CreateEventW(nullptr, FALSE, TRUE, nullptr);
     ASSERT_EQ(GPIOSetInterrupt(3, vboard::kGpioRisingEdge, event), 1);
     EXPECT_EQ(vboard::eventSignaled(event), false) << "the event is reset before it is armed";
-    EXPECT_EQ(requests(), (std::vector<Request>{{kDirection, words({0, 5, 0, 2})},
+    EXPECT_EQ(codesAndInputs(), (std::vector<Request>{{kDirection, words({0, 5, 0, 2})},
                                                 {kSetEvent, gpioEventRecord(0, 5, event)}}));
     EXPECT_EQ(vboard::debugLines(),
               (Lines{"VELNA set direction gpio 0 pin 5 direction 0 - Rout 1\r\n",
@@ -242,7 +196,7 @@ TEST_F(GpioInterrupt, SignalsTheCallersEventUntilCleared) {
     EXPECT_EQ(GPIOClearInterrupt(3), 1);
     EXPECT_EQ(vboard::debugLines(), (Lines{"VELNA event on gpio 0 pin 5 clear- Rout 1\r\n",
                                            "VELNA gpio clear interrupt operate successful\r\n"}));
-    EXPECT_EQ(requests().back(), (Request{kClearEvent, words({0, 5})}));
+    EXPECT_EQ(codesAndInputs().back(), (Request{kClearEvent, words({0, 5})}));
     EXPECT_EQ(vboard::openDriverHandles(), 0u);
     EXPECT_EQ(vboard::gpio().pin(0, 5).event, nullptr);
 
@@ -299,7 +253,7 @@ TEST_F(GpioInterrupt, EachFailureClosesTheHandleAndLeavesNothingSet) {
         vboard::armFault(f.fault);
         EXPECT_EQ(GPIOSetInterrupt(1, 2, event), 0);
         EXPECT_EQ(vboard::debugLines(), f.lines);
-        EXPECT_EQ(requests().size(), f.requests);
+        EXPECT_EQ(codesAndInputs().size(), f.requests);
         EXPECT_EQ(countOf("CloseHandle"), 1u);
         EXPECT_EQ(vboard::openDriverHandles(), 0u);
         EXPECT_EQ(vboard::gpio().pin(0, 2).event, nullptr) << "nothing stays registered";

@@ -10,10 +10,12 @@
 #include "library_test.h"
 #include "test_support.h"
 
+using tarvik_test::countOf;
 using tarvik_test::expectNoMisuse;
+using tarvik_test::Lines;
+using tarvik_test::successfulOpens;
 using tarvik_test::traceOf;
 using vboard::Bytes;
-using Lines = std::vector<std::string>;
 
 // ---- A write buffer that cannot be had ----
 // The test binary is linked with --wrap=malloc: the library's allocations come here, and one of
@@ -43,14 +45,6 @@ const char* const kWriteOk = "VELNA i2c write data operate successful - Rout 1\r
 const char* const kWriteFailed = "VELNA i2c write data cannot operate successful - Rerr 0\r\n";
 const char* const kReadOk = "VELNA i2c read data operate successful - Rout 1\r\n";
 const char* const kReadFailed = "VELNA i2c read data cannot operate successful - Rerr 0\r\n";
-
-size_t countOf(const std::string& function) { return traceOf(function).size(); }
-
-size_t successfulOpens() {
-    size_t count = 0;
-    for (const auto& e : vboard::trace()) count += e.function == "CreateFileW" && e.ok;
-    return count;
-}
 
 // The driver calls only, without the debug lines between them.
 Lines driverCalls() { return vboard::driverTraceLines(); }

@@ -9,9 +9,10 @@
 #include "spi/spi_records.h"
 #include "test_support.h"
 
+using tarvik_test::countOf;
+using tarvik_test::Lines;
 using tarvik_test::traceOf;
 using vboard::Bytes;
-using Lines = std::vector<std::string>;
 
 namespace {
 
@@ -56,8 +57,6 @@ Bytes busConfig(uint8_t chipSelect, uint32_t frequency, int32_t bitCount, uint32
     put(28, configByte);
     return bytes;
 }
-
-size_t countOf(const std::string& function) { return traceOf(function).size(); }
 
 std::vector<vboard::HandleInfo> openEvents() {
     std::vector<vboard::HandleInfo> events;
@@ -119,6 +118,8 @@ TEST_F(SpiPorts, OpenReachesEachPortsDriverOnceAndRefusesOtherPorts) {
     EXPECT_EQ(vboard::debugLines().size(), 1u);  // opening prints nothing
     EXPECT_EQ(vboard::openDriverHandles("SPI1:"), 1u);
     EXPECT_EQ(vboard::openDriverHandles("SPI2:"), 1u);
+    SPIClose(0);
+    SPIClose(1);
 }
 
 TEST_F(SpiPorts, RefusalsOfUnknownPortsAndEmptySlots) {

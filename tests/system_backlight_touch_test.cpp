@@ -11,8 +11,8 @@ namespace {
 constexpr DWORD kSetLevel = 0x0113040C, kFollowUp = 0x01130410;
 const char* const kSettings = "ControlPanel\\BackLight";
 
-Request levelRequest(uint32_t level) { return {"BKL1:", kSetLevel, words({level, 1, level, 0}), {}}; }
-const Request kFollowUpRequest = {"BKL1:", kFollowUp, {}, {}};
+Request levelRequest(uint32_t level) { return {kSetLevel, words({level, 1, level, 0}), "BKL1:"}; }
+const Request kFollowUpRequest = {kFollowUp, {}, "BKL1:"};
 
 std::optional<uint32_t> setting(const char* name) {
     auto value = vboard::registryValue(HKEY_CURRENT_USER, kSettings, name);

@@ -19,10 +19,10 @@ Bytes record(uint32_t address, uint32_t value, uint8_t width) {
 }
 
 Request readOf(int device, uint32_t address, uint8_t width) {
-    return {"PHY" + std::to_string(device) + ":", kRead, record(address, 0, width), {}};
+    return {kRead, record(address, 0, width), "PHY" + std::to_string(device) + ":"};
 }
 Request writeOf(int device, uint32_t address, uint8_t width, uint32_t value) {
-    return {"PHY" + std::to_string(device) + ":", kWrite, {}, record(address, value, width)};
+    return {kWrite, {}, "PHY" + std::to_string(device) + ":", record(address, value, width)};
 }
 
 const Lines kReadStart = {"Wout: Start ReadPhysicalAddress\r\n"};

@@ -1,17 +1,23 @@
-// Helpers shared by the tests: the export list, and checks of what the board saw.
+// Helpers shared by the tests: the export list, checks of what the board saw, the requests a
+// call sent, and tables of cases that each check result, debug lines, requests and handles.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <initializer_list>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "vboard/vboard.h"
 
 namespace tarvik_test {
+
+using vboard::Bytes;
+using Lines = std::vector<std::string>;
 
 // The names on the export list, in the list's order.
 inline std::vector<std::string> exportList() {
@@ -70,6 +76,102 @@ inline void expectConfigLine(const std::string& line, const std::string& problem
     } else {
         ASSERT_EQ(problems.size(), 1u);
         EXPECT_NE(problems[0].find(problem), std::string::npos) << problems[0];
+    }
+}
+
+inline size_t countOf(const std::string& function) { return traceOf(function).size(); }
+
+inline size_t successfulOpens() {
+    size_t count = 0;
+    for (const auto& e : vboard::trace()) count += e.function == "CreateFileW" && e.ok;
+    return count;
+}
+
+// One DeviceIoControl as the driver received it. Tests of a single driver state the code and the
+// input only; the device and the output buffer (as it was after the call) are left empty there.
+struct Request {
+    DWORD code;
+    Bytes in;
+    std::string device = {};
+    Bytes out = {};
+    bool operator==(const Request& o) const {
+        return code == o.code && in == o.in && device == o.device && out == o.out;
+    }
+};
+
+inline std::ostream& operator<<(std::ostream& os, const Request& r) {
+    auto bytes = [&os](const Bytes& b) {
+        os << " [";
+        for (uint8_t v : b) os << ' ' << static_cast<int>(v);
+        os << " ]";
+    };
+    if (!r.device.empty()) os << r.device << ' ';
+    os << "0x" << std::hex << r.code << std::dec;
+    bytes(r.in);
+    if (!r.out.empty()) {
+        os << " out";
+        bytes(r.out);
+    }
+    return os;
+}
+
+// The requests sent since the trace was cleared, whole.
+inline std::vector<Request> requests() {
+    std::vector<Request> out;
+    for (const auto& e : vboard::trace())
+        if (e.function == "DeviceIoControl") out.push_back({e.code, e.in, e.device, e.out});
+    return out;
+}
+
+// The same, code and input only.
+inline std::vector<Request> codesAndInputs() {
+    std::vector<Request> out;
+    for (const Request& r : requests()) out.push_back({r.code, r.in});
+    return out;
+}
+
+// One call of a table: its set-up, the call (an export's result, or a value the table chooses for
+// one that answers nothing), and what it must answer, print and send.
+struct Case {
+    const char* what;
+    std::function<void()> setUp;
+    std::function<int64_t()> call;
+    int64_t result;
+    Lines lines;
+    std::vector<Request> sent;
+    int opens = -1;  // CreateFileW calls the case makes; -1 leaves them unchecked
+};
+
+// How a table's cases begin and what they check beside result, lines and requests.
+struct CaseRules {
+    // Before each case's own set-up: by default the board's power-on state.
+    std::function<void()> start = [] { vboard::reset(); };
+    // The requests as the cases state them.
+    std::function<std::vector<Request>()> sent = requests;
+    // Each case closes every driver handle it opens; false where a port stays open across cases.
+    bool closesItsHandles = true;
+};
+
+// Runs each case from its start, with the debug lines and trace cleared after its set-up; no case
+// may misuse a handle. Each family's tests name their rules once, in a runCases(cases) of their own.
+inline void runCases(const std::vector<Case>& cases, const CaseRules& rules) {
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (rules.start) rules.start();
+        if (c.setUp) c.setUp();
+        vboard::clearDebug();
+        vboard::clearTrace();
+        EXPECT_EQ(c.call(), c.result);
+        EXPECT_EQ(vboard::debugLines(), c.lines);
+        EXPECT_EQ(rules.sent(), c.sent);
+        if (c.opens >= 0) {
+            EXPECT_EQ(countOf("CreateFileW"), static_cast<size_t>(c.opens));
+        }
+        if (rules.closesItsHandles) {
+            EXPECT_EQ(countOf("CloseHandle"), successfulOpens());
+            EXPECT_EQ(vboard::openDriverHandles(), 0u);
+        }
+        expectNoMisuse();
     }
 }
 

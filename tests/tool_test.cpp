@@ -145,6 +145,7 @@ struct OutputCase {
     const char* script;  // when set: run as `tarvik run -` with these lines instead
     int status;
     std::string out;
+    std::string err = "";  // status 0: all of stderr; a failure: what its message holds
 };
 
 // How a case reads in a failure message (GoogleTest would otherwise print the struct's bytes,
@@ -158,28 +159,33 @@ TEST_P(ToolOutput, PrintsWhatTheLibraryAnswered) {
     const Outcome o = c.script ? script(c.script) : quiet(c.args);
     EXPECT_EQ(o.status, c.status) << o.err;
     EXPECT_EQ(o.out, c.out);
-    if (c.status == 0) EXPECT_EQ(o.err, "");
-    else EXPECT_NE(o.err.find("tarvik: "), std::string::npos) << "a failure is told on stderr";
+    if (c.status == 0) EXPECT_EQ(o.err, c.err);
+    else EXPECT_TRUE(o.err.find("tarvik: ") == 0 && o.err.find(c.err) != std::string::npos)
+             << "a failure is told on stderr: " << o.err;
 }
 
 const std::string kDetectBus0 =
     "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f\n"
-    "00: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
+    "00:          -- -- -- -- -- -- -- -- -- -- -- -- --\n"
     "10: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
     "20: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
     "30: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
     "40: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
     "50: 50 -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
     "60: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
-    "70: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
-    "80: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
-    "90: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
-    "a0: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
-    "b0: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
-    "c0: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
-    "d0: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
-    "e0: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
-    "f0: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n";
+    "70: -- -- -- -- -- -- -- --                        \n";
+
+// -a: the reserved addresses too, and nothing above 0x7f.
+const std::string kDetectAllBus2 =
+    "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f\n"
+    "00: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
+    "10: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
+    "20: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
+    "30: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
+    "40: -- -- -- -- -- -- -- -- 48 -- -- -- -- -- -- --\n"
+    "50: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
+    "60: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n"
+    "70: -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- --\n";
 
 std::string sensorDump() {
     std::string text = "     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef\n";
@@ -215,10 +221,16 @@ INSTANTIATE_TEST_SUITE_P(
         OutputCase{"I2cSetThenGet", {}, "i2c set 0 0x50 0x12 0xc0 0xff 0xee 0x42\ni2c get 0 80 18 4\n"
                                         "i2c set 0 0x50 0x20 7\ni2c get 0 0x50 0x20\n",
                    0, "0xc0 0xff 0xee 0x42\n0x07\n"},
-        OutputCase{"I2cNobodyThere", {"i2c", "get", "1", "0x50", "0"}, nullptr, 1, ""},
+        OutputCase{"I2cNobodyThere", {"i2c", "get", "1", "0x50", "0"}, nullptr, 1, "",
+                   "i2c get: no acknowledge from 0x50 on bus 1 (nobody answers at that address"},
+        OutputCase{"I2cRequestRefused", {}, "board fail DeviceIoControl --device I2C2: --error 87\ni2c set 0 0x50 0 1\n",
+                   1, "", "i2c set: the request for 0x50 on bus 0 was refused (error 87, ERROR_INVALID_PARAMETER)"},
         OutputCase{"I2cDetect", {"i2c", "detect", "0", "--freq", "400k"}, nullptr, 0, kDetectBus0},
+        OutputCase{"I2cDetectAll", {"i2c", "detect", "2", "-a"}, nullptr, 0, kDetectAllBus2},
+        OutputCase{"I2cDetectWithoutDriver", {}, "board fail CreateFileW --device I2C3: --error 2\ni2c detect 2\n",
+                   1, "", "i2c detect: the request for 0x03 on bus 2 was refused (error 2, ERROR_FILE_NOT_FOUND"},
         OutputCase{"I2cDump", {"i2c", "dump", "2", "0x48"}, nullptr, 0, sensorDump()},
-        OutputCase{"I2cDumpNobody", {"i2c", "dump", "1", "0x48"}, nullptr, 1, ""},
+        OutputCase{"I2cDumpNobody", {"i2c", "dump", "1", "0x48"}, nullptr, 1, "", "no acknowledge from 0x48 on bus 1"},
         OutputCase{"SpiFlashId", {"spi", "xfer", "0", "9f000000"}, nullptr, 0, "0xff 0xef 0x40 0x14\n"},
         OutputCase{"SpiLoopback", {"spi", "xfer", "1", "a5 3c", "--mode", "3", "--hz", "4000000"}, nullptr,
                    0, "0xa5 0x3c\n"},
@@ -242,7 +254,13 @@ INSTANTIATE_TEST_SUITE_P(
         OutputCase{"RegistryRestoreWithoutBackup", {"registry", "restore"}, nullptr, 1, ""},
         OutputCase{"Kitl", {}, "kitl off\nkitl on\nkitl restart\n", 0, ""},
         OutputCase{"KitlFails", {}, "board fail KernelIoControl\nkitl restart\n", 1, ""},
-        OutputCase{"Reset", {"reset"}, nullptr, 0, ""}),
+        // The reset reached the board's "IOC1:": the trace shows its open and its one request.
+        OutputCase{"Reset", {"--trace", "reset"}, nullptr, 0, "",
+                   "CreateFileW \"IOC1:\" access 0xC0000000 share 3 creation 3 flags 0x0 -> h1\n"
+                   "IOC1: RESET -> ok\n"},
+        OutputCase{"UartAskOnTheWiredPort", {"uart", "ask", "1", "hello", "4", "--on", "2"}, nullptr, 0, "hell\n"},
+        OutputCase{"UartAskNobodyAnswers", {"uart", "ask", "1", "hi", "2", "--timeout", "1"}, nullptr, 1, "",
+                   "uart ask: nothing arrived on COM1 within 1 s"}),
     [](const ::testing::TestParamInfo<OutputCase>& p) { return std::string(p.param.name); });
 
 TEST(Tool, CanLogFormHasCandumpsLogLine) {
@@ -389,7 +407,12 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{{"board", "fail", "DeviceIoControl code=5"}, "board fail: FUNCTION 'DeviceIoControl code=5' is not one word"},
         UsageCase{{"board", "fail", "DeviceIoControl", "--device", "GIO1: x"}, "board fail: --device 'GIO1: x' is not one word"},
         UsageCase{{"board", "attach-i2c", "1", "0x30", "eeprom", "16 # c"}, "board attach-i2c: SIZE '16 # c' is not a number"},
-        UsageCase{{"board", "drive", "0.5 # x", "1"}, "board drive: PIN '0.5 # x' is not one word"}));
+        UsageCase{{"board", "drive", "0.5 # x", "1"}, "board drive: PIN '0.5 # x' is not one word"},
+        UsageCase{{"board", "fail", "DeviceIoControl", "--device", "GIO1:"},
+                  "board fail: a fault lasts only as long as the process"},
+        UsageCase{{"i2c", "get", "0", "0xa0", "0"}, "i2c get: ADDR 0xa0 is an 8-bit address byte; the bus "
+                                                    "driver takes the 7-bit address (0x50)"},
+        UsageCase{{"uart", "ask", "1", "x", "5"}, "uart ask: N '5' is out of range"}));
 
 TEST(Tool, EmptyCanFrameIsSent) {
     // "123#" is a frame without data, as cansend takes it: not an error.
@@ -601,45 +624,83 @@ TEST(Tool, ShellKeepsStateHasHelpAndHistory) {
 
 // ---- A host program on the other end of a serial port ----
 
-TEST(Tool, SerialPortReachedThroughAPseudoTerminal) {
+// Runs a script on a board whose COM2 is a pseudo-terminal. The board names its terminal on
+// stderr as it starts; `host` then runs on a thread of its own with the terminal open (raw), as a
+// program on the other end of the line, until it returns or `done` is set as the tool has ended.
+Outcome withHostOnCom2(const std::string& lines,
+                       const std::function<void(int fd, const std::atomic<bool>& done)>& host) {
     const std::string config = writeFile("pty.cfg", "serial COM2 pty\n");
-    std::atomic<int> host{-1};
+    std::atomic<int> fd{-1};
     std::atomic<bool> done{false};
-    std::string heard;
-    std::thread typist;
-    // The board names its terminal on stderr as it starts. The host program opens it, hears
-    // what the tool sends, and types "ping" until the tool's read has it: UARTRead only takes
-    // bytes that arrive while it waits.
-    const Outcome o = tarvik(
-        {"-q", "--config", config, "run", "-"}, "uart send 2 'hello\\r\\n'\nuart recv 2 4 --timeout 20\n",
-        [&](const std::string& err) {
-            std::smatch m;
-            if (host >= 0 || !std::regex_search(err, m, std::regex("(/dev/pts/[0-9]+)"))) return;
-            const int fd = ::open(m[1].str().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-            if (fd < 0) return;
-            termios raw{};
-            ::tcgetattr(fd, &raw);
-            ::cfmakeraw(&raw);
-            ::tcsetattr(fd, TCSANOW, &raw);
-            host = fd;
-            typist = std::thread([&heard, &done, fd] {
-                while (!done) {
-                    char buffer[64];
-                    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-                    if (n > 0) heard.append(buffer, static_cast<size_t>(n));
-                    if (heard.find("hello\r\n") != std::string::npos && ::write(fd, "ping", 4) < 0) {
-                    }
-                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-                }
-            });
-        });
+    std::thread program;
+    const Outcome o = tarvik({"-q", "--config", config, "run", "-"}, lines, [&](const std::string& err) {
+        std::smatch m;
+        if (fd >= 0 || !std::regex_search(err, m, std::regex("(/dev/pts/[0-9]+)"))) return;
+        const int opened = ::open(m[1].str().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (opened < 0) return;
+        termios raw{};
+        ::tcgetattr(opened, &raw);
+        ::cfmakeraw(&raw);
+        ::tcsetattr(opened, TCSANOW, &raw);
+        fd = opened;
+        program = std::thread([&host, &done, opened] { host(opened, done); });
+    });
     done = true;
-    if (typist.joinable()) typist.join();
-    ASSERT_GE(host.load(), 0) << o.err;
-    ::close(host);
+    if (program.joinable()) program.join();
+    EXPECT_GE(fd.load(), 0) << o.err;
+    if (fd >= 0) ::close(fd);
+    return o;
+}
+
+// Reads what the tool sends until `text` has come (true) or `done`.
+bool hear(int fd, const std::string& text, std::string& heard, const std::atomic<bool>& done) {
+    while (!done && heard.find(text) == std::string::npos) {
+        char buffer[64];
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) heard.append(buffer, static_cast<size_t>(n));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return !done;
+}
+
+TEST(Tool, SerialPortReachedThroughAPseudoTerminal) {
+    // The host program hears what the tool sends, and types "ping" until the tool's read has it:
+    // UARTRead only takes bytes that arrive while it waits.
+    std::string heard;
+    const Outcome o = withHostOnCom2("uart send 2 'hello\\r\\n'\nuart recv 2 4 --timeout 20\n",
+                                     [&heard](int fd, const std::atomic<bool>& done) {
+                                         if (!hear(fd, "hello\r\n", heard, done)) return;
+                                         while (!done && ::write(fd, "ping", 4) == 4)
+                                             std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                                     });
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(heard, "hello\r\n");
     EXPECT_EQ(o.out, "ping\n");
+}
+
+TEST(Tool, ARecvThatHasBytesWaitsForTheRestInsteadOfLosingThem) {
+    // The host answers "O" a second after it hears "go" and "K" three seconds later: the first
+    // byte comes within the tool's 3 s, and the library's read then waits for the second (it
+    // allows 30 s between bytes). The tool lets it finish rather than close the port on "O".
+    std::string heard;
+    const Outcome o = withHostOnCom2("uart send 2 go\nuart recv 2 2 --timeout 3\n",
+                                     [&heard](int fd, const std::atomic<bool>& done) {
+                                         if (!hear(fd, "go", heard, done)) return;
+                                         std::this_thread::sleep_for(std::chrono::seconds(1));
+                                         if (::write(fd, "O", 1) != 1) return;
+                                         std::this_thread::sleep_for(std::chrono::seconds(3));
+                                         if (::write(fd, "K", 1) != 1) return;
+                                     });
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, "OK\n");
+}
+
+TEST(Tool, UartAskOnALoopedPortReadsWhatItSent) {
+    // One port both sends and receives: the read waits on it before the write goes out.
+    const std::string config = writeFile("loop.cfg", "serial COM1 loopback\n");
+    const Outcome o = quiet({"--config", config, "uart", "ask", "1", "AT\\r", "3"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, "AT\\r\n");
 }
 
 }  // namespace

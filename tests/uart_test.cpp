@@ -111,6 +111,9 @@ protected:
     void TearDown() override {
         answerTwo.clear();
         shortWrite = false;
+        // Most tests end with their ports open: closed here, as an application's tear-down would.
+        UARTClose(1);
+        UARTClose(2);
         LibraryTest::TearDown();
     }
 

@@ -13,18 +13,12 @@
 #include "vboard/gtest.h"
 #include "vboard/vboard_c.h"
 
-using vboard::Bytes;
 using tarvik::CanMessageRecord;
+using tarvik_test::words;
+using vboard::Bytes;
 using tarvik::CanTransferRequest;
 
 namespace {
-
-Bytes words(std::initializer_list<uint32_t> values) {
-    Bytes bytes;
-    for (uint32_t v : values)
-        for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
-    return bytes;
-}
 
 HANDLE openCan() {
     return CreateFileW(L"CAN1:", GENERIC_READ | GENERIC_WRITE, 3, nullptr, OPEN_EXISTING, 0, nullptr);

@@ -3,6 +3,7 @@
  * what the board kept. The tests run it with VBOARD_* variables set, as an application is run.
  */
 #include <stdio.h>
+#include <string.h>
 
 #include "Tarvik.h"
 #include "vboard/vboard_c.h"
@@ -18,14 +19,16 @@ static void report(const char* when) {
 }
 
 int main(int argc, char** argv) {
+    const char* what = argc > 1 ? argv[1] : "";
+    /* An application that prints before it first uses the library. */
+    if (strcmp(what, "print-first") == 0) printf("first line\n");
     GPIOSetPin(1, 1);
     report("start");
-    if (argc > 1) {
+    if (strcmp(what, "reset") == 0) {
         /* After a reset the board is as it started, configuration included. */
         vboard_reset();
         GPIOSetPin(1, 1);
         report("reset");
     }
-    (void)argv;
     return 0;
 }

@@ -1,9 +1,11 @@
 // The board's GPIO controller alone, as the library reaches it through "GIO1:": the records it
 // takes and refuses, pin reads, interrupts per mode, the trace decode and the "gpio" directives.
 #include <cstring>
+#include <functional>
 #include <iterator>
 
 #include "vboard/gtest.h"
+#include "vboard/vboard_c.h"
 #include "test_support.h"
 
 using tarvik_test::gpioEventRecord;
@@ -199,14 +201,42 @@ TEST_F(GpioController, OutputsAndClearedPinsDoNotInterrupt) {
     CloseHandle(event);
 }
 
-TEST_F(GpioController, TheControlSideOutlivesTheDeviceAndIgnoresPinsOffTheBoard) {
+TEST_F(GpioController, TheControlSideOutlivesTheDeviceAndRefusesPinsOffTheBoard) {
     vboard::removeDriver("GIO1:");
     EXPECT_EQ(openGpio(), INVALID_HANDLE_VALUE);
     EXPECT_TRUE(setDirection(6, 31, 1, 5)) << "the open handle still reaches the controller";
     EXPECT_TRUE(vboard::gpio().pin(6, 31).output);
-    vboard::gpio().driveInput(7, 0, true);
-    vboard::gpio().driveInput(0, -1, true);
-    EXPECT_FALSE(vboard::gpio().pin(7, 0).input);
+    struct Row {
+        const char* what;
+        std::function<int()> drive;  // drives a pad high; answers the call's status
+        int status;
+        int bank, pin;  // the pad that must be high afterwards; -1: none
+    };
+    const Row rows[] = {
+        {"C++ bank.pin", [] { return int(vboard::gpio().driveInput(3, 5, true)); }, 1, 3, 5},
+        {"C++ bank 7", [] { return int(vboard::gpio().driveInput(7, 0, true)); }, 0, -1, -1},
+        {"C++ pin -1", [] { return int(vboard::gpio().driveInput(0, -1, true)); }, 0, -1, -1},
+        {"C++ index 3 is pad 0.5", [] { return int(vboard::gpio().driveIndex(3, true)); }, 1, 0, 5},
+        {"C++ index 34 is pad 0.21", [] { return int(vboard::gpio().driveIndex(34, true)); }, 1, 0, 21},
+        {"C++ index 24 is an RTS line", [] { return int(vboard::gpio().driveIndex(24, true)); }, 0, -1, -1},
+        {"C bank 9", [] { return vboard_gpio_drive_input(9, 5, 1); }, 0, -1, -1},
+        {"C bank.pin", [] { return vboard_gpio_drive_input(6, 13, 1); }, 1, 6, 13},
+        {"C index 16 is pad 6.13", [] { return vboard_gpio_drive_index(16, 1); }, 1, 6, 13},
+        {"C index 0", [] { return vboard_gpio_drive_index(0, 1); }, 0, -1, -1},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        vboard::gpio().reset();
+        EXPECT_EQ(r.drive(), r.status);
+        for (int bank = 0; bank < vboard::kGpioBanks; ++bank)
+            for (int pin = 0; pin < vboard::kGpioPinsPerBank; ++pin)
+                EXPECT_EQ(vboard::gpio().pin(bank, pin).input, bank == r.bank && pin == r.pin)
+                    << bank << "." << pin;
+    }
+    int bank = -1, pin = -1;
+    EXPECT_EQ(vboard_gpio_pad(5, &bank, &pin), 1);
+    EXPECT_EQ(bank * 100 + pin, 305);
+    EXPECT_EQ(vboard_gpio_pad(33, &bank, &pin), 0);
 }
 
 TEST_F(GpioController, RequestsAreDecodedInTheTrace) {
@@ -245,7 +275,7 @@ TEST_F(GpioController, ConfigDirectivesDriveInputsAndResetTheController) {
     HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     ASSERT_TRUE(setDirection(3, 5, 0, vboard::kGpioRisingEdge));
     ASSERT_TRUE(setEvent(3, 5, event));
-    const char* usage = "expected: gpio input <bank>.<pin> <0|1>";
+    const char* usage = "expected: gpio input <bank>.<pin>|<index> <0|1>";
     struct Case {
         const char* line;
         std::string problem;  // "" when the line applies
@@ -257,9 +287,10 @@ TEST_F(GpioController, ConfigDirectivesDriveInputsAndResetTheController) {
         {"gpio input 9.40 0", "no pin 9.40 on the board", true},
         {"gpio input -1.5 0", "no pin -1.5 on the board", true},
         {"gpio reset now", "expected: gpio reset", true},
-        {"gpio", "expected: gpio input <bank>.<pin> <0|1> or gpio reset", true},
+        {"gpio", "expected: gpio input <bank>.<pin>|<index> <0|1> or gpio reset", true},
+        {"gpio input 24 0", "module index 24 has no GPIO (1 to 23 and 34 have)", true},
         {"gpio input 3.5 0", "", false},
-        {"gpio input 3.5 1", "", true},
+        {"gpio input 5 1  # module index 5 is pad 3.5", "", true},
         {"gpio reset", "", false},
     };
     for (const auto& c : cases) {

@@ -10,6 +10,8 @@
 #include <sstream>
 #include <thread>
 
+#include <gtest/gtest-spi.h>
+
 #include "vboard/gtest.h"
 #include "vboard/vboard_c.h"
 #include "test_support.h"
@@ -289,6 +291,53 @@ TEST_F(Handles, ValuesAreDistinctAndNeverZeroOrInvalid) {
     CloseHandle(a);
     HANDLE c = openEcho();
     EXPECT_NE(c, a) << "a closed handle's value is never handed out again";
+    for (HANDLE h : {b, e, c}) EXPECT_TRUE(CloseHandle(h));
+}
+
+TEST_F(Handles, TheFixtureFailsATestThatLeftADriverHandleOpenUnlessItKeepsIt) {
+    // The fixture's own life, run by hand inside this test.
+    struct Probe : vboard::testing::BoardTest {
+        void TestBody() override {}
+        using BoardTest::keepOpen;
+        using BoardTest::SetUp;
+        using BoardTest::TearDown;
+    };
+    struct Row {
+        const char* what;
+        bool close;
+        const char* kept;     // "" declares nothing
+        const char* failure;  // "" passes
+    };
+    const Row rows[] = {
+        {"left open", false, "", "the test left 1 driver handle(s) open: h1 on \"ECH1:\""},
+        {"closed", true, "", ""},
+        {"declared kept, in any case", false, "ech1:", ""},
+        {"another device kept", false, "COM1:", "h1 on \"ECH1:\""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Probe probe;
+        probe.SetUp();
+        vboard::addDriver("ECH1:", std::make_shared<EchoDriver>());
+        HANDLE h = openEcho();
+        if (row.close) CloseHandle(h);
+        if (*row.kept) probe.keepOpen(row.kept);
+        ::testing::TestPartResultArray results;
+        {
+            ::testing::ScopedFakeTestPartResultReporter intercept(
+                ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &results);
+            probe.TearDown();
+        }
+        if (*row.failure) {
+            ASSERT_EQ(results.size(), 1);
+            EXPECT_NE(std::string(results.GetTestPartResult(0).message()).find(row.failure),
+                      std::string::npos)
+                << results.GetTestPartResult(0).message();
+        } else {
+            EXPECT_EQ(results.size(), 0);
+        }
+        if (!row.close) CloseHandle(h);
+    }
 }
 
 TEST_F(Handles, CallsOnInvalidHandleAreCountedButAreNoMisuse) {
@@ -311,7 +360,7 @@ TEST_F(Handles, MisusesAreRecorded) {
         {"close of INVALID_HANDLE_VALUE", [] { return CloseHandle(INVALID_HANDLE_VALUE); }},
         {"close of 0", [] { return CloseHandle(nullptr); }},
         {"request on a foreign handle", [] { return sendEcho(reinterpret_cast<HANDLE>(0x77)); }},
-        {"event call on a driver handle", [] { return ResetEvent(openEcho()); }},
+        {"event call on a driver handle", [&] { return ResetEvent(h = openEcho()); }},
     };
     size_t expected = 0;
     for (const auto& c : cases) {
@@ -320,6 +369,7 @@ TEST_F(Handles, MisusesAreRecorded) {
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
         EXPECT_EQ(vboard::misuses().size(), ++expected);
     }
+    EXPECT_TRUE(CloseHandle(h));
     vboard::clearMisuses();
 }
 
@@ -451,6 +501,76 @@ TEST_F(Faults, FailTheNthMatchingCallOrEveryOneWithTheChosenError) {
     }
     auto lines = tarvik_test::traceOf("DeviceIoControl");
     EXPECT_EQ(lines[1], "ECH1: IOCTL 0x10 in [01 02 03] -> error 31 (fault)");
+    EXPECT_TRUE(CloseHandle(h));
+}
+
+TEST_F(Faults, DirectivesCheckDeviceNamesAndTakeRequestsByTheirTraceNames) {
+    const std::string usage =
+        "expected: fault <function> [device=<name>] [code=<number or name>] [nth=<n>] [error=<number>]";
+    struct Refusal {
+        const char* line;
+        std::string problem;  // "" applies
+    };
+    const Refusal refusals[] = {
+        {"fault DeviceIoControl device=I2C2", "no device 'I2C2' on the board; did you mean 'I2C2:'?"},
+        {"fault DeviceIoControl device=I2C9:", "no device 'I2C9:' on the board; did you mean 'I2C1:'?"},
+        {"fault CreateFileW device=gio2:", "no device 'gio2:' on the board; did you mean 'GIO1:'?"},
+        {"fault SetCommState device=COM3:", "no device 'COM3:' on the board; did you mean 'COM1:'?"},
+        {"fault CreateFileW device=\\Storage\\x.txt", ""},
+        {"fault EventModify device=ButtonPressed", ""},
+        {"fault DeviceIoControl device=GIO1: code=SET_PN",
+         "no request 'SET_PN' of GIO1:; did you mean 'SET_PIN'? (or a number)"},
+        {"fault DeviceIoControl code=TRANSFER",
+         "request 'TRANSFER' is more than one driver's (I2C 0x2A2F04, CAN 0x2A3B84): name the "
+         "device with device="},
+        {"fault KernelIoControl code=KITL_POWR", "no request 'KITL_POWR'; did you mean 'KITL_POWER'? (or a number)"},
+        {"fault DeviceIoControl dveice=GIO1:", "bad fault setting 'dveice=GIO1:'; did you mean 'device=...'? " + usage},
+        {"fault DeviceIoControl device", "bad fault setting 'device'; did you mean 'device=...'? " + usage},
+    };
+    for (const Refusal& r : refusals) {
+        SCOPED_TRACE(r.line);
+        const auto problems = vboard::applyConfigLine(r.line);
+        if (r.problem.empty())
+            EXPECT_TRUE(problems.empty()) << problems[0];
+        else
+            EXPECT_EQ(problems, std::vector<std::string>{r.problem});
+    }
+    EXPECT_EQ(vboard_arm_fault("DeviceIoControl", "I2C9:", 0, 0, 0, 31), 0);
+    EXPECT_EQ(vboard_disarm_fault(999), 0) << "no such fault";
+    EXPECT_EQ(vboard_disarm_fault(vboard_arm_fault("DeviceIoControl", "i2c2:", 0, 0, 0, 31)), 1);
+    vboard::clearFaults();
+
+    // A request named as the trace names it fails that request, and only it.
+    struct Named {
+        const char* line;
+        const wchar_t* device;
+        DWORD code, other;
+    };
+    const Named named[] = {
+        {"fault DeviceIoControl device=GIO1: code=SET_PIN error=1234", L"GIO1:", 0x224004, 0x224000},
+        {"fault DeviceIoControl device=I2C2: code=transfer error=1234", L"I2C2:", 0x2A2F04, 0x2A2EE4},
+        {"fault DeviceIoControl device=CAN1: code=TLPRIO_ON error=1234", L"CAN1:", 0x2A3B8C, 0x2A3B90},
+        {"fault DeviceIoControl code=FOLLOW_UP error=1234", L"BKL1:", 0x01130410, 0x0113040C},
+        {"fault DeviceIoControl code=0x2A2F58 error=1234", L"SPI1:", 0x2A2F58, 0x2A2F59},
+    };
+    for (const Named& n : named) {
+        SCOPED_TRACE(n.line);
+        vboard::clearFaults();
+        ASSERT_TRUE(vboard::applyConfigLine(n.line).empty());
+        HANDLE h = CreateFileW(n.device, GENERIC_READ | GENERIC_WRITE, 3, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        EXPECT_FALSE(DeviceIoControl(h, n.code, nullptr, 0, nullptr, 0, nullptr, nullptr));
+        EXPECT_EQ(GetLastError(), 1234u);
+        SetLastError(0);
+        DeviceIoControl(h, n.other, nullptr, 0, nullptr, 0, nullptr, nullptr);
+        EXPECT_NE(GetLastError(), 1234u) << "another request is left alone";
+        CloseHandle(h);
+    }
+    vboard::clearFaults();
+    ASSERT_TRUE(vboard::applyConfigLine("fault KernelIoControl code=KITL_POWER error=1234").empty());
+    DWORD on = 1;
+    EXPECT_FALSE(KernelIoControl(0x01010144, &on, sizeof on, nullptr, 0, nullptr));
+    EXPECT_EQ(GetLastError(), 1234u);
 }
 
 TEST_F(Faults, ApplyToOpensAndEvents) {
@@ -680,15 +800,14 @@ TEST_F(Config, DirectivesSetUpTheBoardAndBadLinesAreReported) {
         {"registry HKLM\\Ident A dword -1", "bad dword '-1' (a number from 0 to 0xFFFFFFFF)"},
         {"registry HKLM\\Ident Raw2 binary 1ff", "bad byte '1ff' (two hex digits)"},
         {"fault DeviceIoControl code=0x1FFFFFFFF",
-         "bad fault setting 'code=0x1FFFFFFFF'; expected: fault <function> [device=<name>] "
-         "[code=<number>] [nth=<n>] [error=<number>]"},
+         "bad code '0x1FFFFFFFF' (a number from 0 to 0xFFFFFFFF, or a request's name)"},
         {"fault DeviceIOControl", "no platform call 'DeviceIOControl'; did you mean 'DeviceIoControl'?"},
         {"gpoi input 0.1 1", "unknown directive 'gpoi'; did you mean 'gpio'?"},
         {"record sometimes", "expected: record off|last <n>|all"},
         {"record last 0", "expected: record off|last <n>|all"},
         {"time 2026-13-08 10:30:00", "expected: time YYYY-MM-DD HH:MM:SS"},
         {"fault DeviceIoControl nth=x",
-         "bad fault setting 'nth=x'; expected: fault <function> [device=<name>] [code=<number>] "
+         "bad fault setting 'nth=x'; expected: fault <function> [device=<name>] [code=<number or name>] "
          "[nth=<n>] [error=<number>]"},
     };
     for (const auto& c : cases) {
@@ -716,6 +835,30 @@ TEST_F(Config, DirectivesSetUpTheBoardAndBadLinesAreReported) {
     GetSystemTime(&now);
     EXPECT_EQ(now.wDay, 8);
     EXPECT_EQ(now.wDayOfWeek, 2) << "8 December 2026 is a Tuesday";
+}
+
+TEST_F(Config, AMisspeltWordGetsTheNearestName) {
+    struct Case {
+        const char* line;
+        const char* hint;  // how the problem begins
+    } cases[] = {
+        {"i2c atach 0 0x50 eeprom", "'atach': did you mean 'attach'? expected: i2c attach"},
+        {"i2c attach 0 0x50 eprom", "'eprom': did you mean 'eeprom'? "},
+        {"gpio inptu 3.5 1", "'inptu': did you mean 'input'? expected: gpio input"},
+        {"spi attach 0 flsh", "'flsh': did you mean 'flash'? "},
+        {"serial COM3 loopback", "'COM3': did you mean 'COM1'? "},
+        {"serial COM1 loopbak", "'loopbak': did you mean 'loopback'? "},
+        {"can injct 123#00", "'injct': did you mean 'inject'? "},
+        {"record lsat 5", "'lsat': did you mean 'last'? "},
+        {"card ot", "'ot': did you mean 'out'? "},
+        {"on-reset go_on", "'go_on': did you mean 'go-on'? "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        const auto problems = vboard::applyConfigLine(c.line);
+        ASSERT_EQ(problems.size(), 1u);
+        EXPECT_EQ(problems[0].rfind(c.hint, 0), 0u) << problems[0];
+    }
 }
 
 TEST_F(Config, OneTableOfDirectivesRefusesADuplicateName) {

@@ -21,7 +21,8 @@ namespace Velna
     /// <summary>
     /// Bus 0 (the SoC's I2C2), 1 (I2C1) or 2 (I2C3). Transfers open and close the bus themselves at
     /// 100 kHz; Open is only for keeping the bus open as master at another speed, and Dispose closes
-    /// what Open opened. Addresses are the 8-bit address bytes the driver expects.
+    /// what Open opened. Addresses are 7-bit I2C addresses, as i2cdetect prints them (0x50 for a
+    /// 24-series EEPROM); a 24-series EEPROM's register r is its byte r x 256.
     /// </summary>
     public sealed class I2cBus : IDisposable
     {

@@ -154,8 +154,11 @@ namespace Velna
         [DllImport(Library)] public static extern byte GPIOClearInterrupt(uint index);
 
         // ---- I2C: bus 0 (the SoC's I2C2), 1 (I2C1), 2 (I2C3) ----
-        // Device addresses are the 8-bit address bytes the bus driver expects. Every transfer opens
-        // the bus itself at 100 kHz and closes it again: it needs no I2COpen and ignores its
+        // Device addresses are 7-bit I2C addresses, as i2cdetect prints them (0x50 for a 24-series
+        // EEPROM, not the 8-bit 0xA0): the bus driver adds the read/write bit itself. Every transfer
+        // first writes the register number and a 0x00 byte, which a 24-series EEPROM takes as the
+        // address register x 256 (register 0x01 is EEPROM byte 0x0100). Every transfer opens the
+        // bus itself at 100 kHz and closes it again: it needs no I2COpen and ignores its
         // frequencyCode.
 
         /// <summary>

@@ -28,8 +28,9 @@ static_assert(IOCTL_I2C_SET_MASTER_MODE == 0x002A2EE4 && IOCTL_I2C_CONFIRM == 0x
 constexpr uint8_t I2C_DIRECTION_WRITE = 1;
 constexpr uint8_t I2C_DIRECTION_READ = 2;
 
-// One leg of a transfer. The address byte goes out exactly as the caller gave it: the driver
-// neither shifts it nor adds the direction bit.
+// One leg of a transfer. The address goes into the packet exactly as the caller gave it, neither
+// shifted nor with a direction bit: it is the 7-bit address, and the driver puts the packet's
+// direction on the wire with it.
 struct I2cPacket {
     uint8_t deviceAddress;
     uint8_t direction;     // I2C_DIRECTION_WRITE or I2C_DIRECTION_READ

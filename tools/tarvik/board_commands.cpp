@@ -263,8 +263,24 @@ void addBoardCommands(CLI::App& app, Tool& tool) {
             fields[key] = value;
         }
         applyDirective("board fail", directive);
+        // A fault lives in the process: one armed by a command that is the whole process would
+        // never meet a call.
+        if (!tool.session)
+            throw UsageError("board fail: a fault lasts only as long as the process, and this one "
+                             "ends here; arm it before the commands it should hit, in one process: "
+                             "tarvik run SCRIPT, tarvik shell, or a 'fault' line in a file given "
+                             "to tarvik --config FILE COMMAND");
         tool.emit("board fail", "", fields);
     });
+}
+
+bool serialCallWaiting(uint32_t port, unsigned milliseconds) {
+    return vboard::serial().awaitBlocked("COM" + std::to_string(port) + ":", milliseconds);
+}
+
+uint64_t serialBytesArrived(uint32_t port) {
+    const auto state = vboard::serial().state("COM" + std::to_string(port) + ":");
+    return state ? state->received : 0;
 }
 
 }  // namespace tarvik_tool

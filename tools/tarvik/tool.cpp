@@ -222,6 +222,7 @@ int runParsed(CLI::App& app, const std::string& where, const std::function<void(
 }
 
 int runSessionLine(Tool& tool, const std::vector<std::string>& words, const std::string& where) {
+    tool.session = true;
     CLI::App app{"A command of a tarvik session", ""};
     addCommands(app, tool, true);
     std::vector<std::string> reversed(words.rbegin(), words.rend());

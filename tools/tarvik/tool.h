@@ -54,6 +54,9 @@ struct SessionState {
 class Tool {
 public:
     bool json = false;
+    // True once the tool runs the lines of a session (run, shell, tour), where what a command
+    // sets up on the board lasts for the commands after it.
+    bool session = false;
     SessionState state;
 
     // Prints one command's result: the text for a person, or the object (with "command" first)
@@ -107,6 +110,14 @@ void addTourCommand(CLI::App& app, Tool& tool);
 void addSessionCommands(CLI::App& app, Tool& tool);
 // The virtual board's own commands (board show, drive ...): board_commands.cpp, host builds only.
 void addBoardCommands(CLI::App& app, Tool& tool);
+
+// ---- What the virtual board tells uart recv and ask about a port (board_commands.cpp) ----
+// The library's read cannot say whether bytes arrived while it waits; the board can, so that the
+// tool never cancels a read that holds bytes, nor says that nothing came when something did.
+// Waits up to `milliseconds` until a call waits on the port; false when none does by then.
+bool serialCallWaiting(uint32_t port, unsigned milliseconds);
+// Bytes that have arrived on the port's receive line so far.
+uint64_t serialBytesArrived(uint32_t port);
 
 // Builds the command tree. `session` leaves out run and shell and the global options.
 void addCommands(CLI::App& app, Tool& tool, bool session);

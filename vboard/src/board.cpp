@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #include "config.h"
@@ -203,6 +204,17 @@ Board& buildBoard() {
         startedBoard.store(instance, std::memory_order_release);
     });
     return *instance;
+}
+
+// A strict board ends the process on a configuration problem before the program has done
+// anything: it is built as the library loads (before main, for a program linked with it), not
+// at the program's first call. So is a board with a configuration file, which may itself say
+// `strict`. Without either, the board is built at its first use.
+__attribute__((constructor)) void buildConfiguredBoardAtLoad() {
+    const char* strict = std::getenv("VBOARD_STRICT");
+    const char* config = std::getenv("VBOARD_CONFIG");
+    if ((strict != nullptr && std::strcmp(strict, "1") == 0) || (config != nullptr && *config != 0))
+        board();
 }
 }  // namespace
 
@@ -588,13 +600,15 @@ int armFault(const Fault& fault) {
     return b.addFault(fault);
 }
 
-void disarmFault(int id) {
+bool disarmFault(int id) {
     Board& b = board();
     std::lock_guard<std::mutex> hold(b.lock);
+    const size_t before = b.faults.size();
     b.faults.erase(std::remove_if(b.faults.begin(), b.faults.end(),
                                   [id](const Board::ArmedFault& f) { return f.id == id; }),
                    b.faults.end());
     b.armedFaults.store(b.faults.size(), std::memory_order_relaxed);
+    return b.faults.size() != before;
 }
 
 void clearFaults() {

@@ -7,6 +7,7 @@
 
 #include "board.h"
 #include "config.h"
+#include "fault_names.h"
 #include "vboard/vboard.h"
 
 namespace {
@@ -79,12 +80,13 @@ int vboard_arm_fault(const char* function, const char* device, int match_code, u
         if (std::find(calls.begin(), calls.end(), fault.function) == calls.end()) return 0;
     }
     fault.device = orEmpty(device);
+    if (!vboard::faultDeviceProblem(fault.function, fault.device).empty()) return 0;
     if (match_code) fault.code = code;
     fault.occurrence = nth;
     fault.error = error;
     return vboard::armFault(fault);
 }
-void vboard_disarm_fault(int id) { vboard::disarmFault(id); }
+int vboard_disarm_fault(int id) { return vboard::disarmFault(id) ? 1 : 0; }
 void vboard_clear_faults(void) { vboard::clearFaults(); }
 
 void vboard_virtual_sleep(int on) { vboard::setVirtualSleep(on != 0); }
@@ -93,8 +95,20 @@ uint64_t vboard_clock_ns(void) { return vboard::clockNanoseconds(); }
 
 void vboard_advance_clock(uint64_t nanoseconds) { vboard::advanceClock(nanoseconds); }
 
-void vboard_gpio_drive_input(int bank, int pin, int level) {
-    vboard::gpio().driveInput(bank, pin, level != 0);
+int vboard_gpio_drive_input(int bank, int pin, int level) {
+    return vboard::gpio().driveInput(bank, pin, level != 0) ? 1 : 0;
+}
+
+int vboard_gpio_drive_index(uint32_t index, int level) {
+    return vboard::gpio().driveIndex(index, level != 0) ? 1 : 0;
+}
+
+int vboard_gpio_pad(uint32_t index, int* bank, int* pin) {
+    const auto pad = vboard::gpioPadOf(index);
+    if (!pad) return 0;
+    if (bank != nullptr) *bank = pad->bank;
+    if (pin != nullptr) *pin = pad->pin;
+    return 1;
 }
 
 int vboard_gpio_pin(int bank, int pin, vboard_gpio_pin_state* state) {

@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "board.h"
+#include "fault_names.h"
 #include "text.h"
 
 namespace vboard {
@@ -227,6 +228,8 @@ std::string faultDirective(Board& b, const std::vector<std::string>& w, const st
                    (nearest.empty() ? std::string() : "; did you mean '" + nearest + "'?");
         f.function = w[1];
     }
+    // The code is read once the device is known: its names are that device's requests.
+    std::string codeText;
     for (size_t i = 2; i < w.size(); ++i) {
         const size_t eq = w[i].find('=');
         const std::string key = w[i].substr(0, eq);
@@ -234,15 +237,28 @@ std::string faultDirective(Board& b, const std::vector<std::string>& w, const st
         uint32_t n = 0;
         if (key == "device" && !val.empty()) {
             f.device = val;
-        } else if (key == "code" && parseDword(val, n)) {
-            f.code = n;
+        } else if (key == "code" && !val.empty()) {
+            codeText = val;
         } else if (key == "nth" && parseDword(val, n)) {
             f.occurrence = n;
         } else if (key == "error" && parseDword(val, n)) {
             f.error = n;
         } else {
-            return "bad fault setting '" + w[i] + "'; " + expected(usage);
+            std::string problem = "bad fault setting '" + w[i] + "'";
+            size_t distance = 0;
+            const std::string near = nearestName(key, {"device", "code", "nth", "error"}, &distance);
+            if (eq == std::string::npos || (distance > 0 && distance <= 2))
+                return problem + "; did you mean '" + near + "=...'? " + expected(usage);
+            return problem + "; " + expected(usage);
         }
+    }
+    if (const std::string problem = faultDeviceProblem(f.function, f.device); !problem.empty())
+        return problem;
+    if (!codeText.empty()) {
+        DWORD code = 0;
+        if (const std::string problem = faultCode(codeText, f.function, f.device, code); !problem.empty())
+            return problem;
+        f.code = code;
     }
     std::lock_guard<std::mutex> hold(b.lock);
     b.addFault(f);
@@ -276,6 +292,53 @@ std::string timeDirective(Board& b, const std::vector<std::string>& w, const std
                         static_cast<WORD>(da), static_cast<WORD>(h), static_cast<WORD>(mi),
                         static_cast<WORD>(s), 0};
     return "";
+}
+
+// The literal words of a usage ("i2c attach <bus> <address> eeprom [<size>] | ..." gives i2c,
+// attach, eeprom ...): placeholders go, a choice in angle brackets ("<COM1|COM2>") stays.
+std::vector<std::string> usageWords(const std::string& usage) {
+    std::string text;
+    for (size_t i = 0; i < usage.size(); ++i) {
+        if (usage[i] == '<') {
+            const size_t close = usage.find('>', i);
+            if (close == std::string::npos) break;
+            const std::string inner = usage.substr(i + 1, close - i - 1);
+            if (inner.find('|') != std::string::npos && inner.find(' ') == std::string::npos) {
+                text += ' ';
+                for (char c : inner) text += c == '|' ? ' ' : c;
+                text += ' ';
+            }
+            i = close;
+        } else {
+            text += usage[i] == '[' || usage[i] == ']' || usage[i] == '|' ? ' ' : usage[i];
+        }
+    }
+    std::vector<std::string> out;
+    for (const std::string& w : split(text).words) {
+        if (w.find_first_of("\\=.:") != std::string::npos) continue;
+        if (w.find_first_not_of("0123456789") == std::string::npos) continue;
+        out.push_back(w);
+    }
+    return out;
+}
+
+// A refused line: the first of its words that is no word of the directive's usage but near one
+// is named with that word ("i2c atach ..." -> "'atach': did you mean 'attach'?").
+std::string withNearestWord(const std::vector<std::string>& w, const std::string& usage,
+                            const std::string& problem) {
+    if (problem.find("did you mean") != std::string::npos) return problem;
+    const std::vector<std::string> known = usageWords(usage);
+    for (size_t i = 1; i < w.size(); ++i) {
+        // Numbers, pins, addresses and paths are values, not words of the directive.
+        if (w[i].find_first_of("0123456789") == 0 || w[i].find_first_of("./\\#") != std::string::npos)
+            continue;
+        size_t distance = 0;
+        const std::string near = nearestName(w[i], known, &distance);
+        if (distance == 0) continue;
+        if (distance <= 2 && 2 * distance <= w[i].size())
+            return "'" + w[i] + "': did you mean '" + near + "'? " + problem;
+    }
+    return problem;
 }
 
 void add(Board& b, const std::string& name, const std::string& usage,
@@ -329,7 +392,7 @@ void installBuiltInDirectives(Board& b) {
         [](Board& bd, W w, S rest, S usage) { return registryDirective(bd, w, rest, usage); });
     add(b, "registry-delete", "registry-delete <HKLM|HKCU>\\<path> [<name>]",
         [](Board& bd, W w, S, S usage) { return registryDeleteDirective(bd, w, usage); });
-    add(b, "fault", "fault <function> [device=<name>] [code=<number>] [nth=<n>] [error=<number>]",
+    add(b, "fault", "fault <function> [device=<name>] [code=<number or name>] [nth=<n>] [error=<number>]",
         [](Board& bd, W w, S, S usage) { return faultDirective(bd, w, usage); });
 }
 
@@ -350,10 +413,14 @@ std::vector<std::string> applyLineTo(Board& b, const std::string& rawLine) {
     const std::vector<std::string>& w = parts.words;
     if (w.empty()) return {};
     ConfigHandler handler;
+    std::string usage;
     {
         std::lock_guard<std::mutex> hold(b.lock);
         auto it = b.directives.find(w[0]);
-        if (it != b.directives.end()) handler = it->second.handler;
+        if (it != b.directives.end()) {
+            handler = it->second.handler;
+            usage = it->second.usage;
+        }
     }
     if (!handler) {
         std::string nearest;
@@ -376,7 +443,7 @@ std::vector<std::string> applyLineTo(Board& b, const std::string& rawLine) {
     if (problem.empty()) return {};
     std::vector<std::string> candidates = w;
     candidates.push_back(configValue(rest, 0));
-    return {tidy(problem, std::move(candidates))};
+    return {tidy(withNearestWord(w, usage, problem), std::move(candidates))};
 }
 
 namespace {

@@ -149,4 +149,20 @@ std::string shown(const std::string& text) {
 
 std::string quoted(const std::string& text) { return "'" + shown(text) + "'"; }
 
+
+std::string nearestName(const std::string& word, const std::vector<std::string>& names,
+                        size_t* distance) {
+    std::string nearest;
+    size_t best = SIZE_MAX;
+    for (const std::string& name : names) {
+        const size_t d = editDistance(fold(name), fold(word));
+        if (d < best) {
+            best = d;
+            nearest = name;
+        }
+    }
+    if (distance != nullptr) *distance = best;
+    return nearest;
+}
+
 }  // namespace vboard

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vboard {
 
@@ -26,6 +27,10 @@ bool parseDword(const std::string& text, uint32_t& value);
 // and the distance costs the product of the lengths.
 constexpr size_t kSuggestionLimit = 64;
 size_t editDistance(const std::string& a, const std::string& b);
+// The name nearest to `word`, compared without regard to case, and its distance; "" when there
+// are no names.
+std::string nearestName(const std::string& word, const std::vector<std::string>& names,
+                        size_t* distance = nullptr);
 
 // A person's text as a message shows it: control bytes written as \xHH, and cut after
 // kQuoteLimit characters with "..." (whole UTF-8 characters are kept).

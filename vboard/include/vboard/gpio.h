@@ -41,6 +41,15 @@ struct GpioPinState {
     bool level() const { return output ? latch : input; }
 };
 
+// The pad behind a module GPIO index, as Tarvik.h numbers the module's pins: index 3 is bank 0,
+// pin 5. Indices 1 to 23 and 34 have one; the others (0, 24 to 29, the serial ports' RTS lines,
+// 30 to 33, 35 and up) answer nullopt.
+struct GpioPad {
+    int bank = 0;
+    int pin = 0;
+};
+std::optional<GpioPad> gpioPadOf(uint32_t index);
+
 struct GpioInterrupt {
     int bank = 0;
     int pin = 0;
@@ -51,8 +60,14 @@ struct GpioInterrupt {
 class GpioControl {
 public:
     virtual ~GpioControl() = default;
-    // Drives an input pad from outside, firing the pin's interrupt when its mode says so.
-    virtual void driveInput(int bank, int pin, bool level) = 0;
+    // Drives an input pad from outside, firing the pin's interrupt when its mode says so. False,
+    // and nothing driven, when the board has no such pin.
+    virtual bool driveInput(int bank, int pin, bool level) = 0;
+    // The same by module index (see gpioPadOf); false for an index without a GPIO.
+    bool driveIndex(uint32_t index, bool level) {
+        const auto pad = gpioPadOf(index);
+        return pad && driveInput(pad->bank, pad->pin, level);
+    }
     virtual GpioPinState pin(int bank, int pin) const = 0;
     // Interrupts fired so far, oldest first.
     virtual std::vector<GpioInterrupt> interrupts() const = 0;

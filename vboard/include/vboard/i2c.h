@@ -7,9 +7,14 @@
 //
 // Buses are numbered as the module's connector numbers them, which is how applications and
 // configuration files name them: bus 0 is "I2C2:", bus 1 is "I2C1:", bus 2 is "I2C3:".
-// Devices sit at 8-bit address bytes, exactly as the transfer packets carry them (0x50, not
-// 0x50 shifted). The power-on board has a 32 KiB EEPROM on bus 0 at 0x50 and a temperature
-// sensor on bus 2 at 0x48.
+// Device addresses are 7-bit I2C addresses, as i2cdetect prints them (0x50 for a 24-series
+// EEPROM, not the 8-bit 0xA0): the bus driver adds the read/write bit itself, since each packet
+// carries its direction. Every transfer first writes the register number and a 0x00 byte, which
+// a device with 16-bit addresses (a 24-series EEPROM, high byte first) takes as the address
+// register x 256: register 0x01 reaches EEPROM byte 0x0100, and I2CReadMultipleBytes(0, 0, 0x50,
+// 0x01, 16, data) reads bytes 0x0100 to 0x010F. The packets carry the address as the library was
+// given it, so a device attached here at 0x50 answers the library's 0x50. The power-on board has
+// a 32 KiB EEPROM on bus 0 at 0x50 and a temperature sensor on bus 2 at 0x48.
 #pragma once
 
 #include <cstddef>

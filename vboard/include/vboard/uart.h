@@ -38,6 +38,7 @@ struct SerialPortState {
     DWORD mask = 0;        // the event mask of that open
     size_t queued = 0;     // bytes in the receive queue
     uint64_t overruns = 0; // bytes lost to a full receive queue
+    uint64_t received = 0; // bytes that arrived on the receive line since power-on, kept or not
     unsigned blocked = 0;  // calls blocked in WaitCommEvent or ReadFile
 };
 

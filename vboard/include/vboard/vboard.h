@@ -10,6 +10,8 @@
 //   VBOARD_CONFIG=<file>                apply a board configuration file (see loadConfig)
 //   VBOARD_STRICT=1                     end the process at start on any configuration problem
 //   VBOARD_DIR=<folder>                 keep storage and registry hives there (see system.h)
+// With VBOARD_STRICT or VBOARD_CONFIG set, "first use" is the library's load, before main: a
+// strict board with a configuration problem ends the process before the program does anything.
 // reset() puts it back to that state, so a test suite can run every test in one process.
 #pragma once
 
@@ -240,8 +242,11 @@ struct Fault {
     unsigned occurrence = 0;    // fail only the Nth matching call (1 = the first); 0 = every one
     DWORD error = ERROR_GEN_FAILURE;
 };
+// Arms a fault as given, unchecked (the `fault` directive and vboard_arm_fault check the names);
+// answers its id.
 int armFault(const Fault& fault);
-void disarmFault(int id);
+// False when no fault with that id is armed (a one-shot fault that fired is gone).
+bool disarmFault(int id);
 void clearFaults();
 // The platform calls the board implements, by name: what a fault can name.
 const std::vector<std::string>& platformCalls();
@@ -320,8 +325,10 @@ bool recordVcd(const std::string& path);
 //   registry <HKLM|HKCU>\<path> <name> string <text to end of line, or "quoted">
 //   registry <HKLM|HKCU>\<path> <name> binary <hex bytes ...>
 //   registry-delete <HKLM|HKCU>\<path> [<name>]
-//   fault <function> [device=<name>] [code=<number>] [nth=<n>] [error=<number>]
-//   gpio input <bank>.<pin> <0|1>      gpio reset
+//   fault <function> [device=<name>] [code=<number or name>] [nth=<n>] [error=<number>]
+//                                      the device must be on the board for a driver's call; the
+//                                      code may be a request's name as the trace prints it
+//   gpio input <bank>.<pin>|<index> <0|1>    gpio reset
 //   spi attach <port> loopback|flash|none [<chip select>]             spi reset
 //   spi flash <port> <address> <hex bytes ...>
 //   i2c attach <bus> <address> eeprom [<size>]|sensor       i2c detach <bus> <address>

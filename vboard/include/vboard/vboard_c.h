@@ -63,10 +63,13 @@ char* vboard_misuses_text(void);
 
 /* Makes matching platform calls fail with `error`. `function` and `device` may be NULL for any;
    `code` is matched only when `match_code` is non-zero; `nth` 0 fails every matching call,
-   n fails only the nth. Returns the fault's id, or 0 when `function` names no platform call. */
+   n fails only the nth. Returns the fault's id, or 0 when `function` names no platform call or
+   `device` no device on the board (for DeviceIoControl and the serial calls, and any name shaped
+   like a device's, "I2C2:"; events, keys and files are not checked). */
 int vboard_arm_fault(const char* function, const char* device, int match_code, uint32_t code,
                      unsigned nth, uint32_t error);
-void vboard_disarm_fault(int id);
+/* 1 when a fault with that id was armed (and now is not), 0 otherwise. */
+int vboard_disarm_fault(int id);
 void vboard_clear_faults(void);
 
 /* ---- Time and pauses ---- */
@@ -81,8 +84,15 @@ void vboard_advance_clock(uint64_t nanoseconds);
 /* ---- GPIO: the controller behind "GIO1:", seven banks of 32 pins ---- */
 
 /* Drives the pad of a pin from outside, as a button or another chip would; an input whose
-   interrupt mode matches sets the event the library registered for it. */
-void vboard_gpio_drive_input(int bank, int pin, int level);
+   interrupt mode matches sets the event the library registered for it. 1 when driven, 0 when
+   the board has no such pin. */
+int vboard_gpio_drive_input(int bank, int pin, int level);
+/* The same by module GPIO index, as Tarvik.h numbers the pins (index 3 is bank 0, pin 5); 0 for
+   an index without a GPIO (1 to 23 and 34 have one). */
+int vboard_gpio_drive_index(uint32_t index, int level);
+/* The bank and pin behind a module GPIO index (either pointer may be NULL); 0 for an index
+   without a GPIO. */
+int vboard_gpio_pad(uint32_t index, int* bank, int* pin);
 
 typedef struct vboard_gpio_pin_state {
     int output;         /* 1 output, 0 input */
@@ -112,9 +122,9 @@ int vboard_spi_flash_program(int port, uint32_t address, const uint8_t* data, si
 size_t vboard_spi_exchange_count(void);
 /* ---- I2C: the buses behind "I2C2:" (bus 0), "I2C1:" (bus 1) and "I2C3:" (bus 2) ---- */
 
-/* Puts a device model at an 8-bit address, replacing the one there: kind "eeprom" (size bytes,
-   1 to 65536; 0 for the default 32768) or "sensor" (size ignored). 1 when attached, 0 for a bad
-   bus, kind or size. */
+/* Puts a device model at a 7-bit address (vboard/i2c.h says how addresses and registers reach
+   a device), replacing the one there: kind "eeprom" (size bytes, 1 to 65536; 0 for the default
+   32768) or "sensor" (size ignored). 1 when attached, 0 for a bad bus, kind or size. */
 int vboard_i2c_attach(int bus, unsigned address, const char* kind, size_t size);
 /* Takes the device at an address off the bus; 1 when there was one. */
 int vboard_i2c_detach(int bus, unsigned address);

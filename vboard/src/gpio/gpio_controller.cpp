@@ -80,16 +80,25 @@ std::string gpioDirective(GpioController& gpio, const std::vector<std::string>& 
         gpio.reset();
         return "";
     }
-    if (sub != "input") return "expected: gpio input <bank>.<pin> <0|1> or gpio reset";
-    const std::string usage = "expected: gpio input <bank>.<pin> <0|1>";
+    if (sub != "input") return "expected: gpio input <bank>.<pin>|<index> <0|1> or gpio reset";
+    const std::string usage = "expected: gpio input <bank>.<pin>|<index> <0|1>";
     if (words.size() != 4) return usage;
     const std::string& where = words[2];
     const size_t dot = where.find('.');
     int64_t bank = 0;
     int64_t pin = 0;
-    if (dot == std::string::npos || !parseSigned(where.substr(0, dot), INT32_MIN, INT32_MAX, bank) ||
-        !parseSigned(where.substr(dot + 1), INT32_MIN, INT32_MAX, pin))
+    if (dot == std::string::npos) {
+        // A module index, as the library's callers number the pins.
+        uint64_t index = 0;
+        if (!parseUnsigned(where, UINT32_MAX, index)) return usage;
+        const auto pad = gpioPadOf(static_cast<uint32_t>(index));
+        if (!pad) return "module index " + where + " has no GPIO (1 to 23 and 34 have)";
+        bank = pad->bank;
+        pin = pad->pin;
+    } else if (!parseSigned(where.substr(0, dot), INT32_MIN, INT32_MAX, bank) ||
+               !parseSigned(where.substr(dot + 1), INT32_MIN, INT32_MAX, pin)) {
         return usage;
+    }
     if (words[3] != "0" && words[3] != "1") return usage;
     if (!GpioController::onBoard(bank, pin)) return "no pin " + where + " on the board";
     gpio.driveInput(static_cast<int>(bank), static_cast<int>(pin), words[3] == "1");
@@ -217,8 +226,23 @@ void GpioController::touchLocked(int bank, int pin) {
 
 // ---- Control side ----
 
-void GpioController::driveInput(int bank, int pin, bool level) {
-    if (!onBoard(bank, pin)) return;
+std::optional<GpioPad> gpioPadOf(uint32_t index) {
+    // The module's connector pins and the i.MX6 pads behind them, as the library maps them.
+    static constexpr struct {
+        uint32_t index;
+        int bank;
+        int pin;
+    } kPads[] = {{1, 0, 2},   {2, 0, 4},   {3, 0, 5},   {4, 5, 3},   {5, 3, 5},   {6, 3, 20},
+                 {7, 2, 27},  {8, 3, 7},   {9, 3, 8},   {10, 5, 14}, {11, 5, 15}, {12, 3, 9},
+                 {13, 6, 0},  {14, 6, 1},  {15, 4, 21}, {16, 6, 13}, {17, 0, 18}, {18, 0, 16},
+                 {19, 0, 17}, {20, 0, 19}, {21, 0, 20}, {22, 4, 18}, {23, 4, 19}, {34, 0, 21}};
+    for (const auto& pad : kPads)
+        if (pad.index == index) return GpioPad{pad.bank, pad.pin};
+    return std::nullopt;
+}
+
+bool GpioController::driveInput(int bank, int pin, bool level) {
+    if (!onBoard(bank, pin)) return false;
     HANDLE fire = nullptr;
     {
         std::lock_guard<std::mutex> hold(lock_);
@@ -233,6 +257,7 @@ void GpioController::driveInput(int bank, int pin, bool level) {
     // Signalled once our lock is released: setting the event takes the board's lock and the
     // event's, and the thread it wakes goes straight back to the driver.
     if (fire != nullptr) signalEvent(fire);
+    return true;
 }
 
 GpioPinState GpioController::pin(int bank, int pin) const {
@@ -349,7 +374,7 @@ void installGpio(Board& board) {
     // The directive drives the model it was installed with, also while the device is removed.
     GpioController* model = controller.get();
     board.addDirective(Directive{
-        "gpio", "gpio input <bank>.<pin> 0|1 | gpio reset",
+        "gpio", "gpio input <bank>.<pin>|<index> 0|1 | gpio reset",
         [model](const std::vector<std::string>& words, const std::string&) {
             return gpioDirective(*model, words);
         }});

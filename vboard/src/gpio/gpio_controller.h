@@ -63,7 +63,7 @@ public:
     void close(uint64_t instance) override;
     std::optional<std::string> decode(const TraceEntry& entry) const override;
 
-    void driveInput(int bank, int pin, bool level) override;
+    bool driveInput(int bank, int pin, bool level) override;
     GpioPinState pin(int bank, int pin) const override;
     std::vector<GpioInterrupt> interrupts() const override;
     void reset() override;

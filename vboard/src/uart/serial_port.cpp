@@ -168,6 +168,7 @@ void SerialPorts::resetPortLocked(Port& port) {
     port.timeouts = COMMTIMEOUTS{};
     port.queue.clear();
     port.overruns = 0;
+    port.received = 0;
     port.sent.clear();
 }
 
@@ -409,6 +410,7 @@ void SerialPorts::raiseLocked(Port& port, DWORD events) {
 }
 
 void SerialPorts::deliverLocked(Port& port, const uint8_t* bytes, size_t size) {
+    port.received += size;
     const size_t room = kSerialQueueLimit - std::min(kSerialQueueLimit, port.queue.size());
     const size_t kept = std::min(size, room);
     port.queue.insert(port.queue.end(), bytes, bytes + kept);
@@ -552,6 +554,7 @@ std::optional<SerialPortState> SerialPorts::state(const std::string& name) const
     s.timeouts = port.timeouts;
     s.queued = port.queue.size();
     s.overruns = port.overruns;
+    s.received = port.received;
     s.blocked = port.blocked;
     return s;
 }

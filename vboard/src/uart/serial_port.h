@@ -68,6 +68,7 @@ private:
         COMMTIMEOUTS timeouts{};
         std::deque<uint8_t> queue;
         uint64_t overruns = 0;
+        uint64_t received = 0;
         std::map<uint64_t, Open> opens;
         uint64_t readAborts = 0;
         unsigned blocked = 0;
