@@ -225,6 +225,9 @@ INSTANTIATE_TEST_SUITE_P(
                    "i2c get: no acknowledge from 0x50 on bus 1 (nobody answers at that address"},
         OutputCase{"I2cRequestRefused", {}, "board fail DeviceIoControl --device I2C2: --error 87\ni2c set 0 0x50 0 1\n",
                    1, "", "i2c set: the request for 0x50 on bus 0 was refused (error 87, ERROR_INVALID_PARAMETER)"},
+        OutputCase{"FaultOnANamedRequest", {}, "board fail DeviceIoControl --device I2C2: --code TRANSFER --error 87\n"
+                                               "i2c set 0 0x50 0 1\n",
+                   1, "", "i2c set: the request for 0x50 on bus 0 was refused (error 87"},
         OutputCase{"I2cDetect", {"i2c", "detect", "0", "--freq", "400k"}, nullptr, 0, kDetectBus0},
         OutputCase{"I2cDetectAll", {"i2c", "detect", "2", "-a"}, nullptr, 0, kDetectAllBus2},
         OutputCase{"I2cDetectWithoutDriver", {}, "board fail CreateFileW --device I2C3: --error 2\ni2c detect 2\n",

@@ -1,6 +1,7 @@
 // The virtual board's side of the tool: the board commands (show, drive, inject-can, attach-i2c,
 // fail) and the global options that set the board up. The only file of the tool that uses the
 // board's control API; a build for the module leaves it out.
+#include <cctype>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -243,7 +244,7 @@ void addBoardCommands(CLI::App& app, Tool& tool) {
     auto* fail = board->add_subcommand("fail", "make a platform call fail from now on");
     fail->add_option("FUNCTION", a->function, "DeviceIoControl, CreateFileW ...")->required();
     fail->add_option("--device", a->device, "only calls on this device (GIO1:)");
-    fail->add_option("--code", a->code, "only this request code");
+    fail->add_option("--code", a->code, "only this request: its code or the trace's name (SET_PIN)");
     fail->add_option("--nth", a->nth, "only the Nth matching call (1 = the next)");
     fail->add_option("--error", a->error, "the error the call fails with");
     fail->callback([&tool, a] {
@@ -258,6 +259,13 @@ void addBoardCommands(CLI::App& app, Tool& tool) {
             {"code", &a->code}, {"nth", &a->nth}, {"error", &a->error}};
         for (const auto& [key, text] : numbers) {
             if (text->empty()) continue;
+            // A request goes by its number or by the name the trace prints (SET_PIN), which the
+            // directive checks against the device's requests.
+            if (key == std::string("code") && !std::isdigit(static_cast<unsigned char>(text->front()))) {
+                directive += " code=" + oneWord(*text, "board fail: --code");
+                fields[key] = *text;
+                continue;
+            }
             const uint32_t value = number(*text, std::string("board fail: --") + key);
             directive += std::string(" ") + key + "=" + std::to_string(value);
             fields[key] = value;
