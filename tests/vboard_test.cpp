@@ -476,7 +476,7 @@ TEST_F(Events, NamedEventsAreSharedByName) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS)) << "the last handle closed it";
 }
 
-TEST_F(Events, ManualResetPulseAndTimeouts) {
+TEST_F(Events, SetResetAndTimeouts) {
     HANDLE manual = CreateEventW(nullptr, TRUE, TRUE, nullptr);
     EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
     EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
@@ -484,19 +484,71 @@ TEST_F(Events, ManualResetPulseAndTimeouts) {
     EXPECT_EQ(WaitForSingleObject(manual, 10), WAIT_TIMEOUT);
     EXPECT_EQ(vboard::eventSignaled(manual), false);
 
-    HANDLE pulsed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    EXPECT_TRUE(PulseEvent(pulsed));
-    EXPECT_EQ(vboard::eventSignaled(pulsed), false) << "a pulse with nobody waiting is lost";
-    EXPECT_EQ(WaitForSingleObject(pulsed, 0), WAIT_TIMEOUT);
-
     // A waiter on another thread is released when a driver sets the event.
-    std::thread waiter([&] { EXPECT_EQ(WaitForSingleObject(pulsed, 5000), WAIT_OBJECT_0); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_TRUE(vboard::signalEvent(pulsed));
+    HANDLE automatic = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    std::thread waiter([&] { EXPECT_EQ(WaitForSingleObject(automatic, 5000), WAIT_OBJECT_0); });
+    ASSERT_TRUE(vboard::awaitEventWaiters(automatic, 1, 5000));
+    EXPECT_TRUE(vboard::signalEvent(automatic));
     waiter.join();
-    EXPECT_EQ(vboard::eventSignaled(pulsed), false) << "the waiter consumed the auto-reset event";
-    EXPECT_FALSE(EventModify(pulsed, 9));
+    EXPECT_EQ(vboard::eventSignaled(automatic), false) << "the waiter consumed the auto-reset event";
+    EXPECT_FALSE(EventModify(automatic, 9));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    CloseHandle(manual);
+    CloseHandle(automatic);
+}
+
+TEST_F(Events, APulseReleasesOnlyTheThreadsWaitingAtThatMoment) {
+    struct Case {
+        const char* what;
+        BOOL manualReset;
+        size_t waiting;
+        size_t released;
+    };
+    const Case cases[] = {
+        {"auto-reset: one of two waiters", FALSE, 2, 1},
+        {"manual-reset: all three waiters", TRUE, 3, 3},
+        {"auto-reset, nobody waiting: lost", FALSE, 0, 0},
+        {"manual-reset, nobody waiting: lost", TRUE, 0, 0},
+    };
+    // Whether a released thread wakes before the test's own late wait is up to the scheduler:
+    // rounds make a pulse that a late waiter could take show.
+    for (int round = 0; round < 10; ++round)
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.what) + ", round " + std::to_string(round));
+        HANDLE event = CreateEventW(nullptr, c.manualReset, FALSE, nullptr);
+        std::mutex lock;
+        std::condition_variable changed;
+        size_t done = 0;
+        auto awaitDone = [&](size_t count) {
+            std::unique_lock<std::mutex> hold(lock);
+            return changed.wait_for(hold, std::chrono::seconds(5), [&] { return done == count; });
+        };
+        std::vector<DWORD> results(c.waiting, WAIT_FAILED);
+        std::vector<std::thread> threads;
+        for (size_t i = 0; i < c.waiting; ++i)
+            threads.emplace_back([&, i] {
+                results[i] = WaitForSingleObject(event, 10000);
+                std::lock_guard<std::mutex> hold(lock);
+                ++done;
+                changed.notify_all();
+            });
+        ASSERT_TRUE(vboard::awaitEventWaiters(event, c.waiting, 5000));
+
+        EXPECT_TRUE(PulseEvent(event));
+        EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT) << "a wait after the pulse";
+        EXPECT_EQ(vboard::eventSignaled(event), false);
+        EXPECT_TRUE(awaitDone(c.released));
+        EXPECT_EQ(vboard::eventWaiters(event), c.waiting - c.released) << "the others still wait";
+
+        // The ones the pulse left are set free one set at a time.
+        for (size_t freed = c.released; freed < c.waiting; ++freed) {
+            EXPECT_TRUE(SetEvent(event));
+            EXPECT_TRUE(awaitDone(freed + 1));
+        }
+        for (auto& t : threads) t.join();
+        for (DWORD result : results) EXPECT_EQ(result, WAIT_OBJECT_0);
+        CloseHandle(event);
+    }
 }
 
 TEST_F(DebugOutput, FormatsTheWideFormatIntoExactLines) {

@@ -516,6 +516,18 @@ std::optional<bool> eventSignaled(HANDLE event) {
     return e->signaled;
 }
 
+std::optional<size_t> eventWaiters(HANDLE event) {
+    auto e = findEvent(event);
+    if (!e) return std::nullopt;
+    std::lock_guard<std::mutex> hold(e->lock);
+    return e->waiters.size();
+}
+
+bool awaitEventWaiters(HANDLE event, size_t count, unsigned milliseconds) {
+    auto e = findEvent(event);
+    return e && e->awaitWaiters(count, milliseconds);
+}
+
 // ---- Control API: debug output ----
 
 std::vector<std::string> debugLines() {

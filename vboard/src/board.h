@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <limits>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -89,16 +90,29 @@ struct DriverObject : KernelObject {
 };
 
 struct EventObject : KernelObject {
+    // One thread blocked in a wait on the event.
+    struct Waiter {
+        bool released = false;  // by a pulse, which leaves the event itself non-signalled
+    };
     const char* kind() const override { return "event"; }
     std::mutex lock;
     std::condition_variable changed;
+    std::condition_variable waitersChanged;
     bool manualReset = false;
     bool signaled = false;
-    uint64_t pulses = 0;        // a pulse of a manual-reset event releases everyone waiting
-    unsigned pendingPulse = 0;  // a pulse of an auto-reset event releases one waiter
-    unsigned waiters = 0;
+    // The threads waiting right now, oldest first: a pulse releases the oldest one (auto-reset)
+    // or all of them (manual-reset), and nobody who starts waiting after it.
+    std::list<Waiter*> waiters;
+    // Sets of an auto-reset event that came while it was already set, kept for the waits after
+    // the next one instead of being lost: only a driver that reports the collision as a misuse
+    // asks for this (see setKeepingCollision), so that the test which made it ends instead of
+    // hanging as the module would.
+    unsigned keptSets = 0;
     void modify(DWORD function);
+    // Sets the event; when it is set already, keeps this set for a later wait and answers false.
+    bool setKeepingCollision();
     DWORD wait(DWORD milliseconds);
+    bool awaitWaiters(size_t count, DWORD milliseconds);
 };
 
 struct KeyObject : KernelObject {

@@ -181,6 +181,11 @@ std::string handleLabel(HANDLE handle);
 // Sets or reads an event as a driver would, without a platform call in the trace.
 bool signalEvent(HANDLE event);
 std::optional<bool> eventSignaled(HANDLE event);
+// The threads blocked in WaitForSingleObject on an event right now (nullopt: no such event),
+// and a wait of up to `milliseconds` until at least `count` of them are: a test that pulses an
+// event, or checks who a set releases, first waits until its threads really are waiting.
+std::optional<size_t> eventWaiters(HANDLE event);
+bool awaitEventWaiters(HANDLE event, size_t count, unsigned milliseconds);
 
 // ---------------------------------------------------------------------------------------------
 // Kernel debug output: one entry per NKDbgPrintfW call, UTF-8, byte for byte ("\r\n" included).
