@@ -1,7 +1,9 @@
 // The virtual board where the library relies on it: handles and their misuse, drivers, the
 // registry's size contract, faults, named events, debug formatting and configuration.
 #include <algorithm>
+#include <climits>
 #include <condition_variable>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -562,6 +564,34 @@ TEST_F(DebugOutput, FormatsTheWideFormatIntoExactLines) {
                                         "no arguments\r\n"}));
     EXPECT_EQ(vboard::debugText(), vboard::debugLines()[0] + vboard::debugLines()[1] +
                                        vboard::debugLines()[2]);
+}
+
+TEST_F(DebugOutput, WidthsAndPrecisionsAreBounded) {
+    const std::string spaces(1023, ' ');
+    struct Case {
+        const char* what;
+        std::function<void()> print;
+        std::string line;
+    };
+    const Case cases[] = {
+        {"a width past int", [] { NKDbgPrintfW(L"[%99999999999s]", L"x"); }, "[" + spaces + "x]"},
+        {"a left-aligned one", [] { NKDbgPrintfW(L"[%-99999999999s]", L"x"); }, "[x" + spaces + "]"},
+        {"a string precision only cuts", [] { NKDbgPrintfW(L"[%.99999999999s]", L"abc"); }, "[abc]"},
+        {"a number's width", [] { NKDbgPrintfW(L"[%99999999999d]", 5); }, "[" + spaces + "5]"},
+        {"a number's precision", [] { NKDbgPrintfW(L"[%.99999999999u]", 5u); },
+         "[" + std::string(1023, '0') + "5]"},
+        {"a width within the bound", [] { NKDbgPrintfW(L"[%100d]", -1); },
+         "[" + std::string(98, ' ') + "-1]"},
+        {"a negative width from the arguments", [] { NKDbgPrintfW(L"[%*d]", -3, 7); }, "[7  ]"},
+        {"the most negative one", [] { NKDbgPrintfW(L"[%*s]", INT_MIN, L"x"); }, "[x" + spaces + "]"},
+        {"a negative precision is none", [] { NKDbgPrintfW(L"[%.*s]", -1, L"abc"); }, "[abc]"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        vboard::clearDebug();
+        c.print();
+        EXPECT_EQ(vboard::debugLines(), std::vector<std::string>{c.line});
+    }
 }
 
 TEST_F(Time, SystemTimeCanBePinnedAndSleepsCanBeVirtual) {
