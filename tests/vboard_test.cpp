@@ -4,7 +4,9 @@
 #include <climits>
 #include <condition_variable>
 #include <functional>
+#include <new>
 #include <set>
+#include <stdexcept>
 #include <sstream>
 #include <thread>
 
@@ -105,6 +107,28 @@ public:
 class Drivers : public vboard::testing::BoardTest {};
 class Handles : public vboard::testing::BoardTest {};
 class Registry : public vboard::testing::BoardTest {};
+class Exceptions : public vboard::testing::BoardTest {};
+
+// A model of the application's with a bug: it throws from every entry it is asked to.
+class ThrowingDriver : public vboard::StreamDriver {
+public:
+    DWORD open(uint64_t, const vboard::OpenParams& params) override {
+        if (params.flags == 1) throw std::runtime_error("open went wrong");
+        return ERROR_SUCCESS;
+    }
+    DWORD ioControl(vboard::IoRequest&) override { throw std::bad_alloc(); }
+    DWORD read(uint64_t, uint8_t*, DWORD, DWORD&) override { throw std::logic_error("read"); }
+    DWORD write(uint64_t, const uint8_t*, DWORD, DWORD&) override { throw 42; }
+};
+
+class ThrowingI2cDevice : public vboard::I2cDevice {
+public:
+    std::string kind() const override { return "throwing"; }
+    bool write(const uint8_t*, size_t) override { return true; }
+    bool read(uint8_t*, size_t) override { return true; }
+    bool preload(uint32_t, const Bytes&) override { throw std::runtime_error("preload"); }
+};
+
 class Faults : public vboard::testing::BoardTest {};
 class Events : public vboard::testing::BoardTest {};
 class DebugOutput : public vboard::testing::BoardTest {};
@@ -145,6 +169,57 @@ TEST_F(Drivers, RequestsReachTheModelAndAreTraced) {
                   "CloseHandle h1 \"ECH1:\" -> ok",
               }));
     tarvik_test::expectNoMisuse();
+}
+
+// No exception leaves the board through a C entry point: the call fails as the system fails it.
+TEST_F(Exceptions, AModelThatThrowsFailsTheCallTheSystemsWay) {
+    vboard::addDriver("THR1:", std::make_shared<ThrowingDriver>());
+    auto open = [](DWORD flags) {
+        return CreateFileW(L"THR1:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, flags,
+                           nullptr);
+    };
+    HANDLE h = open(0);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    uint8_t buffer[4] = {};
+    DWORD count = 0;
+    struct Case {
+        const char* function;
+        std::function<bool()> failed;  // the call answered its failure value
+        DWORD error;
+    };
+    const Case cases[] = {
+        {"CreateFileW", [&] { return open(1) == INVALID_HANDLE_VALUE; }, ERROR_GEN_FAILURE},
+        {"DeviceIoControl",
+         [&] { return !DeviceIoControl(h, 0x10, buffer, 4, nullptr, 0, nullptr, nullptr); },
+         ERROR_NOT_ENOUGH_MEMORY},
+        {"ReadFile", [&] { return !ReadFile(h, buffer, 4, &count, nullptr); }, ERROR_GEN_FAILURE},
+        {"WriteFile", [&] { return !WriteFile(h, buffer, 4, &count, nullptr); }, ERROR_GEN_FAILURE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.function);
+        vboard::clearTrace();
+        SetLastError(0);
+        EXPECT_TRUE(c.failed());
+        EXPECT_EQ(GetLastError(), c.error);
+        const auto lines = tarvik_test::traceOf(c.function);
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find("-> error " + std::to_string(c.error)), std::string::npos) << lines[0];
+    }
+    EXPECT_TRUE(CloseHandle(h));
+}
+
+TEST_F(Exceptions, TheCControlApiAnswersItsFailureStatus) {
+    vboard::addConfigDirective({"throwing", "throwing", [](const auto&, const auto&) -> std::string {
+                                    throw std::runtime_error("directive went wrong");
+                                }});
+    char* problem = vboard_apply("throwing");
+    ASSERT_NE(problem, nullptr);
+    EXPECT_STREQ(problem, "an exception in the board: directive went wrong");
+    vboard_free(problem);
+
+    vboard::i2cBus(1).attach(0x60, std::make_shared<ThrowingI2cDevice>());
+    const uint8_t byte = 1;
+    EXPECT_EQ(vboard_i2c_fill(1, 0x60, 0, &byte, 1), 0);
 }
 
 TEST_F(Drivers, RemovedDeviceCannotBeOpenedButOpenHandlesKeepWorking) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "call.h"
+#include "entry_guard.h"
 #include "text.h"
 
 namespace vboard {
@@ -131,7 +132,8 @@ std::string formatWide(const wchar_t* format, va_list args) {
                 out += '%';
                 break;
             default:  // unknown conversion: shown as written
-                for (const wchar_t* c = spec; c <= p; ++c) appendUtf8(out, static_cast<uint32_t>(*c));
+                for (const wchar_t* c = spec; c <= p; ++c)
+                    appendUtf8(out, static_cast<uint32_t>(*c));
         }
     }
     return out;
@@ -142,7 +144,9 @@ std::string formatWide(const wchar_t* format, va_list args) {
 
 using namespace vboard;
 
-extern "C" void NKDbgPrintfW(LPCWSTR format, ...) {
+namespace {
+
+void printDebugLine(LPCWSTR format, va_list args) {
     Board& b = board();
     Call call("NKDbgPrintfW");
     const bool keepLine = b.keeping.load(std::memory_order_relaxed);
@@ -150,12 +154,7 @@ extern "C" void NKDbgPrintfW(LPCWSTR format, ...) {
     // Nobody keeps or echoes the line when recording is off and no echo is set: it is counted
     // and never formatted.
     std::string line;
-    if (keepLine || echo || call.keep) {
-        va_list args;
-        va_start(args, format);
-        line = formatWide(format, args);
-        va_end(args);
-    }
+    if (keepLine || echo || call.keep) line = formatWide(format, args);
     if (call.keep) call.entry.args = quote(line);
     {
         std::lock_guard<std::mutex> hold(b.lock);
@@ -167,4 +166,14 @@ extern "C" void NKDbgPrintfW(LPCWSTR format, ...) {
     }
     if (echo) b.debugEcho.write(line);
     call.succeed(0, "ok");
+}
+
+}  // namespace
+
+// The only variadic platform call, so it has its guard here rather than with the others.
+extern "C" void NKDbgPrintfW(LPCWSTR format, ...) {
+    va_list args;
+    va_start(args, format);
+    guardVoidCall(__func__, [&] { printDebugLine(format, args); });
+    va_end(args);
 }

@@ -13,6 +13,7 @@ thread_local DWORD lastError = ERROR_SUCCESS;
 }  // namespace
 
 void setLastErrorValue(DWORD error) { lastError = error; }
+DWORD lastErrorValue() { return lastError; }
 
 // ---- Events ----
 
@@ -111,7 +112,8 @@ BOOL transfer(Call& call, HANDLE file, const void* buffer, DWORD size, LPDWORD c
 
 }  // namespace
 
-extern "C" {
+// The bodies of the C entry points: platform_entries.cpp exports them behind a guard.
+namespace vboard::calls {
 
 DWORD GetLastError(void) {
     DWORD error = lastError;
@@ -394,7 +396,7 @@ void GetSystemTime(LPSYSTEMTIME time) {
     call.succeed(0, text);
 }
 
-}  // extern "C"
+}  // namespace vboard::calls
 
 namespace vboard {
 

@@ -17,7 +17,8 @@ std::shared_ptr<vboard::I2cDevice> deviceAt(int bus, unsigned address) {
 
 }  // namespace
 
-extern "C" {
+// The bodies of the C entry points: c_api_entries.cpp exports them behind a guard.
+namespace vboard::capi {
 
 int vboard_i2c_attach(int bus, unsigned address, const char* kind, size_t size) {
     if (!validBus(bus) || address > 0xFF || kind == nullptr) return 0;
@@ -73,4 +74,4 @@ size_t vboard_i2c_transfer_count(int bus) {
     return validBus(bus) ? vboard::i2cBus(bus).transfers().size() : 0;
 }
 
-}  // extern "C"
+}  // namespace vboard::capi
