@@ -160,16 +160,25 @@ TEST_F(SerialPort, ReadsHonourTheTimeouts) {
         EXPECT_EQ(read(com2, c.size, c.timeouts), c.result);
         EXPECT_GE(Clock::now() - start, c.atLeast);
     }
-    // With no time-outs a read waits for every byte.
-    COMMTIMEOUTS none{};
-    ASSERT_TRUE(SetCommTimeouts(com2, &none));
-    char data[3] = {};
-    DWORD got = 0;
-    EXPECT_EQ(whileBlocked<BOOL>(
-                  "COM2:", [&] { return ReadFile(com2, data, 3, &got, nullptr); },
-                  [&] { write(com1, "xyz"); }),
-              TRUE);
-    EXPECT_EQ(std::string(data, got), "xyz");
+    // With no time-outs a read waits for every byte, and so it does with a total time-out
+    // beyond what the clock counts (MAXDWORD per byte of 8,192).
+    const COMMTIMEOUTS waitForAll[] = {{0, 0, 0, 0, 0}, {0, kMaxDword, 0, 0, 0}};
+    const std::string sent(8192, 'x');
+    for (COMMTIMEOUTS timeouts : waitForAll) {
+        SCOPED_TRACE(timeouts.ReadTotalTimeoutMultiplier);
+        ASSERT_TRUE(SetCommTimeouts(com2, &timeouts));
+        std::string data(sent.size(), '\0');
+        DWORD got = 0;
+        EXPECT_EQ(whileBlocked<BOOL>(
+                      "COM2:",
+                      [&] {
+                          return ReadFile(com2, data.data(), static_cast<DWORD>(data.size()), &got,
+                                          nullptr);
+                      },
+                      [&] { write(com1, sent); }),
+                  TRUE);
+        EXPECT_EQ(data.substr(0, got), sent);
+    }
 }
 
 TEST_F(SerialPort, ACloseFromAnotherThreadEndsBlockedCallsWithAFailure) {
