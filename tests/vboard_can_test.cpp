@@ -154,8 +154,10 @@ TEST_F(CanController, ReportsItsTimingAndTakesOnlyWhatItCanRun) {
 TEST_F(CanController, FiltersAcceptByIdentifierAndMaskAndBelongToTheirOpen) {
     EXPECT_TRUE(vboard::can().inject(*vboard::parseCanFrame("555#")))
         << "without a filter every frame is taken";
-    const uint32_t first = addFilter(0x120, 0x7F0);
-    const uint32_t second = addFilter(0x1ABCDEF0, 0x1FFFFFFF);
+    // Both identifiers carry bits their masks leave out: only the masked bits are compared, of
+    // the filter's identifier as of the frame's.
+    const uint32_t first = addFilter(0x12F, 0x7F0);
+    const uint32_t second = addFilter(0xFABCDEF0, 0x1FFFFFFF);
     EXPECT_EQ(first, 1u);
     EXPECT_EQ(second, 2u);
     struct Row {
