@@ -348,3 +348,29 @@ TEST_F(I2cBus, TransfersFromSeveralThreadsDoNotInterleave) {
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(wrong, std::vector<int>(4, 0));
 }
+
+// A device on a bus looks at the control side from inside its packets, as every device model
+// may.
+TEST_F(I2cBus, ADeviceMayUseTheControlSideFromInsideAPacket) {
+    class Looking : public vboard::I2cDevice {
+    public:
+        std::string kind() const override { return "looking"; }
+        bool write(const uint8_t*, size_t) override {
+            seen = vboard::i2cBus(0).transfers().size();
+            return true;
+        }
+        bool read(uint8_t* data, size_t length) override {
+            std::memset(data, static_cast<int>(vboard::i2cBus(0).addresses().size()), length);
+            return true;
+        }
+        size_t seen = 99;
+    };
+    auto device = std::make_shared<Looking>();
+    vboard::i2cBus(0).attach(0x30, device);
+    Bytes command{1};
+    EXPECT_TRUE(transfer({writePacket(0x30, command)}));
+    Bytes answer(1);
+    EXPECT_TRUE(transfer({writePacket(0x30, command), readPacket(0x30, answer)}));
+    EXPECT_EQ(device->seen, 1u) << "the first transfer, kept once it was done";
+    EXPECT_EQ(answer, Bytes{2}) << "the EEPROM at 0x50, and itself";
+}

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "model_support.h"
 #include "test_support.h"
 #include "uart_support.h"
 #include "vboard/gtest.h"
@@ -391,4 +392,17 @@ TEST_F(SerialPort, DirectiveAndCEntryPointsWireThePorts) {
     EXPECT_EQ(vboard::serial().state("COM1:")->queued, 2u);
     EXPECT_EQ(vboard_serial_receive("COM5:", "in", 2), 0);
     EXPECT_EQ(vboard_serial_await_blocked("COM1:", 10), 0);
+}
+
+// A modem of the test's own on COM1 uses the control side from inside a write, as every device
+// model may: it answers what the port sent with "OK".
+TEST_F(SerialPort, ADeviceModelMayUseTheControlSideFromInsideACall) {
+    ASSERT_TRUE(CloseHandle(com1));
+    vboard::addDriver("COM1:", std::make_shared<tarvik_test::DeviceInFront>("COM1:", nullptr, [] {
+                          if (!vboard::serial().transmitted("COM1").empty())
+                              vboard::serial().receive("COM1", bytesOf("OK"));
+                      }));
+    com1 = openPort(L"COM1:");
+    EXPECT_TRUE(write(com1, "AT"));
+    EXPECT_EQ(read(com1, 2, {kMaxDword, 0, 0, 0, 0}), "OK");
 }

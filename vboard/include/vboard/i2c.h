@@ -36,9 +36,12 @@ constexpr DWORD kI2cNakError = 1117;
 constexpr DWORD kI2cConfirmWord = 1;
 
 // A device on a bus, as the controller sees it: a write packet hands it the bytes the master
-// sent, a read packet asks it for bytes. The controller calls a device one packet at a time
-// with the bus's lock held, so a device must not call back into its bus; the control side may
-// call it from any thread at the same time, so a device locks its own state.
+// sent, a read packet asks it for bytes. The controller calls its devices one packet at a time,
+// the packets of one transfer together, and holds none of the board's locks meanwhile: as every
+// device model may, a device may use the control API (this header's, vboard.h's, any family's)
+// from inside a packet; only vboard::reset() is out of bounds there, as it waits for the calls
+// in flight to end (and a transfer of its own on its bus would wait for the one it is in). The
+// control side may call a device from other threads at the same time, so it locks its own state.
 class I2cDevice {
 public:
     virtual ~I2cDevice() = default;

@@ -38,7 +38,11 @@ struct SpiBusSettings {
 };
 
 // A device on an SPI bus. One exchange is one assertion of its chip select: `bytes` bytes go out
-// from `tx` while as many come back into `rx`. Called with the port's lock held, one at a time.
+// from `tx` while as many come back into `rx`. A port calls its devices one exchange at a time
+// and holds none of the board's locks meanwhile: as every device model may, a device may use the
+// control API (this header's, vboard.h's, any family's) from inside an exchange; only
+// vboard::reset() is out of bounds there, as it waits for the calls in flight to end. The
+// control side may call a device from other threads at the same time, so it locks its own state.
 class SpiDevice {
 public:
     virtual ~SpiDevice() = default;

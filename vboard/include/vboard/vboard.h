@@ -63,7 +63,9 @@ struct TraceEntry;
 // XXX_IOControl, XXX_Read, XXX_Write). Every CreateFileW on the device name gets an open
 // context of its own (`instance`), and each one is closed exactly once: what a caller registered
 // through an open (an interrupt event, a receive filter) belongs to that open and is released by
-// close(). Models are called without the board's lock held and must lock their own state.
+// close(). Models lock their own state. The board holds none of its locks while a model runs,
+// so a model may use the control API from inside a call, as every device model may; only
+// reset() is out of bounds there, as it waits for the calls in flight to end.
 //
 // A call may block inside a model (a serial wait, a read with no data yet). When the handle is
 // closed from another thread the board first calls preClose(), which must wake every call blocked

@@ -204,16 +204,18 @@ DWORD I2cBusController::transfer(IoRequest& request) {
         for (const I2cPacket& packet : packets) noteForTrace(request.detail, packet);
 
     I2cTransferRecord record;
-    std::lock_guard<std::mutex> hold(lock_);
+    // The packets of one transfer go over the bus together. The control side's lock is not
+    // held while a device runs, so that it may look at the bus from inside a packet.
+    std::lock_guard<std::mutex> busy(wire_);
     for (const I2cPacket& packet : packets) {
         I2cPacketRecord wire;
         wire.address = packet.deviceAddress;
         wire.read = packet.direction == kI2cRead;
-        auto it = devices_.find(packet.deviceAddress);
+        const std::shared_ptr<I2cDevice> device = this->device(packet.deviceAddress);
         if (wire.read) {
             // Read into a buffer of our own: a NAKed read leaves the caller's bytes alone.
             wire.data.resize(packet.dataLength);
-            wire.acknowledged = it != devices_.end() && it->second->read(wire.data.data(), wire.data.size());
+            wire.acknowledged = device && device->read(wire.data.data(), wire.data.size());
             if (wire.acknowledged && packet.dataLength > 0)
                 std::memcpy(packet.dataBuffer, wire.data.data(), packet.dataLength);
             else if (!wire.acknowledged)
@@ -221,7 +223,7 @@ DWORD I2cBusController::transfer(IoRequest& request) {
         } else {
             if (packet.dataLength > 0)
                 wire.data.assign(packet.dataBuffer, packet.dataBuffer + packet.dataLength);
-            wire.acknowledged = it != devices_.end() && it->second->write(wire.data.data(), wire.data.size());
+            wire.acknowledged = device && device->write(wire.data.data(), wire.data.size());
         }
         if (packet.resultWord != nullptr) *packet.resultWord = wire.acknowledged ? 0 : -1;
         record.packets.push_back(std::move(wire));
@@ -231,6 +233,7 @@ DWORD I2cBusController::transfer(IoRequest& request) {
         }
     }
     const bool ok = record.ok;
+    std::lock_guard<std::mutex> hold(lock_);
     transfers_.push(std::move(record), kDefaultRecordLimit);
     return ok ? ERROR_SUCCESS : kI2cNakError;
 }

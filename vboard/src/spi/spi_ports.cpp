@@ -232,8 +232,14 @@ DWORD SpiPorts::exchange(int port, IoRequest& request) {
         std::vector<uint8_t> out(record.txBuffer, record.txBuffer + seen.bytes);
         std::vector<uint8_t> in(seen.bytes, 0xFF);
         {
-            std::lock_guard<std::mutex> hold(lock_);
-            const auto& device = devices_[port][seen.bus.chipSelect];
+            // The port's wires carry one exchange at a time. The control side's lock is not held
+            // while the device runs, so that it may look at the ports from inside its exchange.
+            std::lock_guard<std::mutex> wires(wires_[port]);
+            std::shared_ptr<SpiDevice> device;
+            {
+                std::lock_guard<std::mutex> hold(lock_);
+                device = devices_[port][seen.bus.chipSelect];
+            }
             if (device) {
                 device->exchange(seen.bus, out.data(), in.data(), seen.bytes);
                 seen.device = device->kind();

@@ -65,7 +65,8 @@ private:
     DWORD read(const IoRequest& request, SpiExchangeRecord& record, SpiExchange& seen) const;
     void keep(SpiExchange&& seen);
 
-    mutable std::mutex lock_;
+    std::mutex wires_[kSpiPorts];  // held for a device's exchange, one at a time on a port
+    mutable std::mutex lock_;      // the control side: devices and what was seen
     std::shared_ptr<SpiDevice> devices_[kSpiPorts][kSpiChipSelects];
     Window<SpiExchange> exchanges_;
 };
