@@ -104,7 +104,11 @@ uint8_t I2CWrite(uint32_t bus, uint32_t frequencyCode, uint8_t slaveAddress,
 uint8_t I2CWriteMultipleBytes(uint32_t bus, uint32_t frequencyCode, uint8_t slaveAddress,
                               uint8_t registerAddress, uint8_t length, const uint8_t* data);
 
-/* ---- SPI: port 0 ("SPI1:"), port 1 ("SPI2:") ---- */
+/* ---- SPI: port 0 ("SPI1:"), port 1 ("SPI2:") ----
+   Both ports complete their exchanges through one event, which holds one completion: run one
+   SPIExchange at a time across both ports (one lock for the two, not one per port). Two threads
+   exchanging on the two ports at once can merge their completions, and one of them then waits
+   for ever. The virtual board reports such an overlap as a misuse that names both ports. */
 
 /** Opens an SPI port's driver and keeps it open until SPIClose. Answers 1 at once when the port
     is already open, and also after a failed open until SPIClose; 0 for another port number. */

@@ -496,7 +496,9 @@ bool signalEvent(HANDLE event) {
     return true;
 }
 
-bool signalNamedEvent(const std::string& name) {
+bool signalNamedEvent(const std::string& name) { return setNamedEvent(name, false).has_value(); }
+
+std::optional<bool> setNamedEvent(const std::string& name, bool keepCollision) {
     std::shared_ptr<EventObject> e;
     {
         Board& b = board();
@@ -504,9 +506,8 @@ bool signalNamedEvent(const std::string& name) {
         auto it = b.namedEvents.find(name);
         if (it != b.namedEvents.end()) e = it->second.lock();
     }
-    if (!e) return false;
-    e->modify(EVENT_SET);
-    return true;
+    if (!e) return std::nullopt;
+    return e->set(keepCollision);
 }
 
 std::optional<bool> eventSignaled(HANDLE event) {

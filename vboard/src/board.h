@@ -105,12 +105,13 @@ struct EventObject : KernelObject {
     std::list<Waiter*> waiters;
     // Sets of an auto-reset event that came while it was already set, kept for the waits after
     // the next one instead of being lost: only a driver that reports the collision as a misuse
-    // asks for this (see setKeepingCollision), so that the test which made it ends instead of
-    // hanging as the module would.
+    // asks for this (see setNamedEvent), so that the test which made it ends instead of hanging
+    // as the module would.
     unsigned keptSets = 0;
     void modify(DWORD function);
-    // Sets the event; when it is set already, keeps this set for a later wait and answers false.
-    bool setKeepingCollision();
+    // Sets the event and answers whether it was set already; then, with `keepCollision`, an
+    // auto-reset event keeps this set for the wait after the next one.
+    bool set(bool keepCollision);
     DWORD wait(DWORD milliseconds);
     bool awaitWaiters(size_t count, DWORD milliseconds);
 };
@@ -267,6 +268,9 @@ Board& board();
 // Sets the event of that name, as a driver that was handed the name opens and sets it. False when
 // no event has the name (it was never created, or every handle to it is closed).
 bool signalNamedEvent(const std::string& name);
+// The same, answering nullopt when no event has the name, else whether it was set already; then
+// with `keepCollision` the set is kept for a later wait (see EventObject::keptSets).
+std::optional<bool> setNamedEvent(const std::string& name, bool keepCollision);
 
 // Renders a string argument for the trace: quoted, with control characters escaped.
 std::string quote(const std::string& text);

@@ -39,13 +39,13 @@ void EventObject::modify(DWORD function) {
     changed.notify_all();
 }
 
-bool EventObject::setKeepingCollision() {
+bool EventObject::set(bool keepCollision) {
     std::lock_guard<std::mutex> hold(lock);
-    const bool collided = signaled && !manualReset;
-    if (collided) ++keptSets;
+    const bool wasSet = signaled;
+    if (wasSet && keepCollision && !manualReset) ++keptSets;
     signaled = true;
     changed.notify_all();
-    return !collided;
+    return wasSet;
 }
 
 DWORD EventObject::wait(DWORD milliseconds) {

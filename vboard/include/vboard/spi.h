@@ -6,6 +6,12 @@
 // up to whole bytes between those buffers and the selected device, then sets the event whose name
 // the record carries. Nothing on a chip select reads as 0xFF, the level MISO idles at.
 //
+// The library names one auto-reset event for both ports, so one exchange at a time across both
+// is its caller's duty: when an exchange completes while another thread's has not yet taken its
+// completion from the event, the two completions merge and on the module one caller waits for
+// ever. The board records this as a misuse naming both ports (see vboard::misuses) and keeps
+// both completions, so that the test that made it fails instead of hanging.
+//
 // Control side (this header): attach device models, ones of your own included, look at what each
 // exchange carried. Ports are numbered as the library numbers them: port 0 is "SPI1:" (the
 // board's flash on chip select 2), port 1 is "SPI2:" (a loopback on chip select 0).

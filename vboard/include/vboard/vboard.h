@@ -167,7 +167,8 @@ std::vector<HandleInfo> openHandles();
 size_t openDriverHandles(const std::string& device = "");
 
 // Calls on a closed handle or on one never handed out, and every close of such a handle or of
-// 0 or INVALID_HANDLE_VALUE: each is a fault in the caller. Tests assert there are none.
+// 0 or INVALID_HANDLE_VALUE; SPI exchanges from two threads in flight at once on the completion
+// event both ports share (see spi.h): each is a fault in the caller. Tests assert there are none.
 std::vector<std::string> misuses();
 // Forgets the misuses: for a test that makes them on purpose and has checked them.
 void clearMisuses();
