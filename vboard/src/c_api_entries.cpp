@@ -37,6 +37,7 @@ int vboard_spi_attach(int, const char*, int);
 int vboard_spi_flash_program(int, uint32_t, const uint8_t*, size_t);
 size_t vboard_spi_exchange_count(void);
 int vboard_i2c_attach(int, unsigned, const char*, size_t);
+int vboard_i2c_attach_eeprom(int, unsigned, size_t, size_t, unsigned);
 int vboard_i2c_detach(int, unsigned);
 int vboard_i2c_fill(int, unsigned, uint32_t, const uint8_t*, size_t);
 size_t vboard_i2c_peek(int, unsigned, uint32_t, uint8_t*, size_t);
@@ -182,6 +183,12 @@ size_t vboard_spi_exchange_count(void) {
 int vboard_i2c_attach(int bus, unsigned address, const char* kind, size_t size) {
     return guardControl(__func__, 0,
                         [&] { return capi::vboard_i2c_attach(bus, address, kind, size); });
+}
+int vboard_i2c_attach_eeprom(int bus, unsigned address, size_t size, size_t page_size,
+                             unsigned write_cycle_ms) {
+    return guardControl(__func__, 0, [&] {
+        return capi::vboard_i2c_attach_eeprom(bus, address, size, page_size, write_cycle_ms);
+    });
 }
 int vboard_i2c_detach(int bus, unsigned address) {
     return guardControl(__func__, 0, [&] { return capi::vboard_i2c_detach(bus, address); });

@@ -327,7 +327,8 @@ bool recordVcd(const std::string& path);
 //   gpio input <bank>.<pin> <0|1>      gpio reset
 //   spi attach <port> loopback|flash|none [<chip select>]             spi reset
 //   spi flash <port> <address> <hex bytes ...>
-//   i2c attach <bus> <address> eeprom [<size>]|sensor       i2c detach <bus> <address>
+//   i2c attach <bus> <address> eeprom [<size>] [page=<bytes>] [write-cycle=<ms>]
+//   i2c attach <bus> <address> sensor  i2c detach <bus> <address>
 //   i2c fill <bus> <address> <offset> <hex bytes ...>
 //   can inject <frame>                 can clock <hz>
 //   can rx-wait <ms>                   can log <file>|off

@@ -71,7 +71,8 @@ uint32_t word(const Bytes& bytes) {
 I2cBusController* installed[kI2cBuses] = {};
 
 constexpr const char* kUsage =
-    "i2c attach <bus> <address> eeprom [<size>] | i2c attach <bus> <address> sensor | "
+    "i2c attach <bus> <address> eeprom [<size>] [page=<bytes>] [write-cycle=<ms>] | "
+    "i2c attach <bus> <address> sensor | "
     "i2c detach <bus> <address> | i2c fill <bus> <address> <offset> <hex bytes ...>";
 
 bool parseBusAndAddress(const std::vector<std::string>& w, int& bus, uint8_t& address) {
@@ -84,16 +85,54 @@ bool parseBusAndAddress(const std::vector<std::string>& w, int& bus, uint8_t& ad
     return true;
 }
 
+// "eeprom [<size>] [page=<bytes>] [write-cycle=<ms>]", from the word after "eeprom" on.
+std::string eepromOptions(const std::vector<std::string>& w, I2cEeprom::Config& config) {
+    size_t at = 5;
+    if (at < w.size() && w[at].find('=') == std::string::npos) {
+        uint64_t size = 0;
+        if (!parseUnsigned(w[at], I2cEeprom::kMaxSize, size) || size == 0)
+            return "bad EEPROM size '" + w[at] + "' (1 to 65536 bytes)";
+        config.size = static_cast<size_t>(size);
+        ++at;
+    }
+    bool pageGiven = false;
+    bool cycleGiven = false;
+    for (; at < w.size(); ++at) {
+        const std::string& word = w[at];
+        const size_t equals = word.find('=');
+        const std::string key = word.substr(0, equals);
+        const std::string value = equals == std::string::npos ? "" : word.substr(equals + 1);
+        uint64_t number = 0;
+        if ((key == "page" && pageGiven) || (key == "write-cycle" && cycleGiven))
+            return "EEPROM option '" + key + "' given twice";
+        if (key == "page") {
+            if (!parseUnsigned(value, I2cEeprom::kMaxSize, number) || number == 0 ||
+                (number & (number - 1)) != 0)
+                return "bad EEPROM page size '" + value + "' (a power of two, 1 to 65536 bytes)";
+            config.pageSize = static_cast<size_t>(number);
+            pageGiven = true;
+        } else if (key == "write-cycle") {
+            if (!parseUnsigned(value, I2cEeprom::kMaxWriteCycleMs, number))
+                return "bad EEPROM write cycle '" + value + "' (0 to 60000 ms)";
+            config.writeCycleMs = static_cast<uint32_t>(number);
+            cycleGiven = true;
+        } else {
+            return "unknown EEPROM option '" + word + "' (page=<bytes>, write-cycle=<ms>)";
+        }
+    }
+    return "";
+}
+
 std::string attachDirective(const std::vector<std::string>& w) {
     int bus;
     uint8_t address;
     if (!parseBusAndAddress(w, bus, address) || w.size() < 5) return std::string("expected: ") + kUsage;
     std::shared_ptr<I2cDevice> device;
-    if (w[4] == "eeprom" && w.size() <= 6) {
-        uint64_t size = I2cEeprom::kDefaultSize;
-        if (w.size() == 6 && (!parseUnsigned(w[5], I2cEeprom::kMaxSize, size) || size == 0))
-            return "bad EEPROM size '" + w[5] + "' (1 to 65536 bytes)";
-        device = std::make_shared<I2cEeprom>(static_cast<size_t>(size));
+    if (w[4] == "eeprom") {
+        I2cEeprom::Config config;
+        const std::string problem = eepromOptions(w, config);
+        if (!problem.empty()) return problem;
+        device = std::make_shared<I2cEeprom>(config);
     } else if (w[4] == "sensor" && w.size() == 5) {
         device = std::make_shared<I2cTemperatureSensor>();
     } else {

@@ -36,6 +36,21 @@ int vboard_i2c_attach(int bus, unsigned address, const char* kind, size_t size) 
     return 1;
 }
 
+int vboard_i2c_attach_eeprom(int bus, unsigned address, size_t size, size_t page_size,
+                             unsigned write_cycle_ms) {
+    using vboard::I2cEeprom;
+    if (!validBus(bus) || address > 0xFF || size > I2cEeprom::kMaxSize ||
+        page_size > I2cEeprom::kMaxSize || (page_size & (page_size - 1)) != 0 ||
+        write_cycle_ms > I2cEeprom::kMaxWriteCycleMs)
+        return 0;
+    I2cEeprom::Config config;
+    if (size != 0) config.size = size;
+    if (page_size != 0) config.pageSize = page_size;
+    config.writeCycleMs = write_cycle_ms;
+    vboard::i2cBus(bus).attach(static_cast<uint8_t>(address), std::make_shared<I2cEeprom>(config));
+    return 1;
+}
+
 int vboard_i2c_detach(int bus, unsigned address) {
     if (!validBus(bus) || address > 0xFF) return 0;
     return vboard::i2cBus(bus).detach(static_cast<uint8_t>(address)) ? 1 : 0;
