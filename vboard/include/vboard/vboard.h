@@ -65,7 +65,10 @@ struct TraceEntry;
 // through an open (an interrupt event, a receive filter) belongs to that open and is released by
 // close(). Models lock their own state. The board holds none of its locks while a model runs,
 // so a model may use the control API from inside a call, as every device model may; only
-// reset() is out of bounds there, as it waits for the calls in flight to end.
+// reset() is out of bounds there, as it waits for the calls in flight to end. An exception a
+// model throws goes no further than the platform call it is in, which fails as the system fails
+// it (ERROR_NOT_ENOUGH_MEMORY for std::bad_alloc, ERROR_GEN_FAILURE for anything else), with a
+// line on stderr naming the call and the exception.
 //
 // A call may block inside a model (a serial wait, a read with no data yet). When the handle is
 // closed from another thread the board first calls preClose(), which must wake every call blocked

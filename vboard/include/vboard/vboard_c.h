@@ -5,6 +5,9 @@
  *
  * Texts come back in buffers the board allocates with malloc: free them with vboard_free. Lines
  * are UTF-8, and a debug line keeps its own "\r\n". Every function is safe to call from any thread.
+ * No C++ exception leaves them (a model or a directive of your own that throws, memory running
+ * out): the function answers its failure status instead (0, NULL, or the exception as the problem
+ * text where it answers one) and says so on stderr.
  */
 #ifndef VBOARD_C_H
 #define VBOARD_C_H
