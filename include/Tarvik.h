@@ -115,7 +115,11 @@ uint8_t I2CWrite(uint32_t bus, uint32_t frequencyCode, uint8_t slaveAddress,
 uint8_t I2CWriteMultipleBytes(uint32_t bus, uint32_t frequencyCode, uint8_t slaveAddress,
                               uint8_t registerAddress, uint8_t length, const uint8_t* data);
 
-/* ---- SPI: port 0 ("SPI1:"), port 1 ("SPI2:") ---- */
+/* ---- SPI: port 0 ("SPI1:"), port 1 ("SPI2:") ----
+   Both ports complete their exchanges through one event, which holds one completion: run one
+   SPIExchange at a time across both ports (one lock for the two, not one per port). Two threads
+   exchanging on the two ports at once can merge their completions, and one of them then waits
+   for ever. The virtual board reports such an overlap as a misuse that names both ports. */
 
 /** Opens an SPI port's driver and keeps it open until SPIClose. Answers 1 at once when the port
     is already open, and also after a failed open until SPIClose; 0 for another port number. */
@@ -174,8 +178,10 @@ uint8_t CANConfigureMode(uint32_t port, uint32_t extendedId, uint32_t bitrate, u
 /** Sets the controller's raw bit timing: the low 16 bits of prescaler, the low 8 of the rest. */
 uint8_t CANConfigureTiming(uint32_t port, uint32_t prescaler, uint32_t propseg,
                            uint32_t phase1seg, uint32_t phase2seg, uint32_t auxTiming);
-/** Adds a receive filter. filterId may not exceed the identifier format's largest value; a
-    second filter is added beside the first, and only the last one added can be removed. */
+/** Adds a receive filter. filterId may not exceed the largest identifier of the format that
+    CANConfigureMode last chose (0x7FF for 11 bits, also before any; 0x1FFFFFFF for 29), whatever
+    the format of the frames read since; a second filter is added beside the first, and only the
+    last one added can be removed. */
 uint8_t CANConfigureFilter(uint32_t port, int32_t filterId, uint32_t filterMask,
                            uint8_t filterFlag, uint8_t filterOption);
 /** Removes the last filter added; 0 when none was ever added. */

@@ -92,9 +92,10 @@ TEST_F(Boards, ABadLineIsReportedWithItsFileLineAndReason) {
     std::remove(path.c_str());
     EXPECT_EQ(problems,
               (std::vector<std::string>{
-                  path + ":2: expected: i2c attach <bus> <address> eeprom [<size>] | i2c attach "
-                         "<bus> <address> sensor | i2c detach <bus> <address> | i2c fill <bus> "
-                         "<address> <offset> <hex bytes ...>",
+                  path + ":2: expected: i2c attach <bus> <address> eeprom [<size>] "
+                         "[page=<bytes>] [write-cycle=<ms>] | i2c attach <bus> <address> sensor | "
+                         "i2c detach <bus> <address> | i2c fill <bus> <address> <offset> <hex "
+                         "bytes ...>",
                   path + ":4: unknown directive 'gpoi'; did you mean 'gpio'?"}));
 }
 

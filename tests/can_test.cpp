@@ -279,7 +279,7 @@ TEST_F(CanBitrate, ConfigureTimingSendsTheCallersValuesAsTheyAre) {
     EXPECT_EQ(kept.auxTiming, 0xFF);
 }
 
-TEST_F(CanFilters, TheIdentifierLimitFollowsTheReceiveRecordsFormat) {
+TEST_F(CanFilters, TheIdentifierLimitFollowsTheModesFormat) {
     open();
     struct Row {
         uint32_t extendedId;  // given to CANConfigureMode; 0xFFFF: none called
@@ -311,6 +311,31 @@ TEST_F(CanFilters, TheIdentifierLimitFollowsTheReceiveRecordsFormat) {
             EXPECT_EQ(vboard::debugLines(), (Lines{"Unknown Filter ID\r\n"}));
             EXPECT_TRUE(requests().empty());
         }
+    }
+}
+
+// The frame the last read received leaves its own format in the receive record; the filter's
+// check still follows the mode.
+TEST_F(CanFilters, TheIdentifierLimitIsTheModesNotTheLastFramesRead) {
+    open();
+    struct Row {
+        uint32_t extendedId;  // given to CANConfigureMode
+        const char* received;
+        bool passes;          // CANConfigureFilter(1, 0x12345, ...)
+    };
+    const Row table[] = {{1, "123#01", true}, {0, "1ABCDEF0#01", false}};
+    for (const Row& r : table) {
+        SCOPED_TRACE(r.received);
+        ASSERT_EQ(CANConfigureMode(1, r.extendedId, 500000, 0, 0), 1);
+        ASSERT_TRUE(vboard::can().inject(*vboard::parseCanFrame(r.received)));
+        uint8_t data[8] = {};
+        ASSERT_EQ(CANRead(1, data, 8, nullptr), 1);
+        vboard::clearDebug();
+        EXPECT_EQ(CANConfigureFilter(1, 0x12345, 0x1FFFFFFF, 0, 0), r.passes ? 1 : 0);
+        EXPECT_EQ(vboard::debugLines(),
+                  r.passes ? Lines{"VELNA can set filter operate successful - Rout 0\r\n"}
+                           : Lines{"Unknown Filter ID\r\n"});
+        CANResetFilter(1);
     }
 }
 

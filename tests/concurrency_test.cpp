@@ -1,5 +1,6 @@
 // Operations on different GPIO indices, different I2C buses and different serial ports, run at
-// the same time from threads of their own, as an application with one thread per peripheral does.
+// the same time from threads of their own, as an application with one thread per peripheral does;
+// with the SPI ports (one thread for both) and the CAN controller besides in the last test.
 // Callers only serialise per index, bus or port, so these must not race in the library nor in the
 // board under it; the ThreadSanitizer build (make tsan) runs them.
 #include <gtest/gtest.h>
@@ -142,6 +143,44 @@ TEST_F(Concurrency, SerialPortsRunTogether) {
     EXPECT_EQ(vboard::openDriverHandles(), 0u);
 }
 
+// Both SPI ports from one thread, as Tarvik.h asks (they share one completion event): the
+// flash's identification on port 0, the loopback on port 1.
+std::function<void()> spiWorker(std::atomic<int>& failures) {
+    return [&failures] {
+        bool ok = SPIOpen(0) == 1 && SPIOpen(1) == 1 && SPIConfigure(0, 0, 1000000, 0) == 1 &&
+                  SPIConfigure(1, 0, 1000000, 0) == 1;
+        for (int round = 0; ok && round < kRounds; ++round) {
+            uint8_t id[4] = {0x9F, 0, 0, 0};
+            uint8_t back[2] = {};
+            const uint8_t sent[2] = {static_cast<uint8_t>(round), 0xA5};
+            ok = SPIExchange(0, 32, id, id) == 1 && id[1] == 0xEF && id[2] == 0x40 &&
+                 id[3] == 0x14 && SPIExchange(1, 16, sent, back) == 1 && back[0] == sent[0] &&
+                 back[1] == 0xA5;
+        }
+        SPIClose(0);
+        SPIClose(1);
+        if (!ok) ++failures;
+    };
+}
+
+// The CAN controller in loopback: each frame sent comes back to the reader.
+std::function<void()> canWorker(std::atomic<int>& failures) {
+    return [&failures] {
+        bool ok = CANOpen(1) == 1 && CANConfigureMode(1, 0, 500000, 0, 1) == 1 &&
+                  CANConfigureMessage(1, 0, 0x123, 0, 0, 1) == 1;
+        for (int round = 0; ok && round < kRounds; ++round) {
+            const uint8_t data[2] = {static_cast<uint8_t>(round), 0x5A};
+            uint8_t back[8] = {};
+            uint32_t id = 0;
+            ok = CANWrite(1, data, 2, nullptr) == 1 && CANRead(1, back, 8, nullptr) == 1 &&
+                 CANGetMessageParameter(1, &id, nullptr, nullptr, nullptr, nullptr, nullptr, 0) == 1 &&
+                 id == 0x123 && back[0] == data[0] && back[1] == 0x5A;
+        }
+        CANClose(1);
+        if (!ok) ++failures;
+    };
+}
+
 // Every family's independent users at once: the board's one lock, trace and debug output under
 // all of them.
 TEST_F(Concurrency, AllFamiliesRunTogether) {
@@ -149,7 +188,7 @@ TEST_F(Concurrency, AllFamiliesRunTogether) {
     loopBothPorts();
     std::atomic<int> failures{0};
     together({gpioWorker({2, 0, 4}, failures), gpioWorker({9, 3, 8}, failures),
-              uartWorker(1, failures), [&failures] {
+              uartWorker(1, failures), spiWorker(failures), canWorker(failures), [&failures] {
                   for (int round = 0; round < kRounds; ++round)
                       if (I2CWrite(0, 0, 0x50, 0x40, static_cast<uint8_t>(round)) != 1) ++failures;
               }});

@@ -362,6 +362,10 @@ TEST_F(I2cTransfer, UnknownBusesPrintOnlyTheTimeLine) {
 
 TEST_F(I2cTransfer, SendsTheRegisterPrefixAndTheDataAsPackets) {
     vboard::i2cBus(0).attach(0xA0, std::make_shared<vboard::I2cEeprom>(256));
+    // A part with 256-byte pages takes the 255 bytes in one write; the board's own part, with
+    // 64-byte pages, would wrap them within the first page, as the real one does.
+    vboard::i2cBus(0).attach(0x50, std::make_shared<vboard::I2cEeprom>(
+                                       vboard::I2cEeprom::Config{32768, 256, 0}));
     Bytes block255(255);
     for (size_t i = 0; i < block255.size(); ++i) block255[i] = static_cast<uint8_t>(i);
     Bytes received(255);

@@ -3,6 +3,7 @@
 // event's lifetime, and whole exchanges with the board's flash and loopback.
 #include <cstring>
 #include <functional>
+#include <thread>
 
 #include "Tarvik.h"
 #include "library_test.h"
@@ -433,6 +434,30 @@ TEST_F(SpiEvent, ClosingEitherPortClosesTheEventAndEndsTheWaitsOfBoth) {
     SPIClose(0);
     EXPECT_EQ(countOf("CloseHandle"), 2u);
     EXPECT_TRUE(vboard::openHandles().empty());
+}
+
+// Both ports complete through one auto-reset event, so one exchange at a time across both is
+// the caller's duty. The board names two in flight at once, and keeps both completions so that
+// the test ends where the module would hang.
+TEST_F(SpiEvent, TwoExchangesInFlightOnTheSharedEventAreAMisuse) {
+    openAndConfigureBoth();
+    // Another thread's exchange on port 0 completes; its completion stays unclaimed (its wait is
+    // made to fail) as the exchange on port 1 completes.
+    vboard::armFault({"WaitForSingleObject", "", std::nullopt, 1, ERROR_GEN_FAILURE});
+    std::thread([&] { EXPECT_EQ(SPIExchange(0, 8, tx, rx), 1); }).join();
+    EXPECT_EQ(SPIExchange(1, 8, tx, rx), 1);
+    EXPECT_EQ(vboard::misuses(),
+              Lines{"SPI exchanges in flight at once from two threads (SPI1: and SPI2:) share the "
+                    "completion event \"SPI_EVENT\", which keeps one completion: on the module one "
+                    "caller would wait for ever (serialise exchanges across both ports)"});
+    vboard::clearMisuses();
+
+    // One thread taking turns on the ports, as the library asks, is none.
+    for (int round = 0; round < 3; ++round)
+        for (uint32_t port = 0; port < 2; ++port) EXPECT_EQ(SPIExchange(port, 8, tx, rx), 1);
+    EXPECT_TRUE(vboard::misuses().empty());
+    SPIClose(0);
+    SPIClose(1);
 }
 
 TEST_F(SpiEvent, EveryHandleOpenedIsClosedOnce) {

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "can/can_records.h"
+#include "model_support.h"
 #include "test_support.h"
 #include "vboard/gtest.h"
 #include "vboard/vboard_c.h"
@@ -148,8 +149,10 @@ TEST_F(CanController, ReportsItsTimingAndTakesOnlyWhatItCanRun) {
 TEST_F(CanController, FiltersAcceptByIdentifierAndMaskAndBelongToTheirOpen) {
     EXPECT_TRUE(vboard::can().inject(*vboard::parseCanFrame("555#")))
         << "without a filter every frame is taken";
-    const uint32_t first = addFilter(0x120, 0x7F0);
-    const uint32_t second = addFilter(0x1ABCDEF0, 0x1FFFFFFF);
+    // Both identifiers carry bits their masks leave out: only the masked bits are compared, of
+    // the filter's identifier as of the frame's.
+    const uint32_t first = addFilter(0x12F, 0x7F0);
+    const uint32_t second = addFilter(0xFABCDEF0, 0x1FFFFFFF);
     EXPECT_EQ(first, 1u);
     EXPECT_EQ(second, 2u);
     struct Row {
@@ -401,4 +404,29 @@ TEST_F(CanController, TheCEntriesInjectAndReadBack) {
     EXPECT_STREQ(sent, "042#07\n");
     vboard_free(sent);
     EXPECT_EQ(vboard_can_log(nullptr), 1);
+}
+
+// A node of the test's own on the bus uses the control side from inside a request, as every
+// device model may: it answers each frame the board sends with one of the next identifier.
+TEST_F(CanController, ADeviceModelMayUseTheControlSideFromInsideARequest) {
+    size_t answered = 0;
+    vboard::addDriver("CAN1:", std::make_shared<tarvik_test::DeviceInFront>("CAN1:", [&](DWORD code) {
+                          const auto sent = vboard::can().sent();
+                          if (code != tarvik::IOCTL_CAN_TRANSFER || sent.size() == answered) return;
+                          ++answered;
+                          vboard::CanFrame answer = sent.back();
+                          ++answer.id;
+                          vboard::can().inject(answer);
+                      }));
+    HANDLE node = openCan();
+    uint8_t data[2] = {0xAB, 0xCD};
+    CanMessageRecord out = message(true, 0x120, false, data, 2);
+    EXPECT_TRUE(transfer(out, node));
+    uint8_t back[8] = {};
+    CanMessageRecord in = message(false, 0, false, back, 8);
+    EXPECT_TRUE(transfer(in, node));
+    EXPECT_EQ(status, 0u);
+    EXPECT_EQ(in.messageId, 0x121u);
+    EXPECT_EQ(Bytes(back, back + in.dataLength), (Bytes{0xAB, 0xCD}));
+    EXPECT_TRUE(CloseHandle(node));
 }

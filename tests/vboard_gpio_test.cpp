@@ -6,6 +6,7 @@
 
 #include "vboard/gtest.h"
 #include "vboard/vboard_c.h"
+#include "model_support.h"
 #include "test_support.h"
 
 using tarvik_test::gpioEventRecord;
@@ -307,4 +308,18 @@ TEST_F(GpioController, ConfigDirectivesDriveInputsAndResetTheController) {
     EXPECT_EQ(reset.mode, vboard::kGpioNoInterrupt);
     EXPECT_EQ(reset.event, nullptr);
     CloseHandle(event);
+}
+
+// A chip of the test's own on the pins uses the control side from inside a request, as every
+// device model may: a buffer that drives input 1.3 with what output 1.2 is set to.
+TEST_F(GpioController, ADeviceModelMayUseTheControlSideFromInsideARequest) {
+    vboard::addDriver("GIO1:", std::make_shared<tarvik_test::DeviceInFront>("GIO1:", [](DWORD code) {
+                          if (code == kSetPin)
+                              vboard::gpio().driveInput(1, 3, vboard::gpio().pin(1, 2).latch);
+                      }));
+    HANDLE chip = openGpio();
+    Bytes high = words({1, 2, 1});
+    EXPECT_TRUE(send(chip, kSetPin, high));
+    EXPECT_TRUE(vboard::gpio().pin(1, 3).input);
+    EXPECT_TRUE(CloseHandle(chip));
 }

@@ -3,6 +3,7 @@
 // decode, the "i2c" directives and the C entry points.
 #include <cstring>
 #include <thread>
+#include <tuple>
 
 #include "test_support.h"
 #include "vboard/gtest.h"
@@ -180,24 +181,82 @@ TEST_F(I2cBus, TheEepromPointsHighByteFirstAndWrapsAtItsSize) {
     EXPECT_EQ(more, (Bytes{0xFF, 0xFF})) << "erased bytes follow";
     EXPECT_EQ(vboard::i2cDevice<vboard::I2cEeprom>(0, 0x50)->pointer(), 0x1239u);
 
-    // A 32 KiB part ignores the top address bit; the pointer wraps at the end.
-    EXPECT_TRUE(writeEeprom(0x50, 0xFFFF, {0xA1, 0xA2}));
-    const Bytes contents = vboard::i2cDevice<vboard::I2cEeprom>(0, 0x50)->contents();
-    EXPECT_EQ(contents[0x7FFF], 0xA1);
-    EXPECT_EQ(contents[0x0000], 0xA2);
+    // A 32 KiB part ignores the top address bit; a read wraps at the end of the array.
+    ASSERT_TRUE(vboard::i2cDevice<vboard::I2cEeprom>(0, 0x50)->preload(0, {0xA2}));
+    EXPECT_TRUE(writeEeprom(0x50, 0xFFFF, {0xA1}));
     EXPECT_EQ(readEeprom(0x50, 0x7FFF, 2), (Bytes{0xA1, 0xA2}));
 
-    // A 256-byte part at another address wraps at 256.
-    vboard::i2cBus(0).attach(0x52, std::make_shared<vboard::I2cEeprom>(256));
-    EXPECT_TRUE(writeEeprom(0x52, 0x00FE, {7, 8, 9}));
-    EXPECT_EQ(readEeprom(0x52, 0x0000, 1), (Bytes{9}));
-
     // An address probe, or a single address byte, changes nothing.
+    vboard::i2cBus(0).attach(0x52, std::make_shared<vboard::I2cEeprom>(256));
+    ASSERT_TRUE(writeEeprom(0x52, 0x0000, {9}));
     Bytes one{0x00};
     Bytes none;
     EXPECT_TRUE(transfer({writePacket(0x52, none)}));
     EXPECT_TRUE(transfer({writePacket(0x52, one)}));
     EXPECT_EQ(vboard::i2cDevice<vboard::I2cEeprom>(0, 0x52)->pointer(), 1u);
+}
+
+// A write stays within its page, as a real part's page buffer keeps it: past the page's end it
+// goes on at the page's start, and the pointer with it.
+TEST_F(I2cBus, TheEepromWritesWithinAPage) {
+    using Config = vboard::I2cEeprom::Config;
+    struct Case {
+        const char* what;
+        Config part;
+        uint16_t address;
+        Bytes data;
+        std::vector<std::pair<size_t, uint8_t>> stored;
+        uint32_t pointer;
+    };
+    const Case cases[] = {
+        {"the default part's 64-byte page", Config{}, 0xFFFF, {0xA1, 0xA2},
+         {{0x7FFF, 0xA1}, {0x7FC0, 0xA2}, {0x0000, 0xFF}}, 0x7FC1},
+        {"a 256-byte part, 64-byte pages", Config{256, 64, 0}, 0x00FE, {7, 8, 9},
+         {{0xFE, 7}, {0xFF, 8}, {0xC0, 9}, {0x00, 0xFF}}, 0xC1},
+        {"16-byte pages", Config{32768, 16, 0}, 0x001E, {1, 2, 3}, {{0x1E, 1}, {0x1F, 2}, {0x10, 3}},
+         0x11},
+        {"a page larger than the part is the part", Config{100, 128, 0}, 0x0063, {1, 2},
+         {{0x63, 1}, {0x00, 2}}, 0x01},
+        {"more than a page: the last bytes win", Config{32768, 4, 0}, 0x0008, {1, 2, 3, 4, 5, 6},
+         {{0x08, 5}, {0x09, 6}, {0x0A, 3}, {0x0B, 4}}, 0x0A},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        vboard::i2cBus(0).attach(0x52, std::make_shared<vboard::I2cEeprom>(c.part));
+        EXPECT_TRUE(writeEeprom(0x52, c.address, c.data));
+        auto eeprom = vboard::i2cDevice<vboard::I2cEeprom>(0, 0x52);
+        const Bytes contents = eeprom->contents();
+        for (const auto& [at, value] : c.stored) EXPECT_EQ(contents[at], value) << "at " << at;
+        EXPECT_EQ(eeprom->pointer(), c.pointer);
+    }
+}
+
+// For its write cycle after a write of data, on the board's clock, the part acknowledges
+// nothing, probes included; an address alone starts no cycle.
+TEST_F(I2cBus, TheEepromAcknowledgesNothingDuringItsWriteCycle) {
+    vboard::setVirtualSleep(true);
+    ASSERT_TRUE(vboard::applyConfigLine("i2c attach 0 0x52 eeprom write-cycle=5").empty());
+    Bytes probe;
+    Bytes one(1);
+    auto answers = [&] {
+        const bool probed = transfer({writePacket(0x52, probe)}) != FALSE;
+        const bool read = transfer({readPacket(0x52, one)}) != FALSE;
+        EXPECT_EQ(probed, read);
+        return probed && read;
+    };
+    EXPECT_TRUE(writeEeprom(0x52, 0x0100, {}));
+    EXPECT_TRUE(answers()) << "an address alone is no write";
+    EXPECT_TRUE(writeEeprom(0x52, 0x0100, {0x42}));
+    EXPECT_FALSE(answers());
+    EXPECT_EQ(GetLastError(), vboard::kI2cNakError);
+    EXPECT_FALSE(writeEeprom(0x52, 0x0101, {0x43})) << "a write in the cycle is not taken";
+    vboard::advanceClock(4999999);
+    EXPECT_TRUE(vboard::i2cDevice<vboard::I2cEeprom>(0, 0x52)->busy());
+    EXPECT_FALSE(answers());
+    vboard::advanceClock(1);
+    EXPECT_TRUE(answers());
+    EXPECT_EQ(readEeprom(0x52, 0x0100, 2), (Bytes{0x42, 0xFF}));
+    EXPECT_FALSE(vboard::i2cDevice<vboard::I2cEeprom>(0, 0x50)->busy()) << "off by default";
 }
 
 TEST_F(I2cBus, TheSensorReadsItsTemperatureAndIgnoresWrites) {
@@ -260,6 +319,8 @@ TEST_F(I2cBus, DirectivesAttachDetachAndFill) {
     } cases[] = {
         {"i2c attach 1 0x20 eeprom 256", ""},
         {"i2c attach 1 0x21 eeprom", ""},
+        {"i2c attach 1 0x26 eeprom 512 page=16 write-cycle=5", ""},
+        {"i2c attach 1 0x27 eeprom write-cycle=10 page=128", ""},
         {"i2c attach 1 0x30 sensor", ""},
         {"i2c fill 1 0x20 0xFE de ad", ""},
         {"i2c fill 1 0x30 2 01", ""},
@@ -270,6 +331,11 @@ TEST_F(I2cBus, DirectivesAttachDetachAndFill) {
         {"i2c detach 2 0x48", "no device at 0x48 on bus 2"},
         {"i2c attach 1 0x20 eeprom 0", "bad EEPROM size '0' (1 to 65536 bytes)"},
         {"i2c attach 1 0x20 eeprom 65537", "bad EEPROM size '65537' (1 to 65536 bytes)"},
+        {"i2c attach 1 0x20 eeprom page=48", "bad EEPROM page size '48' (a power of two, 1 to 65536 bytes)"},
+        {"i2c attach 1 0x20 eeprom page=0", "bad EEPROM page size '0'"},
+        {"i2c attach 1 0x20 eeprom write-cycle=60001", "bad EEPROM write cycle '60001' (0 to 60000 ms)"},
+        {"i2c attach 1 0x20 eeprom page=8 page=16", "EEPROM option 'page' given twice"},
+        {"i2c attach 1 0x20 eeprom 256 colour=red", "unknown EEPROM option 'colour=red' (page=<bytes>, write-cycle=<ms>)"},
         {"i2c attach 1 0x20 flash", "unknown device 'flash' (eeprom [<size>] or sensor)"},
         {"i2c attach 3 0x20 sensor", "expected"},
         {"i2c attach 1 0x100 sensor", "expected"},
@@ -277,12 +343,23 @@ TEST_F(I2cBus, DirectivesAttachDetachAndFill) {
         {"i2c reset", "expected"},
     };
     for (const Case& c : cases) tarvik_test::expectConfigLine(c.line, c.problem);
-    EXPECT_EQ(vboard::i2cBus(1).addresses(), (std::vector<uint8_t>{0x20, 0x21, 0x30}));
+    EXPECT_EQ(vboard::i2cBus(1).addresses(), (std::vector<uint8_t>{0x20, 0x21, 0x26, 0x27, 0x30}));
     const Bytes small = vboard::i2cDevice<vboard::I2cEeprom>(1, 0x20)->contents();
     EXPECT_EQ(small.size(), 256u);
     EXPECT_EQ(small[0xFE], 0xDE);
     EXPECT_EQ(small[0xFF], 0xAD);
-    EXPECT_EQ(vboard::i2cDevice<vboard::I2cEeprom>(1, 0x21)->size(), 32768u);
+    struct Part {
+        uint8_t address;
+        size_t size, page;
+        uint32_t cycle;
+    };
+    for (const Part& p : {Part{0x20, 256, 64, 0}, Part{0x21, 32768, 64, 0}, Part{0x26, 512, 16, 5},
+                          Part{0x27, 32768, 128, 10}}) {
+        auto eeprom = vboard::i2cDevice<vboard::I2cEeprom>(1, p.address);
+        EXPECT_EQ(eeprom->size(), p.size);
+        EXPECT_EQ(eeprom->pageSize(), p.page);
+        EXPECT_EQ(eeprom->writeCycleMs(), p.cycle);
+    }
     EXPECT_EQ(vboard::i2cDevice<vboard::I2cTemperatureSensor>(1, 0x30)->contents()[2], 0x01);
     EXPECT_TRUE(vboard::i2cBus(2).addresses().empty());
 }
@@ -295,6 +372,20 @@ TEST_F(I2cBus, TheCEntryPointsReachTheModels) {
     EXPECT_EQ(vboard_i2c_attach(1, 0x100, "eeprom", 0), 0);
     EXPECT_EQ(vboard_i2c_attach(1, 0x20, "eeprom", 65537), 0);
     EXPECT_EQ(vboard::i2cDevice<vboard::I2cEeprom>(1, 0x20)->size(), 512u);
+    EXPECT_EQ(vboard_i2c_attach_eeprom(1, 0x24, 1024, 16, 5), 1);
+    EXPECT_EQ(vboard_i2c_attach_eeprom(1, 0x25, 0, 0, 0), 1) << "the defaults";
+    EXPECT_EQ(vboard_i2c_attach_eeprom(1, 0x26, 0, 48, 0), 0) << "no power of two";
+    EXPECT_EQ(vboard_i2c_attach_eeprom(1, 0x26, 65537, 0, 0), 0);
+    EXPECT_EQ(vboard_i2c_attach_eeprom(1, 0x26, 0, 0, 60001), 0);
+    EXPECT_EQ(vboard_i2c_attach_eeprom(3, 0x26, 0, 0, 0), 0);
+    for (auto [address, size, page, cycle] :
+         {std::tuple<uint8_t, size_t, size_t, uint32_t>{0x24, 1024, 16, 5}, {0x25, 32768, 64, 0}}) {
+        auto eeprom = vboard::i2cDevice<vboard::I2cEeprom>(1, address);
+        EXPECT_EQ(eeprom->size(), size);
+        EXPECT_EQ(eeprom->pageSize(), page);
+        EXPECT_EQ(eeprom->writeCycleMs(), cycle);
+    }
+    EXPECT_EQ(vboard::i2cDevice<vboard::I2cEeprom>(1, 0x26), nullptr);
 
     const uint8_t bytes[3] = {0xCA, 0xFE, 0x42};
     EXPECT_EQ(vboard_i2c_fill(1, 0x20, 510, bytes, 2), 1);
@@ -347,4 +438,30 @@ TEST_F(I2cBus, TransfersFromSeveralThreadsDoNotInterleave) {
     }
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(wrong, std::vector<int>(4, 0));
+}
+
+// A device on a bus looks at the control side from inside its packets, as every device model
+// may.
+TEST_F(I2cBus, ADeviceMayUseTheControlSideFromInsideAPacket) {
+    class Looking : public vboard::I2cDevice {
+    public:
+        std::string kind() const override { return "looking"; }
+        bool write(const uint8_t*, size_t) override {
+            seen = vboard::i2cBus(0).transfers().size();
+            return true;
+        }
+        bool read(uint8_t* data, size_t length) override {
+            std::memset(data, static_cast<int>(vboard::i2cBus(0).addresses().size()), length);
+            return true;
+        }
+        size_t seen = 99;
+    };
+    auto device = std::make_shared<Looking>();
+    vboard::i2cBus(0).attach(0x30, device);
+    Bytes command{1};
+    EXPECT_TRUE(transfer({writePacket(0x30, command)}));
+    Bytes answer(1);
+    EXPECT_TRUE(transfer({writePacket(0x30, command), readPacket(0x30, answer)}));
+    EXPECT_EQ(device->seen, 1u) << "the first transfer, kept once it was done";
+    EXPECT_EQ(answer, Bytes{2}) << "the EEPROM at 0x50, and itself";
 }

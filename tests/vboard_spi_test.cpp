@@ -251,3 +251,28 @@ TEST_F(SpiPort, ConcurrentCallersOnBothPortsWhileTheControlSideRewires) {
     second.join();
     EXPECT_EQ(vboard::spi().exchanges().size(), 600u);
 }
+
+// A device on a port looks at the control side from inside its exchange, as every device model
+// may.
+TEST_F(SpiPort, ADeviceMayUseTheControlSideFromInsideAnExchange) {
+    class Looking : public vboard::SpiDevice {
+    public:
+        void exchange(const vboard::SpiBusSettings&, const uint8_t* tx, uint8_t* rx,
+                      size_t bytes) override {
+            seen = vboard::spi().exchanges().size();
+            itself = vboard::spi().device(1, 0).get() == this;
+            std::memcpy(rx, tx, bytes);
+        }
+        std::string kind() const override { return "looking"; }
+        size_t seen = 99;
+        bool itself = false;
+    };
+    auto device = std::make_shared<Looking>();
+    ASSERT_TRUE(vboard::spi().attach(1, device, 0));
+    config.chipSelect = 0;
+    tx[0] = 0x5A;
+    EXPECT_TRUE(exchange(port1, 8));
+    EXPECT_EQ(device->seen, 0u) << "an exchange is kept once it is done";
+    EXPECT_TRUE(device->itself);
+    EXPECT_EQ(rx[0], 0x5A);
+}

@@ -1,12 +1,15 @@
 // The virtual board where the library relies on it: handles and their misuse, drivers, the
 // registry's size contract, faults, named events, debug formatting and configuration.
 #include <algorithm>
+#include <climits>
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <new>
 #include <set>
+#include <stdexcept>
 #include <sstream>
 #include <thread>
 
@@ -109,6 +112,28 @@ public:
 class Drivers : public vboard::testing::BoardTest {};
 class Handles : public vboard::testing::BoardTest {};
 class Registry : public vboard::testing::BoardTest {};
+class Exceptions : public vboard::testing::BoardTest {};
+
+// A model of the application's with a bug: it throws from every entry it is asked to.
+class ThrowingDriver : public vboard::StreamDriver {
+public:
+    DWORD open(uint64_t, const vboard::OpenParams& params) override {
+        if (params.flags == 1) throw std::runtime_error("open went wrong");
+        return ERROR_SUCCESS;
+    }
+    DWORD ioControl(vboard::IoRequest&) override { throw std::bad_alloc(); }
+    DWORD read(uint64_t, uint8_t*, DWORD, DWORD&) override { throw std::logic_error("read"); }
+    DWORD write(uint64_t, const uint8_t*, DWORD, DWORD&) override { throw 42; }
+};
+
+class ThrowingI2cDevice : public vboard::I2cDevice {
+public:
+    std::string kind() const override { return "throwing"; }
+    bool write(const uint8_t*, size_t) override { return true; }
+    bool read(uint8_t*, size_t) override { return true; }
+    bool preload(uint32_t, const Bytes&) override { throw std::runtime_error("preload"); }
+};
+
 class Faults : public vboard::testing::BoardTest {};
 class Events : public vboard::testing::BoardTest {};
 class DebugOutput : public vboard::testing::BoardTest {};
@@ -150,6 +175,57 @@ TEST_F(Drivers, RequestsReachTheModelAndAreTraced) {
                   "CloseHandle h1 \"ECH1:\" -> ok",
               }));
     tarvik_test::expectNoMisuse();
+}
+
+// No exception leaves the board through a C entry point: the call fails as the system fails it.
+TEST_F(Exceptions, AModelThatThrowsFailsTheCallTheSystemsWay) {
+    vboard::addDriver("THR1:", std::make_shared<ThrowingDriver>());
+    auto open = [](DWORD flags) {
+        return CreateFileW(L"THR1:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, flags,
+                           nullptr);
+    };
+    HANDLE h = open(0);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    uint8_t buffer[4] = {};
+    DWORD count = 0;
+    struct Case {
+        const char* function;
+        std::function<bool()> failed;  // the call answered its failure value
+        DWORD error;
+    };
+    const Case cases[] = {
+        {"CreateFileW", [&] { return open(1) == INVALID_HANDLE_VALUE; }, ERROR_GEN_FAILURE},
+        {"DeviceIoControl",
+         [&] { return !DeviceIoControl(h, 0x10, buffer, 4, nullptr, 0, nullptr, nullptr); },
+         ERROR_NOT_ENOUGH_MEMORY},
+        {"ReadFile", [&] { return !ReadFile(h, buffer, 4, &count, nullptr); }, ERROR_GEN_FAILURE},
+        {"WriteFile", [&] { return !WriteFile(h, buffer, 4, &count, nullptr); }, ERROR_GEN_FAILURE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.function);
+        vboard::clearTrace();
+        SetLastError(0);
+        EXPECT_TRUE(c.failed());
+        EXPECT_EQ(GetLastError(), c.error);
+        const auto lines = tarvik_test::traceOf(c.function);
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find("-> error " + std::to_string(c.error)), std::string::npos) << lines[0];
+    }
+    EXPECT_TRUE(CloseHandle(h));
+}
+
+TEST_F(Exceptions, TheCControlApiAnswersItsFailureStatus) {
+    vboard::addConfigDirective({"throwing", "throwing", [](const auto&, const auto&) -> std::string {
+                                    throw std::runtime_error("directive went wrong");
+                                }});
+    char* problem = vboard_apply("throwing");
+    ASSERT_NE(problem, nullptr);
+    EXPECT_STREQ(problem, "an exception in the board: directive went wrong");
+    vboard_free(problem);
+
+    vboard::i2cBus(1).attach(0x60, std::make_shared<ThrowingI2cDevice>());
+    const uint8_t byte = 1;
+    EXPECT_EQ(vboard_i2c_fill(1, 0x60, 0, &byte, 1), 0);
 }
 
 TEST_F(Drivers, RemovedDeviceCannotBeOpenedButOpenHandlesKeepWorking) {
@@ -601,7 +677,7 @@ TEST_F(Events, NamedEventsAreSharedByName) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS)) << "the last handle closed it";
 }
 
-TEST_F(Events, ManualResetPulseAndTimeouts) {
+TEST_F(Events, SetResetAndTimeouts) {
     HANDLE manual = CreateEventW(nullptr, TRUE, TRUE, nullptr);
     EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
     EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
@@ -609,19 +685,71 @@ TEST_F(Events, ManualResetPulseAndTimeouts) {
     EXPECT_EQ(WaitForSingleObject(manual, 10), WAIT_TIMEOUT);
     EXPECT_EQ(vboard::eventSignaled(manual), false);
 
-    HANDLE pulsed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    EXPECT_TRUE(PulseEvent(pulsed));
-    EXPECT_EQ(vboard::eventSignaled(pulsed), false) << "a pulse with nobody waiting is lost";
-    EXPECT_EQ(WaitForSingleObject(pulsed, 0), WAIT_TIMEOUT);
-
     // A waiter on another thread is released when a driver sets the event.
-    std::thread waiter([&] { EXPECT_EQ(WaitForSingleObject(pulsed, 5000), WAIT_OBJECT_0); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_TRUE(vboard::signalEvent(pulsed));
+    HANDLE automatic = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    std::thread waiter([&] { EXPECT_EQ(WaitForSingleObject(automatic, 5000), WAIT_OBJECT_0); });
+    ASSERT_TRUE(vboard::awaitEventWaiters(automatic, 1, 5000));
+    EXPECT_TRUE(vboard::signalEvent(automatic));
     waiter.join();
-    EXPECT_EQ(vboard::eventSignaled(pulsed), false) << "the waiter consumed the auto-reset event";
-    EXPECT_FALSE(EventModify(pulsed, 9));
+    EXPECT_EQ(vboard::eventSignaled(automatic), false) << "the waiter consumed the auto-reset event";
+    EXPECT_FALSE(EventModify(automatic, 9));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    CloseHandle(manual);
+    CloseHandle(automatic);
+}
+
+TEST_F(Events, APulseReleasesOnlyTheThreadsWaitingAtThatMoment) {
+    struct Case {
+        const char* what;
+        BOOL manualReset;
+        size_t waiting;
+        size_t released;
+    };
+    const Case cases[] = {
+        {"auto-reset: one of two waiters", FALSE, 2, 1},
+        {"manual-reset: all three waiters", TRUE, 3, 3},
+        {"auto-reset, nobody waiting: lost", FALSE, 0, 0},
+        {"manual-reset, nobody waiting: lost", TRUE, 0, 0},
+    };
+    // Whether a released thread wakes before the test's own late wait is up to the scheduler:
+    // rounds make a pulse that a late waiter could take show.
+    for (int round = 0; round < 10; ++round)
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.what) + ", round " + std::to_string(round));
+        HANDLE event = CreateEventW(nullptr, c.manualReset, FALSE, nullptr);
+        std::mutex lock;
+        std::condition_variable changed;
+        size_t done = 0;
+        auto awaitDone = [&](size_t count) {
+            std::unique_lock<std::mutex> hold(lock);
+            return changed.wait_for(hold, std::chrono::seconds(5), [&] { return done == count; });
+        };
+        std::vector<DWORD> results(c.waiting, WAIT_FAILED);
+        std::vector<std::thread> threads;
+        for (size_t i = 0; i < c.waiting; ++i)
+            threads.emplace_back([&, i] {
+                results[i] = WaitForSingleObject(event, 10000);
+                std::lock_guard<std::mutex> hold(lock);
+                ++done;
+                changed.notify_all();
+            });
+        ASSERT_TRUE(vboard::awaitEventWaiters(event, c.waiting, 5000));
+
+        EXPECT_TRUE(PulseEvent(event));
+        EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT) << "a wait after the pulse";
+        EXPECT_EQ(vboard::eventSignaled(event), false);
+        EXPECT_TRUE(awaitDone(c.released));
+        EXPECT_EQ(vboard::eventWaiters(event), c.waiting - c.released) << "the others still wait";
+
+        // The ones the pulse left are set free one set at a time.
+        for (size_t freed = c.released; freed < c.waiting; ++freed) {
+            EXPECT_TRUE(SetEvent(event));
+            EXPECT_TRUE(awaitDone(freed + 1));
+        }
+        for (auto& t : threads) t.join();
+        for (DWORD result : results) EXPECT_EQ(result, WAIT_OBJECT_0);
+        CloseHandle(event);
+    }
 }
 
 TEST_F(DebugOutput, FormatsTheWideFormatIntoExactLines) {
@@ -635,6 +763,34 @@ TEST_F(DebugOutput, FormatsTheWideFormatIntoExactLines) {
                                         "no arguments\r\n"}));
     EXPECT_EQ(vboard::debugText(), vboard::debugLines()[0] + vboard::debugLines()[1] +
                                        vboard::debugLines()[2]);
+}
+
+TEST_F(DebugOutput, WidthsAndPrecisionsAreBounded) {
+    const std::string spaces(1023, ' ');
+    struct Case {
+        const char* what;
+        std::function<void()> print;
+        std::string line;
+    };
+    const Case cases[] = {
+        {"a width past int", [] { NKDbgPrintfW(L"[%99999999999s]", L"x"); }, "[" + spaces + "x]"},
+        {"a left-aligned one", [] { NKDbgPrintfW(L"[%-99999999999s]", L"x"); }, "[x" + spaces + "]"},
+        {"a string precision only cuts", [] { NKDbgPrintfW(L"[%.99999999999s]", L"abc"); }, "[abc]"},
+        {"a number's width", [] { NKDbgPrintfW(L"[%99999999999d]", 5); }, "[" + spaces + "5]"},
+        {"a number's precision", [] { NKDbgPrintfW(L"[%.99999999999u]", 5u); },
+         "[" + std::string(1023, '0') + "5]"},
+        {"a width within the bound", [] { NKDbgPrintfW(L"[%100d]", -1); },
+         "[" + std::string(98, ' ') + "-1]"},
+        {"a negative width from the arguments", [] { NKDbgPrintfW(L"[%*d]", -3, 7); }, "[7  ]"},
+        {"the most negative one", [] { NKDbgPrintfW(L"[%*s]", INT_MIN, L"x"); }, "[x" + spaces + "]"},
+        {"a negative precision is none", [] { NKDbgPrintfW(L"[%.*s]", -1, L"abc"); }, "[abc]"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        vboard::clearDebug();
+        c.print();
+        EXPECT_EQ(vboard::debugLines(), std::vector<std::string>{c.line});
+    }
 }
 
 TEST_F(Time, SystemTimeCanBePinnedAndSleepsCanBeVirtual) {

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "model_support.h"
 #include "test_support.h"
 #include "uart_support.h"
 #include "vboard/gtest.h"
@@ -160,16 +161,25 @@ TEST_F(SerialPort, ReadsHonourTheTimeouts) {
         EXPECT_EQ(read(com2, c.size, c.timeouts), c.result);
         EXPECT_GE(Clock::now() - start, c.atLeast);
     }
-    // With no time-outs a read waits for every byte.
-    COMMTIMEOUTS none{};
-    ASSERT_TRUE(SetCommTimeouts(com2, &none));
-    char data[3] = {};
-    DWORD got = 0;
-    EXPECT_EQ(whileBlocked<BOOL>(
-                  "COM2:", [&] { return ReadFile(com2, data, 3, &got, nullptr); },
-                  [&] { write(com1, "xyz"); }),
-              TRUE);
-    EXPECT_EQ(std::string(data, got), "xyz");
+    // With no time-outs a read waits for every byte, and so it does with a total time-out
+    // beyond what the clock counts (MAXDWORD per byte of 8,192).
+    const COMMTIMEOUTS waitForAll[] = {{0, 0, 0, 0, 0}, {0, kMaxDword, 0, 0, 0}};
+    const std::string sent(8192, 'x');
+    for (COMMTIMEOUTS timeouts : waitForAll) {
+        SCOPED_TRACE(timeouts.ReadTotalTimeoutMultiplier);
+        ASSERT_TRUE(SetCommTimeouts(com2, &timeouts));
+        std::string data(sent.size(), '\0');
+        DWORD got = 0;
+        EXPECT_EQ(whileBlocked<BOOL>(
+                      "COM2:",
+                      [&] {
+                          return ReadFile(com2, data.data(), static_cast<DWORD>(data.size()), &got,
+                                          nullptr);
+                      },
+                      [&] { write(com1, sent); }),
+                  TRUE);
+        EXPECT_EQ(data.substr(0, got), sent);
+    }
 }
 
 TEST_F(SerialPort, ACloseFromAnotherThreadEndsBlockedCallsWithAFailure) {
@@ -382,4 +392,17 @@ TEST_F(SerialPort, DirectiveAndCEntryPointsWireThePorts) {
     EXPECT_EQ(vboard::serial().state("COM1:")->queued, 2u);
     EXPECT_EQ(vboard_serial_receive("COM5:", "in", 2), 0);
     EXPECT_EQ(vboard_serial_await_blocked("COM1:", 10), 0);
+}
+
+// A modem of the test's own on COM1 uses the control side from inside a write, as every device
+// model may: it answers what the port sent with "OK".
+TEST_F(SerialPort, ADeviceModelMayUseTheControlSideFromInsideACall) {
+    ASSERT_TRUE(CloseHandle(com1));
+    vboard::addDriver("COM1:", std::make_shared<tarvik_test::DeviceInFront>("COM1:", nullptr, [] {
+                          if (!vboard::serial().transmitted("COM1").empty())
+                              vboard::serial().receive("COM1", bytesOf("OK"));
+                      }));
+    com1 = openPort(L"COM1:");
+    EXPECT_TRUE(write(com1, "AT"));
+    EXPECT_EQ(read(com1, 2, {kMaxDword, 0, 0, 0, 0}), "OK");
 }

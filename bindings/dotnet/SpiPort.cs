@@ -6,10 +6,16 @@ namespace Velna
     /// <summary>
     /// Port 0 ("SPI1:") or 1 ("SPI2:"), opened by the constructor and closed by Dispose. Both ports
     /// share one completion event: closing one makes the other's exchanges stop waiting for
-    /// completion until it is configured again, so configure after the other port closes.
+    /// completion until it is configured again, so configure after the other port closes. The
+    /// event holds one completion, so exchanges on the two ports at once could lose one and leave
+    /// a thread waiting for ever: every call that uses the event (configure, exchange, close) takes
+    /// one lock shared by both ports, and ports may be used from threads of their own.
     /// </summary>
     public sealed class SpiPort : LibraryPort
     {
+        // One for both ports, as the completion event is.
+        private static readonly object eventLock = new object();
+
         /// <summary>Opens a port.</summary>
         public SpiPort(uint port)
             : base(port)
@@ -22,7 +28,8 @@ namespace Velna
         public void Configure(uint mode, uint frequency, byte configByte)
         {
             if (mode > 3) throw new ArgumentOutOfRangeException("mode");
-            TarvikException.Check(Tarvik.SPIConfigure(Live(), mode, frequency, configByte), "SPIConfigure");
+            lock (eventLock)
+                TarvikException.Check(Tarvik.SPIConfigure(Live(), mode, frequency, configByte), "SPIConfigure");
         }
 
         /// <summary>Sends all of tx and answers as many bytes received.</summary>
@@ -43,11 +50,15 @@ namespace Velna
             int bytes = (bitLength + 7) / 8;
             if (tx.Length < bytes) throw new ArgumentException("tx holds fewer bytes than bitLength needs", "tx");
             byte[] rx = new byte[bytes];
-            TarvikException.Check(Tarvik.SPIExchange(Live(), bitLength, tx, rx), "SPIExchange");
+            lock (eventLock)
+                TarvikException.Check(Tarvik.SPIExchange(Live(), bitLength, tx, rx), "SPIExchange");
             return rx;
         }
 
         /// <summary>SPIClose.</summary>
-        protected override void Close(uint port) { Tarvik.SPIClose(port); }
+        protected override void Close(uint port)
+        {
+            lock (eventLock) Tarvik.SPIClose(port);
+        }
     }
 }

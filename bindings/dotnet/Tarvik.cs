@@ -267,8 +267,10 @@ namespace Velna
         [DllImport(Library)] public static extern byte CANConfigureTiming(uint port, uint prescaler, uint propseg,
                                                                           uint phase1seg, uint phase2seg, uint auxTiming);
         /// <summary>
-        /// Adds a receive filter. filterId may not exceed the identifier format's largest value; a
-        /// second filter is added beside the first, and only the last one added can be removed.
+        /// Adds a receive filter. filterId may not exceed the largest identifier of the format that
+        /// CANConfigureMode last chose (0x7FF for 11 bits, also before any; 0x1FFFFFFF for 29), whatever
+        /// the format of the frames read since; a second filter is added beside the first, and only the
+        /// last one added can be removed.
         /// </summary>
         [DllImport(Library)] public static extern byte CANConfigureFilter(uint port, int filterId, uint filterMask,
                                                                           byte filterFlag, byte filterOption);

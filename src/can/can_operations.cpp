@@ -82,6 +82,7 @@ uint8_t CANConfigureMode(uint32_t port, uint32_t extendedId, uint32_t bitrate, u
     if (port != kCanPortNumber) return 0;
     if (canPort.handle == nullptr) return refuse(L"Can't Configure Can Port\r\n");
 
+    canPort.extendedId = extendedId;
     startRecord(canPort.receiveRecord, 1, extendedId);
     startRecord(canPort.transmitRecord, 0, extendedId);
     if (!canDevice.setBitrate(&canPort.handle, bitrate))
@@ -112,9 +113,9 @@ uint8_t CANConfigureTiming(uint32_t port, uint32_t prescaler, uint32_t propseg,
 uint8_t CANConfigureFilter(uint32_t port, int32_t filterId, uint32_t filterMask,
                            uint8_t filterFlag, uint8_t filterOption) {
     if (port != kCanPortNumber) return 0;
-    // The identifier format is the one the last CANConfigureMode gave the receive record. The
-    // comparison is signed, so a negative identifier passes, as callers have come to expect.
-    const int32_t limit = canPort.receiveRecord.extendedId == 0 ? kStandardIdLimit : kExtendedIdLimit;
+    // The identifier format is the one the last CANConfigureMode chose. The comparison is
+    // signed, so a negative identifier passes, as callers have come to expect.
+    const int32_t limit = canPort.extendedId == 0 ? kStandardIdLimit : kExtendedIdLimit;
     if (filterId > limit) return refuse(L"Unknown Filter ID\r\n");
 
     CanFilterRecord& filter = canPort.filterRecord;

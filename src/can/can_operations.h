@@ -12,6 +12,10 @@ namespace tarvik {
 // records with their status words, the transfer request they share, and the last filter.
 struct CanPort {
     HANDLE handle;
+    // The identifier format the last CANConfigureMode chose (0: 11-bit), which the filter's
+    // identifier check follows. The receive record's own field is no guide: the driver writes
+    // each received frame's format into it.
+    uint32_t extendedId;
     CanMessageRecord receiveRecord;
     CanMessageRecord transmitRecord;
     CanTransferRequest transferRequest;

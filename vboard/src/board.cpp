@@ -508,7 +508,9 @@ bool signalEvent(HANDLE event) {
     return true;
 }
 
-bool signalNamedEvent(const std::string& name) {
+bool signalNamedEvent(const std::string& name) { return setNamedEvent(name, false).has_value(); }
+
+std::optional<bool> setNamedEvent(const std::string& name, bool keepCollision) {
     std::shared_ptr<EventObject> e;
     {
         Board& b = board();
@@ -516,9 +518,8 @@ bool signalNamedEvent(const std::string& name) {
         auto it = b.namedEvents.find(name);
         if (it != b.namedEvents.end()) e = it->second.lock();
     }
-    if (!e) return false;
-    e->modify(EVENT_SET);
-    return true;
+    if (!e) return std::nullopt;
+    return e->set(keepCollision);
 }
 
 std::optional<bool> eventSignaled(HANDLE event) {
@@ -526,6 +527,18 @@ std::optional<bool> eventSignaled(HANDLE event) {
     if (!e) return std::nullopt;
     std::lock_guard<std::mutex> hold(e->lock);
     return e->signaled;
+}
+
+std::optional<size_t> eventWaiters(HANDLE event) {
+    auto e = findEvent(event);
+    if (!e) return std::nullopt;
+    std::lock_guard<std::mutex> hold(e->lock);
+    return e->waiters.size();
+}
+
+bool awaitEventWaiters(HANDLE event, size_t count, unsigned milliseconds) {
+    auto e = findEvent(event);
+    return e && e->awaitWaiters(count, milliseconds);
 }
 
 // ---- Control API: debug output ----

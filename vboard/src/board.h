@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <limits>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -89,16 +90,30 @@ struct DriverObject : KernelObject {
 };
 
 struct EventObject : KernelObject {
+    // One thread blocked in a wait on the event.
+    struct Waiter {
+        bool released = false;  // by a pulse, which leaves the event itself non-signalled
+    };
     const char* kind() const override { return "event"; }
     std::mutex lock;
     std::condition_variable changed;
+    std::condition_variable waitersChanged;
     bool manualReset = false;
     bool signaled = false;
-    uint64_t pulses = 0;        // a pulse of a manual-reset event releases everyone waiting
-    unsigned pendingPulse = 0;  // a pulse of an auto-reset event releases one waiter
-    unsigned waiters = 0;
+    // The threads waiting right now, oldest first: a pulse releases the oldest one (auto-reset)
+    // or all of them (manual-reset), and nobody who starts waiting after it.
+    std::list<Waiter*> waiters;
+    // Sets of an auto-reset event that came while it was already set, kept for the waits after
+    // the next one instead of being lost: only a driver that reports the collision as a misuse
+    // asks for this (see setNamedEvent), so that the test which made it ends instead of hanging
+    // as the module would.
+    unsigned keptSets = 0;
     void modify(DWORD function);
+    // Sets the event and answers whether it was set already; then, with `keepCollision`, an
+    // auto-reset event keeps this set for the wait after the next one.
+    bool set(bool keepCollision);
     DWORD wait(DWORD milliseconds);
+    bool awaitWaiters(size_t count, DWORD milliseconds);
 };
 
 struct KeyObject : KernelObject {
@@ -253,6 +268,9 @@ Board& board();
 // Sets the event of that name, as a driver that was handed the name opens and sets it. False when
 // no event has the name (it was never created, or every handle to it is closed).
 bool signalNamedEvent(const std::string& name);
+// The same, answering nullopt when no event has the name, else whether it was set already; then
+// with `keepCollision` the set is kept for a later wait (see EventObject::keptSets).
+std::optional<bool> setNamedEvent(const std::string& name, bool keepCollision);
 
 // Renders a string argument for the trace: quoted, with control characters escaped.
 std::string quote(const std::string& text);

@@ -34,7 +34,8 @@ std::string orEmpty(const char* text) { return text ? text : ""; }
 
 }  // namespace
 
-extern "C" {
+// The bodies of the C entry points: c_api_entries.cpp exports them behind a guard.
+namespace vboard::capi {
 
 void vboard_reset(void) { vboard::reset(); }
 
@@ -128,4 +129,4 @@ size_t vboard_gpio_interrupt_count(void) { return vboard::gpio().interrupts().si
 
 int vboard_vcd(const char* path) { return vboard::recordVcd(path ? path : "") ? 1 : 0; }
 
-}  // extern "C"
+}  // namespace vboard::capi

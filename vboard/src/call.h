@@ -11,6 +11,7 @@
 namespace vboard {
 
 void setLastErrorValue(DWORD error);
+DWORD lastErrorValue();
 
 class Call {
 public:

@@ -1,18 +1,40 @@
 // The kernel debug output of the virtual board: NKDbgPrintfW formats its wide format string the
 // way the CE kernel does (%s is a wide string, 'l' is 32 bits) and keeps each call as one entry.
+#include <algorithm>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 
 #include "call.h"
+#include "entry_guard.h"
 #include "text.h"
 
 namespace vboard {
 namespace {
 
-std::string formatNumber(const std::string& pattern, char conversion, long long value) {
-    char text[64];
-    std::string f = pattern + "ll" + conversion;
-    std::snprintf(text, sizeof text, f.c_str(), value);
+// The widest field a conversion pads to, and the most digits a precision asks for: a format
+// such as "%99999999999s" must not make a line of gigabytes.
+constexpr int kFieldLimit = 1024;
+
+// A width or precision written as digits, saturating rather than overflowing.
+int readCount(const wchar_t*& p) {
+    long long value = 0;
+    while (*p >= L'0' && *p <= L'9') {
+        value = value * 10 + (*p++ - L'0');
+        if (value > INT_MAX) value = INT_MAX;
+    }
+    return static_cast<int>(value);
+}
+
+std::string formatNumber(const std::string& flags, int width, int precision, char conversion,
+                         long long value) {
+    std::string spec = "%" + flags;
+    if (width > 0) spec += std::to_string(std::min(width, kFieldLimit));
+    if (precision >= 0) spec += "." + std::to_string(std::min(precision, kFieldLimit));
+    spec += "ll";
+    spec += conversion;
+    char text[2 * kFieldLimit + 32];
+    std::snprintf(text, sizeof text, spec.c_str(), value);
     return text;
 }
 
@@ -28,27 +50,30 @@ std::string formatWide(const wchar_t* format, va_list args) {
                 appendUtf8(out, static_cast<uint32_t>(*p));
             continue;
         }
-        std::string pattern = "%";
+        const wchar_t* const spec = p;
         ++p;
+        std::string flags;
         while (*p == L'-' || *p == L'0' || *p == L'+' || *p == L' ' || *p == L'#')
-            pattern += static_cast<char>(*p++);
-        int width = -1;
-        int precision = -1;
+            flags += static_cast<char>(*p++);
+        int width = 0;
         if (*p == L'*') {
-            width = va_arg(args, int);
+            // A negative width from the arguments means the '-' flag and its size.
+            const int given = va_arg(args, int);
+            if (given < 0) flags += '-';
+            width = given == INT_MIN ? INT_MAX : (given < 0 ? -given : given);
             ++p;
         } else {
-            while (*p >= L'0' && *p <= L'9') pattern += static_cast<char>(*p++);
+            width = readCount(p);
         }
-        if (width >= 0) pattern += std::to_string(width);
+        int precision = -1;  // none; a negative one from the arguments is none too
         if (*p == L'.') {
             ++p;
             if (*p == L'*') {
                 precision = va_arg(args, int);
+                if (precision < 0) precision = -1;
                 ++p;
             } else {
-                precision = 0;
-                while (*p >= L'0' && *p <= L'9') precision = precision * 10 + (*p++ - L'0');
+                precision = readCount(p);
             }
         }
         bool wide64 = false;
@@ -63,12 +88,11 @@ std::string formatWide(const wchar_t* format, va_list args) {
         }
         const wchar_t conversion = *p;
         if (conversion == 0) break;
-        std::string numberSpec = pattern + (precision >= 0 ? "." + std::to_string(precision) : "");
         switch (conversion) {
             case L'd':
             case L'i': {
                 long long v = wide64 ? va_arg(args, long long) : va_arg(args, int);
-                out += formatNumber(numberSpec, 'd', v);
+                out += formatNumber(flags, width, precision, 'd', v);
                 break;
             }
             case L'u':
@@ -77,7 +101,7 @@ std::string formatWide(const wchar_t* format, va_list args) {
             case L'o': {
                 long long v = wide64 ? static_cast<long long>(va_arg(args, unsigned long long))
                                      : static_cast<long long>(va_arg(args, unsigned int));
-                out += formatNumber(numberSpec, static_cast<char>(conversion), v);
+                out += formatNumber(flags, width, precision, static_cast<char>(conversion), v);
                 break;
             }
             case L'p': {
@@ -93,25 +117,23 @@ std::string formatWide(const wchar_t* format, va_list args) {
             case L'S': {
                 const wchar_t* s = va_arg(args, const wchar_t*);
                 std::wstring text = s ? std::wstring(s) : std::wstring(L"(null)");
+                // The precision only cuts the string short, so it needs no bound of its own.
                 if (precision >= 0 && text.size() > static_cast<size_t>(precision))
                     text.resize(static_cast<size_t>(precision));
-                std::string utf8 = toUtf8(text);
-                int pad = 0;
-                std::string digits = pattern.substr(1);
-                bool left = digits.find('-') != std::string::npos;
-                while (!digits.empty() && !(digits[0] >= '1' && digits[0] <= '9')) digits.erase(0, 1);
-                if (!digits.empty()) pad = std::stoi(digits) - static_cast<int>(text.size());
-                if (!left && pad > 0) out.append(static_cast<size_t>(pad), ' ');
-                out += utf8;
-                if (left && pad > 0) out.append(static_cast<size_t>(pad), ' ');
+                const bool left = flags.find('-') != std::string::npos;
+                const size_t field = static_cast<size_t>(std::min(width, kFieldLimit));
+                const size_t pad = field > text.size() ? field - text.size() : 0;
+                if (!left) out.append(pad, ' ');
+                out += toUtf8(text);
+                if (left) out.append(pad, ' ');
                 break;
             }
             case L'%':
                 out += '%';
                 break;
             default:  // unknown conversion: shown as written
-                out += pattern;
-                appendUtf8(out, static_cast<uint32_t>(conversion));
+                for (const wchar_t* c = spec; c <= p; ++c)
+                    appendUtf8(out, static_cast<uint32_t>(*c));
         }
     }
     return out;
@@ -122,7 +144,9 @@ std::string formatWide(const wchar_t* format, va_list args) {
 
 using namespace vboard;
 
-extern "C" void NKDbgPrintfW(LPCWSTR format, ...) {
+namespace {
+
+void printDebugLine(LPCWSTR format, va_list args) {
     Board& b = board();
     Call call("NKDbgPrintfW");
     const bool keepLine = b.keeping.load(std::memory_order_relaxed);
@@ -130,12 +154,7 @@ extern "C" void NKDbgPrintfW(LPCWSTR format, ...) {
     // Nobody keeps or echoes the line when recording is off and no echo is set: it is counted
     // and never formatted.
     std::string line;
-    if (keepLine || echo || call.keep) {
-        va_list args;
-        va_start(args, format);
-        line = formatWide(format, args);
-        va_end(args);
-    }
+    if (keepLine || echo || call.keep) line = formatWide(format, args);
     if (call.keep) call.entry.args = quote(line);
     {
         std::lock_guard<std::mutex> hold(b.lock);
@@ -147,4 +166,14 @@ extern "C" void NKDbgPrintfW(LPCWSTR format, ...) {
     }
     if (echo) b.debugEcho.write(line);
     call.succeed(0, "ok");
+}
+
+}  // namespace
+
+// The only variadic platform call, so it has its guard here rather than with the others.
+extern "C" void NKDbgPrintfW(LPCWSTR format, ...) {
+    va_list args;
+    va_start(args, format);
+    guardVoidCall(__func__, [&] { printDebugLine(format, args); });
+    va_end(args);
 }

@@ -13,6 +13,7 @@ thread_local DWORD lastError = ERROR_SUCCESS;
 }  // namespace
 
 void setLastErrorValue(DWORD error) { lastError = error; }
+DWORD lastErrorValue() { return lastError; }
 
 // ---- Events ----
 
@@ -22,37 +23,61 @@ void EventObject::modify(DWORD function) {
         signaled = true;
     } else if (function == EVENT_RESET) {
         signaled = false;
+        keptSets = 0;
     } else if (function == EVENT_PULSE) {
-        // A pulse releases who is waiting now and leaves the event reset.
-        if (manualReset)
-            ++pulses;
-        else if (waiters > pendingPulse)
-            ++pendingPulse;
+        // Released are the threads waiting at this moment: the oldest one for an auto-reset
+        // event, every one for a manual-reset event. The event ends non-signalled, so a thread
+        // that comes to wait after the pulse does not see it.
+        for (Waiter* waiter : waiters) {
+            if (waiter->released) continue;
+            waiter->released = true;
+            if (!manualReset) break;
+        }
         signaled = false;
+        keptSets = 0;
     }
     changed.notify_all();
 }
 
+bool EventObject::set(bool keepCollision) {
+    std::lock_guard<std::mutex> hold(lock);
+    const bool wasSet = signaled;
+    if (wasSet && keepCollision && !manualReset) ++keptSets;
+    signaled = true;
+    changed.notify_all();
+    return wasSet;
+}
+
 DWORD EventObject::wait(DWORD milliseconds) {
     std::unique_lock<std::mutex> hold(lock);
-    const uint64_t pulsesAtStart = pulses;
-    auto ready = [&] {
-        return signaled || pulses != pulsesAtStart || pendingPulse > 0;
-    };
-    ++waiters;
+    Waiter self;
+    const auto place = waiters.insert(waiters.end(), &self);
+    waitersChanged.notify_all();
+    auto ready = [&] { return self.released || signaled; };
     bool woke = true;
     if (milliseconds == INFINITE)
         changed.wait(hold, ready);
     else
         woke = changed.wait_for(hold, std::chrono::milliseconds(milliseconds), ready);
-    --waiters;
+    waiters.erase(place);
+    waitersChanged.notify_all();
     if (!woke) return WAIT_TIMEOUT;
-    if (signaled) {
-        if (!manualReset) signaled = false;
-    } else if (pulses == pulsesAtStart && pendingPulse > 0) {
-        --pendingPulse;
+    if (!self.released && !manualReset) {
+        // An auto-reset event is taken by the one wait it releases.
+        if (keptSets > 0) {
+            --keptSets;
+            changed.notify_all();
+        } else {
+            signaled = false;
+        }
     }
     return WAIT_OBJECT_0;
+}
+
+bool EventObject::awaitWaiters(size_t count, DWORD milliseconds) {
+    std::unique_lock<std::mutex> hold(lock);
+    return waitersChanged.wait_for(hold, std::chrono::milliseconds(milliseconds),
+                                   [&] { return waiters.size() >= count; });
 }
 
 }  // namespace vboard
@@ -87,7 +112,8 @@ BOOL transfer(Call& call, HANDLE file, const void* buffer, DWORD size, LPDWORD c
 
 }  // namespace
 
-extern "C" {
+// The bodies of the C entry points: platform_entries.cpp exports them behind a guard.
+namespace vboard::calls {
 
 DWORD GetLastError(void) {
     DWORD error = lastError;
@@ -370,7 +396,7 @@ void GetSystemTime(LPSYSTEMTIME time) {
     call.succeed(0, text);
 }
 
-}  // extern "C"
+}  // namespace vboard::calls
 
 namespace vboard {
 

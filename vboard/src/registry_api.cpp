@@ -121,7 +121,8 @@ Bytes fromHostWide(const BYTE* data, DWORD size) {
 
 }  // namespace
 
-extern "C" {
+// The bodies of the C entry points: platform_entries.cpp exports them behind a guard.
+namespace vboard::calls {
 
 LONG RegOpenKeyExW(HKEY root, LPCWSTR subKey, DWORD options, REGSAM sam, PHKEY result) {
     Call call("RegOpenKeyExW");
@@ -256,4 +257,4 @@ LONG RegCloseKey(HKEY key) {
     return call.answer(closed ? ERROR_SUCCESS : ERROR_INVALID_HANDLE);
 }
 
-}  // extern "C"
+}  // namespace vboard::calls

@@ -171,6 +171,32 @@ namespace Velna.Tests
             Check.Equal(3u, VBoard.vboard_spi_exchange_count().ToUInt32(), "nothing sent on a disposed port");
         }
 
+        [Test]
+        static void SpiPortsOnThreadsOfTheirOwnTakeTurnsOnTheSharedEvent()
+        {
+            // Without one lock for both ports, two exchanges in flight at once merge their
+            // completions; the board reports that as a misuse, and the module would hang.
+            using (SpiPort flash = new SpiPort(0))
+            using (SpiPort loop = new SpiPort(1))
+            {
+                flash.Configure(0, 1000000, 0);
+                loop.Configure(0, 1000000, 0);
+                VBoard.vboard_record("off");
+                SpiPort[] ports = { flash, loop };
+                Thread[] threads = new Thread[2];
+                for (int i = 0; i < 2; ++i)
+                {
+                    SpiPort port = ports[i];
+                    threads[i] = new Thread(delegate()
+                    {
+                        for (int round = 0; round < 20000; ++round) port.Exchange(new byte[] { 0x05 });
+                    });
+                    threads[i].Start();
+                }
+                foreach (Thread t in threads) Check.True(t.Join(30000), "both threads end");
+            }
+        }
+
         // ---- UART ----
 
         [Test]

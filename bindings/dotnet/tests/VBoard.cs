@@ -31,6 +31,7 @@ namespace Velna.Tests
         [DllImport(Library)] public static extern ulong vboard_misuse_count();
         [DllImport(Library)] static extern IntPtr vboard_misuses_text();
         [DllImport(Library)] public static extern void vboard_virtual_sleep(int on);
+        [DllImport(Library)] public static extern int vboard_record([MarshalAs(UnmanagedType.LPStr)] string setting);
 
         [DllImport(Library)] public static extern int vboard_gpio_drive_input(int bank, int pin, int level);
         [DllImport(Library)] public static extern int vboard_gpio_pin(int bank, int pin, out GpioPinState state);

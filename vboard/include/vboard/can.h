@@ -20,6 +20,12 @@
 //   (messageId, extendedId, frameFlag = remote frame, dataLength) and its data buffer, waiting
 //   at most the receive wait (0 at power-on) for one to arrive; a handle closed meanwhile makes
 //   the request fail with ERROR_INVALID_HANDLE.
+//
+// Device models: a node of your own that answers the board is a stream driver put in front of
+// "CAN1:" with vboard::addDriver that forwards to the board's controller (vboard::driver("CAN1:")).
+// As every device model may, it may use the control API (this header's, vboard.h's, any family's)
+// from inside a call, to inject its answer to the frame just sent; only vboard::reset() is out
+// of bounds there, as it waits for the calls in flight to end.
 #pragma once
 
 #include <cstdint>

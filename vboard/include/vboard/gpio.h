@@ -9,6 +9,12 @@
 //   0 low level, 1 high level, 2 rising edge, 3 falling edge, 4 both edges, 5 none.
 // A level mode fires each time the input is driven to (or registered at) its level; an edge mode
 // fires when a driven input changes that way. Firing sets the event registered for the pin.
+//
+// Device models: a chip of your own on the pins is a stream driver put in front of "GIO1:" with
+// vboard::addDriver that forwards to the board's controller (vboard::driver("GIO1:")). As every
+// device model may, it may use the control API (this header's, vboard.h's, any family's) from
+// inside a call, to drive an input as the output it just saw set would; only vboard::reset() is
+// out of bounds there, as it waits for the calls in flight to end.
 #pragma once
 
 #include <optional>

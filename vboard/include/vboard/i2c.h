@@ -41,9 +41,12 @@ constexpr DWORD kI2cNakError = 1117;
 constexpr DWORD kI2cConfirmWord = 1;
 
 // A device on a bus, as the controller sees it: a write packet hands it the bytes the master
-// sent, a read packet asks it for bytes. The controller calls a device one packet at a time
-// with the bus's lock held, so a device must not call back into its bus; the control side may
-// call it from any thread at the same time, so a device locks its own state.
+// sent, a read packet asks it for bytes. The controller calls its devices one packet at a time,
+// the packets of one transfer together, and holds none of the board's locks meanwhile: as every
+// device model may, a device may use the control API (this header's, vboard.h's, any family's)
+// from inside a packet; only vboard::reset() is out of bounds there, as it waits for the calls
+// in flight to end (and a transfer of its own on its bus would wait for the one it is in). The
+// control side may call a device from other threads at the same time, so it locks its own state.
 class I2cDevice {
 public:
     virtual ~I2cDevice() = default;
@@ -63,15 +66,34 @@ public:
 
 // A serial EEPROM with 16-bit addressing: the first two bytes of a write packet set the address
 // pointer, high byte first, and any further bytes are stored from there on; a read packet reads
-// from the pointer on. The pointer advances with every byte and wraps at the size, as a real
-// part's does. A write packet of fewer than two bytes (an address probe) changes nothing.
+// from the pointer on. The pointer advances with every byte. A read wraps at the end of the
+// array; a write stays within the page the pointer is in, as a real part's page buffer does: a
+// byte past the page's end goes to the page's start (a 64-byte page takes bytes 0x1FFE, 0x1FFF,
+// then 0x1FC0...). A write packet of fewer than two bytes (an address probe) changes nothing.
 // Contents start erased, 0xFF.
+//
+// A part may take a while to store what it was written: for `writeCycleMs` after a write packet
+// that carried data, on the board's clock (see vboard::clockNanoseconds; with virtual sleep only
+// the library's pauses and advanceClock move it on), the part acknowledges nothing, probes
+// included, as a real one does while it programs its cells. Off (0) by default.
+struct I2cEepromConfig {
+    size_t size = 32768;     // 1 to 65536 bytes
+    size_t pageSize = 64;    // a power of two, 1 to 65536; a page larger than the part is the part
+    uint32_t writeCycleMs = 0;
+};
 class I2cEeprom : public I2cDevice {
 public:
+    using Config = I2cEepromConfig;
     static constexpr size_t kDefaultSize = 32768;
+    static constexpr size_t kDefaultPageSize = 64;
     static constexpr size_t kMaxSize = 65536;  // what a 16-bit pointer reaches
-    // `size` from 1 to kMaxSize; other values are taken as the nearest of those.
+    static constexpr uint32_t kMaxWriteCycleMs = 60000;
+    // `size` from 1 to kMaxSize; other values are taken as the nearest of those. 64-byte pages,
+    // no write cycle.
     explicit I2cEeprom(size_t size = kDefaultSize);
+    // A size or write cycle out of range is taken as the nearest in range, a page size that is
+    // no power of two as the power of two below it.
+    explicit I2cEeprom(const Config& config);
 
     std::string kind() const override { return "eeprom"; }
     bool write(const uint8_t* data, size_t length) override;
@@ -79,13 +101,21 @@ public:
     bool preload(uint32_t offset, const Bytes& bytes) override;
 
     size_t size() const;
+    size_t pageSize() const;
+    uint32_t writeCycleMs() const;
+    // Inside its write cycle: acknowledging nothing.
+    bool busy() const;
     Bytes contents() const override;
     uint32_t pointer() const;
 
 private:
+    bool busyLocked() const;
     mutable std::mutex lock_;
     Bytes memory_;
+    size_t pageSize_;
+    uint32_t writeCycleMs_;
     uint32_t pointer_ = 0;
+    uint64_t busyUntil_ = 0;  // the board's clock, in nanoseconds
 };
 
 // A temperature sensor with 256 read-only 8-bit registers behind an 8-bit pointer: the first

@@ -6,6 +6,12 @@
 // up to whole bytes between those buffers and the selected device, then sets the event whose name
 // the record carries. Nothing on a chip select reads as 0xFF, the level MISO idles at.
 //
+// The library names one auto-reset event for both ports, so one exchange at a time across both
+// is its caller's duty: when an exchange completes while another thread's has not yet taken its
+// completion from the event, the two completions merge and on the module one caller waits for
+// ever. The board records this as a misuse naming both ports (see vboard::misuses) and keeps
+// both completions, so that the test that made it fails instead of hanging.
+//
 // Control side (this header): attach device models, ones of your own included, look at what each
 // exchange carried. Ports are numbered as the library numbers them: port 0 is "SPI1:" (the
 // board's flash on chip select 2), port 1 is "SPI2:" (a loopback on chip select 0).
@@ -38,7 +44,11 @@ struct SpiBusSettings {
 };
 
 // A device on an SPI bus. One exchange is one assertion of its chip select: `bytes` bytes go out
-// from `tx` while as many come back into `rx`. Called with the port's lock held, one at a time.
+// from `tx` while as many come back into `rx`. A port calls its devices one exchange at a time
+// and holds none of the board's locks meanwhile: as every device model may, a device may use the
+// control API (this header's, vboard.h's, any family's) from inside an exchange; only
+// vboard::reset() is out of bounds there, as it waits for the calls in flight to end. The
+// control side may call a device from other threads at the same time, so it locks its own state.
 class SpiDevice {
 public:
     virtual ~SpiDevice() = default;

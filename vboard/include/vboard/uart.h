@@ -15,6 +15,12 @@
 //   serial COM2 unplugged         what the port sends goes nowhere
 // Whatever the wiring, receive() puts bytes on a port's line from outside and transmitted() shows
 // what it sent.
+//
+// Device models: a device of your own on a port's line (a modem that answers commands) is a
+// stream driver put in front of "COM1:" or "COM2:" with vboard::addDriver that forwards to the
+// board's port (vboard::driver("COM1:")). As every device model may, it may use the control API
+// (this header's, vboard.h's, any family's) from inside a call, to answer what the port just
+// sent; only vboard::reset() is out of bounds there, as it waits for the calls in flight to end.
 #pragma once
 
 #include <cstdint>

@@ -65,7 +65,12 @@ struct TraceEntry;
 // XXX_IOControl, XXX_Read, XXX_Write). Every CreateFileW on the device name gets an open
 // context of its own (`instance`), and each one is closed exactly once: what a caller registered
 // through an open (an interrupt event, a receive filter) belongs to that open and is released by
-// close(). Models are called without the board's lock held and must lock their own state.
+// close(). Models lock their own state. The board holds none of its locks while a model runs,
+// so a model may use the control API from inside a call, as every device model may; only
+// reset() is out of bounds there, as it waits for the calls in flight to end. An exception a
+// model throws goes no further than the platform call it is in, which fails as the system fails
+// it (ERROR_NOT_ENOUGH_MEMORY for std::bad_alloc, ERROR_GEN_FAILURE for anything else), with a
+// line on stderr naming the call and the exception.
 //
 // A call may block inside a model (a serial wait, a read with no data yet). When the handle is
 // closed from another thread the board first calls preClose(), which must wake every call blocked
@@ -167,7 +172,8 @@ std::vector<HandleInfo> openHandles();
 size_t openDriverHandles(const std::string& device = "");
 
 // Calls on a closed handle or on one never handed out, and every close of such a handle or of
-// 0 or INVALID_HANDLE_VALUE: each is a fault in the caller. Tests assert there are none.
+// 0 or INVALID_HANDLE_VALUE; SPI exchanges from two threads in flight at once on the completion
+// event both ports share (see spi.h): each is a fault in the caller. Tests assert there are none.
 std::vector<std::string> misuses();
 // Forgets the misuses: for a test that makes them on purpose and has checked them.
 void clearMisuses();
@@ -183,6 +189,11 @@ std::string handleLabel(HANDLE handle);
 // Sets or reads an event as a driver would, without a platform call in the trace.
 bool signalEvent(HANDLE event);
 std::optional<bool> eventSignaled(HANDLE event);
+// The threads blocked in WaitForSingleObject on an event right now (nullopt: no such event),
+// and a wait of up to `milliseconds` until at least `count` of them are: a test that pulses an
+// event, or checks who a set releases, first waits until its threads really are waiting.
+std::optional<size_t> eventWaiters(HANDLE event);
+bool awaitEventWaiters(HANDLE event, size_t count, unsigned milliseconds);
 
 // ---------------------------------------------------------------------------------------------
 // Kernel debug output: one entry per NKDbgPrintfW call, UTF-8, byte for byte ("\r\n" included).
@@ -331,7 +342,8 @@ bool recordVcd(const std::string& path);
 //   gpio input <bank>.<pin>|<index> <0|1>    gpio reset
 //   spi attach <port> loopback|flash|none [<chip select>]             spi reset
 //   spi flash <port> <address> <hex bytes ...>
-//   i2c attach <bus> <address> eeprom [<size>]|sensor       i2c detach <bus> <address>
+//   i2c attach <bus> <address> eeprom [<size>] [page=<bytes>] [write-cycle=<ms>]
+//   i2c attach <bus> <address> sensor  i2c detach <bus> <address>
 //   i2c fill <bus> <address> <offset> <hex bytes ...>
 //   can inject <frame>                 can clock <hz>
 //   can rx-wait <ms>                   can log <file>|off

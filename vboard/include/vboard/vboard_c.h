@@ -5,6 +5,9 @@
  *
  * Texts come back in buffers the board allocates with malloc: free them with vboard_free. Lines
  * are UTF-8, and a debug line keeps its own "\r\n". Every function is safe to call from any thread.
+ * No C++ exception leaves them (a model or a directive of your own that throws, memory running
+ * out): the function answers its failure status instead (0, NULL, or the exception as the problem
+ * text where it answers one) and says so on stderr.
  */
 #ifndef VBOARD_C_H
 #define VBOARD_C_H
@@ -126,6 +129,12 @@ size_t vboard_spi_exchange_count(void);
    a device), replacing the one there: kind "eeprom" (size bytes, 1 to 65536; 0 for the default
    32768) or "sensor" (size ignored). 1 when attached, 0 for a bad bus, kind or size. */
 int vboard_i2c_attach(int bus, unsigned address, const char* kind, size_t size);
+/* Puts an EEPROM at an address, as the directive "i2c attach BUS ADDRESS eeprom SIZE
+   page=PAGE write-cycle=MS" does: size 1 to 65536 bytes (0: 32768), page size a power of two up
+   to 65536 (0: 64), and the time after a write during which it acknowledges nothing, 0 to 60000
+   ms on the board's clock (0: none). 1 when attached, 0 for a bad bus, address or value. */
+int vboard_i2c_attach_eeprom(int bus, unsigned address, size_t size, size_t page_size,
+                             unsigned write_cycle_ms);
 /* Takes the device at an address off the bus; 1 when there was one. */
 int vboard_i2c_detach(int bus, unsigned address);
 /* Writes bytes into a device's memory or registers from offset on, without a transfer; 1 when

@@ -6,7 +6,8 @@
 #include "vboard/vboard.h"
 #include "vboard/vboard_c.h"
 
-extern "C" {
+// The bodies of the C entry points: c_api_entries.cpp exports them behind a guard.
+namespace vboard::capi {
 
 int vboard_can_inject(const char* frame) {
     if (frame == nullptr) return 0;
@@ -28,4 +29,4 @@ size_t vboard_can_pending(void) { return vboard::can().pending(); }
 
 int vboard_can_log(const char* path) { return vboard::can().logTo(path ? path : "") ? 1 : 0; }
 
-}  // extern "C"
+}  // namespace vboard::capi

@@ -71,7 +71,8 @@ uint32_t word(const Bytes& bytes) {
 I2cBusController* installed[kI2cBuses] = {};
 
 constexpr const char* kUsage =
-    "i2c attach <bus> <address> eeprom [<size>] | i2c attach <bus> <address> sensor | "
+    "i2c attach <bus> <address> eeprom [<size>] [page=<bytes>] [write-cycle=<ms>] | "
+    "i2c attach <bus> <address> sensor | "
     "i2c detach <bus> <address> | i2c fill <bus> <address> <offset> <hex bytes ...>";
 
 bool parseBusAndAddress(const std::vector<std::string>& w, int& bus, uint8_t& address) {
@@ -84,16 +85,54 @@ bool parseBusAndAddress(const std::vector<std::string>& w, int& bus, uint8_t& ad
     return true;
 }
 
+// "eeprom [<size>] [page=<bytes>] [write-cycle=<ms>]", from the word after "eeprom" on.
+std::string eepromOptions(const std::vector<std::string>& w, I2cEeprom::Config& config) {
+    size_t at = 5;
+    if (at < w.size() && w[at].find('=') == std::string::npos) {
+        uint64_t size = 0;
+        if (!parseUnsigned(w[at], I2cEeprom::kMaxSize, size) || size == 0)
+            return "bad EEPROM size '" + w[at] + "' (1 to 65536 bytes)";
+        config.size = static_cast<size_t>(size);
+        ++at;
+    }
+    bool pageGiven = false;
+    bool cycleGiven = false;
+    for (; at < w.size(); ++at) {
+        const std::string& word = w[at];
+        const size_t equals = word.find('=');
+        const std::string key = word.substr(0, equals);
+        const std::string value = equals == std::string::npos ? "" : word.substr(equals + 1);
+        uint64_t number = 0;
+        if ((key == "page" && pageGiven) || (key == "write-cycle" && cycleGiven))
+            return "EEPROM option '" + key + "' given twice";
+        if (key == "page") {
+            if (!parseUnsigned(value, I2cEeprom::kMaxSize, number) || number == 0 ||
+                (number & (number - 1)) != 0)
+                return "bad EEPROM page size '" + value + "' (a power of two, 1 to 65536 bytes)";
+            config.pageSize = static_cast<size_t>(number);
+            pageGiven = true;
+        } else if (key == "write-cycle") {
+            if (!parseUnsigned(value, I2cEeprom::kMaxWriteCycleMs, number))
+                return "bad EEPROM write cycle '" + value + "' (0 to 60000 ms)";
+            config.writeCycleMs = static_cast<uint32_t>(number);
+            cycleGiven = true;
+        } else {
+            return "unknown EEPROM option '" + word + "' (page=<bytes>, write-cycle=<ms>)";
+        }
+    }
+    return "";
+}
+
 std::string attachDirective(const std::vector<std::string>& w) {
     int bus;
     uint8_t address;
     if (!parseBusAndAddress(w, bus, address) || w.size() < 5) return std::string("expected: ") + kUsage;
     std::shared_ptr<I2cDevice> device;
-    if (w[4] == "eeprom" && w.size() <= 6) {
-        uint64_t size = I2cEeprom::kDefaultSize;
-        if (w.size() == 6 && (!parseUnsigned(w[5], I2cEeprom::kMaxSize, size) || size == 0))
-            return "bad EEPROM size '" + w[5] + "' (1 to 65536 bytes)";
-        device = std::make_shared<I2cEeprom>(static_cast<size_t>(size));
+    if (w[4] == "eeprom") {
+        I2cEeprom::Config config;
+        const std::string problem = eepromOptions(w, config);
+        if (!problem.empty()) return problem;
+        device = std::make_shared<I2cEeprom>(config);
     } else if (w[4] == "sensor" && w.size() == 5) {
         device = std::make_shared<I2cTemperatureSensor>();
     } else {
@@ -204,16 +243,18 @@ DWORD I2cBusController::transfer(IoRequest& request) {
         for (const I2cPacket& packet : packets) noteForTrace(request.detail, packet);
 
     I2cTransferRecord record;
-    std::lock_guard<std::mutex> hold(lock_);
+    // The packets of one transfer go over the bus together. The control side's lock is not
+    // held while a device runs, so that it may look at the bus from inside a packet.
+    std::lock_guard<std::mutex> busy(wire_);
     for (const I2cPacket& packet : packets) {
         I2cPacketRecord wire;
         wire.address = packet.deviceAddress;
         wire.read = packet.direction == kI2cRead;
-        auto it = devices_.find(packet.deviceAddress);
+        const std::shared_ptr<I2cDevice> device = this->device(packet.deviceAddress);
         if (wire.read) {
             // Read into a buffer of our own: a NAKed read leaves the caller's bytes alone.
             wire.data.resize(packet.dataLength);
-            wire.acknowledged = it != devices_.end() && it->second->read(wire.data.data(), wire.data.size());
+            wire.acknowledged = device && device->read(wire.data.data(), wire.data.size());
             if (wire.acknowledged && packet.dataLength > 0)
                 std::memcpy(packet.dataBuffer, wire.data.data(), packet.dataLength);
             else if (!wire.acknowledged)
@@ -221,7 +262,7 @@ DWORD I2cBusController::transfer(IoRequest& request) {
         } else {
             if (packet.dataLength > 0)
                 wire.data.assign(packet.dataBuffer, packet.dataBuffer + packet.dataLength);
-            wire.acknowledged = it != devices_.end() && it->second->write(wire.data.data(), wire.data.size());
+            wire.acknowledged = device && device->write(wire.data.data(), wire.data.size());
         }
         if (packet.resultWord != nullptr) *packet.resultWord = wire.acknowledged ? 0 : -1;
         record.packets.push_back(std::move(wire));
@@ -231,6 +272,7 @@ DWORD I2cBusController::transfer(IoRequest& request) {
         }
     }
     const bool ok = record.ok;
+    std::lock_guard<std::mutex> hold(lock_);
     transfers_.push(std::move(record), kDefaultRecordLimit);
     return ok ? ERROR_SUCCESS : kI2cNakError;
 }

@@ -71,6 +71,9 @@ private:
     const int bus_;
     const std::string device_;
     // Held for a whole transfer: the packets of one block go over the bus together.
+    std::mutex wire_;
+    // The control side: the devices, the configuration and the transfers seen. Never held while
+    // a device runs.
     mutable std::mutex lock_;
     std::map<uint8_t, std::shared_ptr<I2cDevice>> devices_;
     bool master_ = false;

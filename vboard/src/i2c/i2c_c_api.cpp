@@ -17,7 +17,8 @@ std::shared_ptr<vboard::I2cDevice> deviceAt(int bus, unsigned address) {
 
 }  // namespace
 
-extern "C" {
+// The bodies of the C entry points: c_api_entries.cpp exports them behind a guard.
+namespace vboard::capi {
 
 int vboard_i2c_attach(int bus, unsigned address, const char* kind, size_t size) {
     if (!validBus(bus) || address > 0xFF || kind == nullptr) return 0;
@@ -32,6 +33,21 @@ int vboard_i2c_attach(int bus, unsigned address, const char* kind, size_t size) 
         return 0;
     }
     vboard::i2cBus(bus).attach(static_cast<uint8_t>(address), std::move(device));
+    return 1;
+}
+
+int vboard_i2c_attach_eeprom(int bus, unsigned address, size_t size, size_t page_size,
+                             unsigned write_cycle_ms) {
+    using vboard::I2cEeprom;
+    if (!validBus(bus) || address > 0xFF || size > I2cEeprom::kMaxSize ||
+        page_size > I2cEeprom::kMaxSize || (page_size & (page_size - 1)) != 0 ||
+        write_cycle_ms > I2cEeprom::kMaxWriteCycleMs)
+        return 0;
+    I2cEeprom::Config config;
+    if (size != 0) config.size = size;
+    if (page_size != 0) config.pageSize = page_size;
+    config.writeCycleMs = write_cycle_ms;
+    vboard::i2cBus(bus).attach(static_cast<uint8_t>(address), std::make_shared<I2cEeprom>(config));
     return 1;
 }
 
@@ -73,4 +89,4 @@ size_t vboard_i2c_transfer_count(int bus) {
     return validBus(bus) ? vboard::i2cBus(bus).transfers().size() : 0;
 }
 
-}  // extern "C"
+}  // namespace vboard::capi

@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "vboard/i2c.h"
+#include "vboard/vboard.h"
 
 namespace vboard {
 
@@ -12,21 +13,51 @@ Bytes I2cDevice::contents() const { return {}; }
 
 // ---- EEPROM ----
 
-I2cEeprom::I2cEeprom(size_t size) : memory_(std::clamp<size_t>(size, 1, kMaxSize), 0xFF) {}
+namespace {
+
+size_t pageSizeFor(size_t requested) {
+    size_t page = 1;
+    while (page * 2 <= std::min(requested, I2cEeprom::kMaxSize)) page *= 2;
+    return page;
+}
+
+}  // namespace
+
+I2cEeprom::I2cEeprom(size_t size) : I2cEeprom(Config{size, kDefaultPageSize, 0}) {}
+
+I2cEeprom::I2cEeprom(const Config& config)
+    : memory_(std::clamp<size_t>(config.size, 1, kMaxSize), 0xFF),
+      pageSize_(pageSizeFor(config.pageSize)),
+      writeCycleMs_(std::min(config.writeCycleMs, kMaxWriteCycleMs)) {}
+
+bool I2cEeprom::busyLocked() const {
+    return busyUntil_ != 0 && clockNanoseconds() < busyUntil_;
+}
 
 bool I2cEeprom::write(const uint8_t* data, size_t length) {
     std::lock_guard<std::mutex> hold(lock_);
+    if (busyLocked()) return false;
+    busyUntil_ = 0;
     if (length < 2) return true;
     pointer_ = ((static_cast<uint32_t>(data[0]) << 8) | data[1]) % memory_.size();
+    // The page buffer: the pointer's low bits count within the page, the high bits stay.
+    const size_t pageStart = pointer_ - pointer_ % pageSize_;
+    const size_t pageLength = std::min(pageSize_, memory_.size() - pageStart);
+    size_t within = pointer_ - pageStart;
     for (size_t i = 2; i < length; ++i) {
-        memory_[pointer_] = data[i];
-        pointer_ = static_cast<uint32_t>((pointer_ + 1) % memory_.size());
+        memory_[pageStart + within] = data[i];
+        within = (within + 1) % pageLength;
     }
+    pointer_ = static_cast<uint32_t>(pageStart + within);
+    if (length > 2 && writeCycleMs_ > 0)
+        busyUntil_ = clockNanoseconds() + uint64_t{writeCycleMs_} * 1000000u;
     return true;
 }
 
 bool I2cEeprom::read(uint8_t* data, size_t length) {
     std::lock_guard<std::mutex> hold(lock_);
+    if (busyLocked()) return false;
+    busyUntil_ = 0;
     for (size_t i = 0; i < length; ++i) {
         data[i] = memory_[pointer_];
         pointer_ = static_cast<uint32_t>((pointer_ + 1) % memory_.size());
@@ -44,6 +75,21 @@ bool I2cEeprom::preload(uint32_t offset, const Bytes& bytes) {
 size_t I2cEeprom::size() const {
     std::lock_guard<std::mutex> hold(lock_);
     return memory_.size();
+}
+
+size_t I2cEeprom::pageSize() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return pageSize_;
+}
+
+uint32_t I2cEeprom::writeCycleMs() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return writeCycleMs_;
+}
+
+bool I2cEeprom::busy() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return busyLocked();
 }
 
 Bytes I2cEeprom::contents() const {

@@ -4,7 +4,8 @@
 #include "vboard/spi.h"
 #include "vboard/vboard_c.h"
 
-extern "C" {
+// The bodies of the C entry points: c_api_entries.cpp exports them behind a guard.
+namespace vboard::capi {
 
 int vboard_spi_attach(int port, const char* model, int chip_select) {
     if (model == nullptr) return 0;
@@ -24,4 +25,4 @@ int vboard_spi_flash_program(int port, uint32_t address, const uint8_t* data, si
 
 size_t vboard_spi_exchange_count(void) { return vboard::spi().exchanges().size(); }
 
-}  // extern "C"
+}  // namespace vboard::capi

@@ -232,8 +232,14 @@ DWORD SpiPorts::exchange(int port, IoRequest& request) {
         std::vector<uint8_t> out(record.txBuffer, record.txBuffer + seen.bytes);
         std::vector<uint8_t> in(seen.bytes, 0xFF);
         {
-            std::lock_guard<std::mutex> hold(lock_);
-            const auto& device = devices_[port][seen.bus.chipSelect];
+            // The port's wires carry one exchange at a time. The control side's lock is not held
+            // while the device runs, so that it may look at the ports from inside its exchange.
+            std::lock_guard<std::mutex> wires(wires_[port]);
+            std::shared_ptr<SpiDevice> device;
+            {
+                std::lock_guard<std::mutex> hold(lock_);
+                device = devices_[port][seen.bus.chipSelect];
+            }
             if (device) {
                 device->exchange(seen.bus, out.data(), in.data(), seen.bytes);
                 seen.device = device->kind();
@@ -243,7 +249,7 @@ DWORD SpiPorts::exchange(int port, IoRequest& request) {
         seen.tx = kept(out.data(), out.size());
         seen.rx = kept(in.data(), in.size());
         // Complete: the waiting caller is released through the event it named.
-        if (!seen.eventName.empty()) seen.signaled = signalNamedEvent(seen.eventName);
+        if (!seen.eventName.empty()) seen.signaled = complete(port, seen.eventName);
     }
     if (request.traced) {
         const std::string text = request.in != nullptr && request.inSize == sizeof record
@@ -254,6 +260,39 @@ DWORD SpiPorts::exchange(int port, IoRequest& request) {
     const DWORD error = seen.error;
     keep(std::move(seen));
     return error;
+}
+
+bool SpiPorts::complete(int port, const std::string& event) {
+    // The library names one event for both ports and waits on it after each exchange. An
+    // auto-reset event keeps one completion: when another thread's exchange has not yet taken
+    // its completion as this one's arrives, the two merge and on the module one of the two
+    // callers waits for ever. The board says so, and from then on keeps every completion that
+    // comes while one is waiting to be taken, so that the test ends. A completion the same
+    // thread left (its wait failed) is no such overlap.
+    std::lock_guard<std::mutex> hold(completionsLock_);
+    const auto me = std::this_thread::get_id();
+    auto found = completions_.find(event);
+    const bool otherThread = found != completions_.end() && found->second.lastThread != me;
+    const bool overlapped = found != completions_.end() && found->second.overlapped;
+    const std::optional<bool> wasSet = setNamedEvent(event, otherThread || overlapped);
+    if (!wasSet) return false;
+    Completions& state = completions_[event];
+    if (*wasSet && otherThread) {
+        state.overlapped = true;
+        const std::string earlier = kSpiDevices[state.lastPort];
+        const std::string ports = earlier == kSpiDevices[port]
+                                      ? "both on " + earlier
+                                      : earlier + " and " + kSpiDevices[port];
+        Board& b = board();
+        std::lock_guard<std::mutex> boardHold(b.lock);
+        b.addMisuse("SPI exchanges in flight at once from two threads (" + ports +
+                    ") share the completion event " + quote(event) +
+                    ", which keeps one completion: on the module one caller would wait for ever "
+                    "(serialise exchanges across both ports)");
+    }
+    state.lastPort = port;
+    state.lastThread = me;
+    return true;
 }
 
 void SpiPorts::keep(SpiExchange&& seen) {
@@ -298,6 +337,8 @@ void SpiPorts::reset() {
     devices_[0][spiWiredChipSelect(0)] = makeSpiDevice("flash");
     devices_[1][spiWiredChipSelect(1)] = makeSpiDevice("loopback");
     exchanges_.clear();
+    std::lock_guard<std::mutex> completions(completionsLock_);
+    completions_.clear();
 }
 
 void SpiPorts::powerOn() { reset(); }

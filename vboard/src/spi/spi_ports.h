@@ -9,10 +9,12 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "board.h"
 #include "vboard/spi.h"
@@ -64,8 +66,22 @@ private:
     // Reads and checks the request; ERROR_SUCCESS when the data can move.
     DWORD read(const IoRequest& request, SpiExchangeRecord& record, SpiExchange& seen) const;
     void keep(SpiExchange&& seen);
+    // Sets the named completion event of an exchange done on `port`; false when there is no such
+    // event. Reports two exchanges in flight on one event as a misuse.
+    bool complete(int port, const std::string& event);
 
-    mutable std::mutex lock_;
+    // Per named event: the last completion set on it, by which port, from which thread; and
+    // whether two threads' exchanges have been in flight on it at once.
+    struct Completions {
+        int lastPort = 0;
+        std::thread::id lastThread;
+        bool overlapped = false;
+    };
+    std::mutex completionsLock_;
+    std::map<std::string, Completions> completions_;
+
+    std::mutex wires_[kSpiPorts];  // held for a device's exchange, one at a time on a port
+    mutable std::mutex lock_;      // the control side: devices and what was seen
     std::shared_ptr<SpiDevice> devices_[kSpiPorts][kSpiChipSelects];
     Window<SpiExchange> exchanges_;
 };

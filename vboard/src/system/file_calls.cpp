@@ -46,7 +46,8 @@ DWORD existing(BoardStorage& storage, LPCWSTR name, CePath& path, std::optional<
 
 }  // namespace
 
-extern "C" {
+// The bodies of the C entry points: platform_entries.cpp exports them behind a guard.
+namespace vboard::calls {
 
 BOOL CopyFileW(LPCWSTR existingName, LPCWSTR targetName, BOOL failIfExists) {
     Call call("CopyFileW");
@@ -156,4 +157,4 @@ BOOL SetFileAttributesW(LPCWSTR name, DWORD attributes) {
     return call.succeed(TRUE);
 }
 
-}  // extern "C"
+}  // namespace vboard::calls

@@ -63,7 +63,8 @@ LONG userHiveRefusal(const HiveKey& key) {
 
 }  // namespace
 
-extern "C" {
+// The bodies of the C entry points: platform_entries.cpp exports them behind a guard.
+namespace vboard::calls {
 
 LONG RegFlushKey(HKEY key) {
     Call call("RegFlushKey");
@@ -169,4 +170,4 @@ BOOL SetCurrentUser(LPCWSTR name, BYTE*, DWORD size, BOOL flag) {
     return call.succeed(TRUE, "user hive unloaded");
 }
 
-}  // extern "C"
+}  // namespace vboard::calls

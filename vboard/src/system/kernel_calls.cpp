@@ -12,7 +12,8 @@ namespace {
 constexpr DWORD kKitlPower = 0x01010144;  // FILE_DEVICE_HAL, function 81
 }  // namespace
 
-extern "C" {
+// The bodies of the C entry points: platform_entries.cpp exports them behind a guard.
+namespace vboard::calls {
 
 BOOL KernelIoControl(DWORD code, LPVOID in, DWORD inSize, LPVOID, DWORD, LPDWORD returned) {
     Call call("KernelIoControl");
@@ -48,4 +49,4 @@ BOOL TouchCalibrate(void) {
     return call.succeed(TRUE);
 }
 
-}  // extern "C"
+}  // namespace vboard::calls

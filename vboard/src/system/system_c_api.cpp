@@ -15,7 +15,8 @@ char* giveText(const std::string& text) {
 
 }  // namespace
 
-extern "C" {
+// The bodies of the C entry points: c_api_entries.cpp exports them behind a guard.
+namespace vboard::capi {
 
 int vboard_phy_peek(uint32_t address, unsigned width, uint32_t* value) {
     const auto read = vboard::physicalMemory().peek(address, width);
@@ -74,4 +75,4 @@ char* vboard_storage_problems(void) {
     return giveText(text);
 }
 
-}  // extern "C"
+}  // namespace vboard::capi

@@ -44,7 +44,8 @@ BOOL serialCall(const char* function, HANDLE port, DWORD code, const void* in, D
 
 }  // namespace
 
-extern "C" {
+// The bodies of the C entry points: platform_entries.cpp exports them behind a guard.
+namespace vboard::calls {
 
 BOOL GetCommState(HANDLE port, LPDCB dcb) {
     return serialCall("GetCommState", port, kSerialGetDcb, nullptr, 0, dcb, sizeof(DCB));
@@ -79,4 +80,4 @@ BOOL WaitCommEvent(HANDLE port, LPDWORD mask, LPOVERLAPPED overlapped) {
                       overlapped);
 }
 
-}  // extern "C"
+}  // namespace vboard::calls

@@ -15,6 +15,19 @@
 namespace vboard {
 namespace {
 
+// The furthest a read's deadline lies. MAXDWORD milliseconds a byte over a long read comes to
+// more nanoseconds than the clock counts (and a 32-bit time_t holds seconds of): a deadline
+// saturates at ten years, which is waiting for as long as it takes.
+constexpr std::chrono::milliseconds kFurthestDeadline = std::chrono::hours(24 * 3653);
+
+std::chrono::steady_clock::time_point deadlineAfter(std::chrono::steady_clock::time_point from,
+                                                    uint64_t milliseconds) {
+    const auto wait = milliseconds < static_cast<uint64_t>(kFurthestDeadline.count())
+                          ? std::chrono::milliseconds(milliseconds)
+                          : kFurthestDeadline;
+    return from + wait;
+}
+
 // A second open for reading and writing while one exists: the CE serial driver's answer.
 constexpr DWORD kErrorInvalidAccess = 12;
 constexpr DWORD kMaxDword = 0xFFFFFFFF;
@@ -356,10 +369,10 @@ DWORD SerialPorts::read(int index, uint64_t instance, uint8_t* buffer, DWORD siz
     const Clock::time_point start = Clock::now();
     std::optional<Clock::time_point> total;
     if (firstByteOnly)
-        total = start + std::chrono::milliseconds(t.ReadTotalTimeoutConstant);
+        total = deadlineAfter(start, t.ReadTotalTimeoutConstant);
     else if (t.ReadTotalTimeoutMultiplier != 0 || t.ReadTotalTimeoutConstant != 0)
-        total = start + std::chrono::milliseconds(uint64_t{t.ReadTotalTimeoutMultiplier} * size +
-                                                  t.ReadTotalTimeoutConstant);
+        total = deadlineAfter(start, uint64_t{t.ReadTotalTimeoutMultiplier} * size +
+                                         t.ReadTotalTimeoutConstant);
     const bool interval = !firstByteOnly && t.ReadIntervalTimeout != 0 &&
                           t.ReadIntervalTimeout != kMaxDword;
     const uint64_t aborts = port.readAborts;
@@ -367,7 +380,7 @@ DWORD SerialPorts::read(int index, uint64_t instance, uint8_t* buffer, DWORD siz
     for (;;) {
         std::optional<Clock::time_point> deadline = total;
         if (interval && transferred > 0) {
-            const auto gap = lastByte + std::chrono::milliseconds(t.ReadIntervalTimeout);
+            const auto gap = deadlineAfter(lastByte, t.ReadIntervalTimeout);
             deadline = deadline ? std::min(*deadline, gap) : gap;
         }
         if (deadline && Clock::now() >= *deadline) break;

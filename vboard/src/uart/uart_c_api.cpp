@@ -18,7 +18,8 @@ char* give(const std::string& text) {
 
 }  // namespace
 
-extern "C" {
+// The bodies of the C entry points: c_api_entries.cpp exports them behind a guard.
+namespace vboard::capi {
 
 char* vboard_serial_wire(const char* port, const char* wiring) {
     auto problems = vboard::applyConfigLine("serial " + orEmpty(port) + " " + orEmpty(wiring));
@@ -48,4 +49,4 @@ int vboard_serial_await_blocked(const char* port, unsigned milliseconds) {
     return vboard::serial().awaitBlocked(orEmpty(port), milliseconds) ? 1 : 0;
 }
 
-}  // extern "C"
+}  // namespace vboard::capi
