@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "board.h"
-#include "config.h"
+#include "os/board.h"
+#include "control/config.h"
 #include "vboard/vboard.h"
 
 namespace {

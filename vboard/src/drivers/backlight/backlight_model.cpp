@@ -1,0 +1,89 @@
+// The backlight driver: the level record is read from the input buffer; the follow-up has no
+// buffers. A level is applied only by its follow-up, so a display never shows half a request.
+#include "drivers/backlight/backlight_model.h"
+
+#include <cstring>
+
+#include "os/text.h"
+
+namespace vboard {
+namespace {
+
+constexpr size_t kLevelRecordSize = 16;
+
+uint32_t wordAt(const uint8_t* bytes, size_t index) {
+    uint32_t value;
+    std::memcpy(&value, bytes + 4 * index, sizeof value);
+    return value;
+}
+
+std::shared_ptr<BacklightDriver>* installed = nullptr;
+
+}  // namespace
+
+DWORD BacklightDriver::ioControl(IoRequest& request) {
+    if (request.code == kBacklightSetLevel) {
+        if (request.in == nullptr || request.inSize != kLevelRecordSize)
+            return static_cast<DWORD>(ERROR_INVALID_PARAMETER);
+        const uint32_t level = wordAt(request.in, 0);
+        // Word 1 must be 1 and word 2 the level again; word 3 is not read.
+        if (wordAt(request.in, 1) != 1 || wordAt(request.in, 2) != level ||
+            level > kBacklightMaxLevel)
+            return static_cast<DWORD>(ERROR_INVALID_PARAMETER);
+        std::lock_guard<std::mutex> hold(lock_);
+        state_.pending = true;
+        state_.pendingLevel = level;
+        ++state_.levelRequests;
+        return ERROR_SUCCESS;
+    }
+    if (request.code == kBacklightFollowUp) {
+        if (request.inSize != 0 || request.outSize != 0)
+            return static_cast<DWORD>(ERROR_INVALID_PARAMETER);
+        std::lock_guard<std::mutex> hold(lock_);
+        // A follow-up with no level waiting changes nothing and is harmless.
+        if (state_.pending) state_.level = state_.pendingLevel;
+        state_.pending = false;
+        ++state_.followUps;
+        return ERROR_SUCCESS;
+    }
+    return static_cast<DWORD>(ERROR_NOT_SUPPORTED);
+}
+
+std::optional<std::string> BacklightDriver::decode(const TraceEntry& e) const {
+    if (e.function != "DeviceIoControl") return std::nullopt;
+    if (e.code == kBacklightFollowUp) return std::string("FOLLOW_UP");
+    if (e.code != kBacklightSetLevel) return std::nullopt;
+    if (e.in.size() != kLevelRecordSize) return "SET_LEVEL malformed [" + hexBytes(e.in) + "]";
+    std::string text = "SET_LEVEL " + std::to_string(wordAt(e.in.data(), 0));
+    // The record's other words are shown only when they are not what the driver expects.
+    if (wordAt(e.in.data(), 1) != 1 || wordAt(e.in.data(), 2) != wordAt(e.in.data(), 0))
+        text += " [" + hexBytes(e.in) + "]";
+    return text;
+}
+
+BacklightState BacklightDriver::state() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return state_;
+}
+
+void BacklightDriver::powerOn() {
+    std::lock_guard<std::mutex> hold(lock_);
+    state_ = BacklightState{};
+}
+
+void installBacklight(Board& board) {
+    auto driver = std::make_shared<BacklightDriver>();
+    installed = new std::shared_ptr<BacklightDriver>(driver);
+    board.powerOnSteps.push_back([driver](Board& b) {
+        driver->powerOn();
+        std::lock_guard<std::mutex> hold(b.lock);
+        b.drivers[fold("BKL1:")] = driver;
+    });
+}
+
+BacklightState backlight() {
+    board();
+    return (*installed)->state();
+}
+
+}  // namespace vboard

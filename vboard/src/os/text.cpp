@@ -1,0 +1,168 @@
+// Text helpers for the virtual board.
+#include "os/text.h"
+
+#include <cstdint>
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+namespace vboard {
+
+void appendUtf8(std::string& out, uint32_t c) {
+    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+std::string toUtf8(const wchar_t* text) {
+    std::string out;
+    if (text == nullptr) return out;
+    for (; *text != 0; ++text) appendUtf8(out, static_cast<uint32_t>(*text));
+    return out;
+}
+
+std::string toUtf8(const std::wstring& text) { return toUtf8(text.c_str()); }
+
+std::wstring fromUtf8(const std::string& text) {
+    std::wstring out;
+    for (size_t i = 0; i < text.size();) {
+        unsigned char b = static_cast<unsigned char>(text[i]);
+        uint32_t c = b;
+        size_t extra = 0;
+        if (b >= 0xF0) { c = b & 0x07; extra = 3; }
+        else if (b >= 0xE0) { c = b & 0x0F; extra = 2; }
+        else if (b >= 0xC0) { c = b & 0x1F; extra = 1; }
+        ++i;
+        for (size_t k = 0; k < extra && i < text.size(); ++k, ++i)
+            c = (c << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
+        out += static_cast<wchar_t>(c);
+    }
+    return out;
+}
+
+std::string fold(const std::string& text) {
+    std::string out = text;
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+bool parseUnsigned(const std::string& text, uint64_t max, uint64_t& value) {
+    size_t i = 0;
+    unsigned base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        i = 2;
+    }
+    if (i >= text.size()) return false;
+    uint64_t v = 0;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        unsigned digit;
+        if (c >= '0' && c <= '9')
+            digit = static_cast<unsigned>(c - '0');
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            digit = static_cast<unsigned>(c - 'a' + 10);
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            digit = static_cast<unsigned>(c - 'A' + 10);
+        else
+            return false;
+        // Would pass the field's largest value (a digit alone may, when the field is small).
+        if (digit > max || v > (max - digit) / base) return false;
+        v = v * base + digit;
+    }
+    value = v;
+    return true;
+}
+
+bool parseSigned(const std::string& text, int64_t min, int64_t max, int64_t& value) {
+    const bool negative = !text.empty() && text[0] == '-';
+    uint64_t magnitude = 0;
+    const std::string digits = negative ? text.substr(1) : text;
+    if (digits.empty() || digits[0] == 'x' || (digits.size() > 1 && digits[1] == 'x')) return false;
+    const uint64_t limit = negative ? static_cast<uint64_t>(-(min + 1)) + 1 : static_cast<uint64_t>(max);
+    if (!parseUnsigned(digits, limit, magnitude)) return false;
+    value = negative ? -static_cast<int64_t>(magnitude - 1) - 1 : static_cast<int64_t>(magnitude);
+    return value >= min && value <= max;
+}
+
+bool parseDword(const std::string& text, uint32_t& value) {
+    uint64_t v = 0;
+    if (!parseUnsigned(text, 0xFFFFFFFFu, v)) return false;
+    value = static_cast<uint32_t>(v);
+    return true;
+}
+
+size_t editDistance(const std::string& a, const std::string& b) {
+    if (a.size() > kSuggestionLimit || b.size() > kSuggestionLimit) return SIZE_MAX;
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t above = row[j];
+            const size_t change = diagonal + (a[i - 1] == b[j - 1] ? 0 : 1);
+            row[j] = std::min({above + 1, row[j - 1] + 1, change});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+std::string escapeControls(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7F) {
+            static const char digits[] = "0123456789ABCDEF";
+            out += "\\x";
+            out += digits[c >> 4];
+            out += digits[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+std::string shown(const std::string& text) {
+    size_t end = 0;
+    for (size_t characters = 0; end < text.size() && characters < kQuoteLimit; ++characters) {
+        ++end;
+        while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) ++end;
+    }
+    return escapeControls(text.substr(0, end)) + (end < text.size() ? "..." : "");
+}
+
+std::string quoted(const std::string& text) { return "'" + shown(text) + "'"; }
+
+
+std::string nearestName(const std::string& word, const std::vector<std::string>& names,
+                        size_t* distance) {
+    std::string nearest;
+    size_t best = SIZE_MAX;
+    for (const std::string& name : names) {
+        const size_t d = editDistance(fold(name), fold(word));
+        if (d < best) {
+            best = d;
+            nearest = name;
+        }
+    }
+    if (distance != nullptr) *distance = best;
+    return nearest;
+}
+
+}  // namespace vboard
