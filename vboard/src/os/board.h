@@ -17,54 +17,13 @@
 #include <unordered_map>
 #include <vector>
 
+#include "os/clock.h"
 #include "os/registry_tree.h"
+#include "os/text.h"
+#include "os/window.h"
 #include "vboard/vboard.h"
 
 namespace vboard {
-
-// ---- Recording windows ----
-
-// The most recent entries of one kind, with exact counts of all recorded and of those dropped.
-template <class T>
-class Window {
-public:
-    // Keeps `value` unless `limit` is 0, dropping the oldest entries beyond `limit`.
-    void push(T&& value, size_t limit) {
-        ++recorded_;
-        if (limit == 0) {
-            ++dropped_;
-            return;
-        }
-        items_.push_back(std::move(value));
-        while (items_.size() > limit) {
-            items_.pop_front();
-            ++dropped_;
-        }
-    }
-    // Counts one entry that nobody keeps (recording off).
-    void count() {
-        ++recorded_;
-        ++dropped_;
-    }
-    void trim(size_t limit) {
-        while (items_.size() > limit) {
-            items_.pop_front();
-            ++dropped_;
-        }
-    }
-    std::vector<T> items() const { return std::vector<T>(items_.begin(), items_.end()); }
-    const std::deque<T>& view() const { return items_; }
-    Tally tally() const { return Tally{recorded_, dropped_}; }
-    void clear() {
-        items_.clear();
-        recorded_ = dropped_ = 0;
-    }
-
-private:
-    std::deque<T> items_;
-    uint64_t recorded_ = 0;
-    uint64_t dropped_ = 0;
-};
 
 // ---- Kernel objects ----
 
@@ -144,35 +103,6 @@ private:
     std::FILE* file_ = nullptr;
     bool owned_ = false;
     std::atomic<bool> active_{false};
-};
-
-// ---- The board's clock ----
-
-// Time on the board since power-on, in nanoseconds. With real sleep it follows the host's
-// monotonic clock; with virtual sleep it stands still but for the pauses the library makes and
-// what a test advances it by, so that a run's timestamps come out the same every time. It has a
-// lock of its own that is taken last: models read it with their own lock held, so that what
-// they record is in time order.
-class BoardClock {
-public:
-    struct Reading {
-        uint64_t nanoseconds = 0;  // since power-on
-        uint64_t running = 0;      // since the board was built: power-on does not start it again
-    };
-    Reading read() const;
-    // Power-on: back to 0.
-    void restart();
-    // Virtual time keeps the reading it has when switched on, and host time goes on from it.
-    void setVirtual(bool on);
-    void advance(uint64_t nanoseconds);
-
-private:
-    uint64_t nowLocked() const;
-    mutable std::mutex lock_;
-    bool virtual_ = false;
-    uint64_t base_ = 0;    // the reading at anchor_
-    uint64_t anchor_ = 0;  // the host's monotonic clock when base_ was taken, in nanoseconds
-    uint64_t before_ = 0;  // the time of the power-ons before this one
 };
 
 // ---- The board ----
@@ -272,12 +202,5 @@ bool signalNamedEvent(const std::string& name);
 // with `keepCollision` the set is kept for a later wait (see EventObject::keptSets).
 std::optional<bool> setNamedEvent(const std::string& name, bool keepCollision);
 
-// Renders a string argument for the trace: quoted, with control characters escaped.
-std::string quote(const std::string& text);
-std::string hex(uint32_t value);
-// "01 02 AB": bytes as a trace shows them.
-std::string hexBytes(const Bytes& bytes);
-RegValue dwordValue(DWORD value);
-Bytes utf16Bytes(const std::string& utf8);
 
 }  // namespace vboard

@@ -177,3 +177,29 @@ extern "C" void NKDbgPrintfW(LPCWSTR format, ...) {
     guardVoidCall(__func__, [&] { printDebugLine(format, args); });
     va_end(args);
 }
+
+namespace vboard {
+
+// ---- Control API: debug output ----
+
+std::vector<std::string> debugLines() {
+    Board& b = board();
+    std::lock_guard<std::mutex> hold(b.lock);
+    return b.debug.items();
+}
+
+std::string debugText() {
+    std::string text;
+    for (const std::string& line : debugLines()) text += line;
+    return text;
+}
+
+void clearDebug() {
+    Board& b = board();
+    std::lock_guard<std::mutex> hold(b.lock);
+    b.debug.clear();
+}
+
+bool echoDebugTo(const std::string& target) { return board().debugEcho.open(target); }
+
+}  // namespace vboard

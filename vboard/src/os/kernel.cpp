@@ -15,6 +15,40 @@ thread_local DWORD lastError = ERROR_SUCCESS;
 void setLastErrorValue(DWORD error) { lastError = error; }
 DWORD lastErrorValue() { return lastError; }
 
+DWORD StreamDriver::open(uint64_t, const OpenParams&) { return ERROR_SUCCESS; }
+void StreamDriver::preClose(uint64_t) {}
+void StreamDriver::close(uint64_t) {}
+DWORD StreamDriver::read(uint64_t, uint8_t*, DWORD, DWORD& transferred) {
+    transferred = 0;
+    return static_cast<DWORD>(ERROR_INVALID_FUNCTION);
+}
+DWORD StreamDriver::write(uint64_t, const uint8_t*, DWORD, DWORD& transferred) {
+    transferred = 0;
+    return static_cast<DWORD>(ERROR_INVALID_FUNCTION);
+}
+std::optional<std::string> StreamDriver::decode(const TraceEntry&) const { return std::nullopt; }
+
+// ---- Opens of drivers ----
+
+void DriverObject::enter() {
+    std::lock_guard<std::mutex> hold(lock);
+    ++active;
+}
+
+void DriverObject::leave() {
+    std::lock_guard<std::mutex> hold(lock);
+    if (--active == 0) idle.notify_all();
+}
+
+void DriverObject::shutDown() {
+    driver->preClose(instance);
+    {
+        std::unique_lock<std::mutex> hold(lock);
+        idle.wait(hold, [this] { return active == 0; });
+    }
+    driver->close(instance);
+}
+
 // ---- Events ----
 
 void EventObject::modify(DWORD function) {
@@ -414,5 +448,58 @@ const std::vector<std::string>& platformCalls() {
     };
     return names;
 }
+
+// ---- Control API: events ----
+
+namespace {
+std::shared_ptr<EventObject> findEvent(HANDLE event) {
+    Board& b = board();
+    std::lock_guard<std::mutex> hold(b.lock);
+    auto it = b.handles.find(reinterpret_cast<uintptr_t>(event));
+    if (it == b.handles.end()) return nullptr;
+    return std::dynamic_pointer_cast<EventObject>(it->second.object);
+}
+}  // namespace
+
+bool signalEvent(HANDLE event) {
+    auto e = findEvent(event);
+    if (!e) return false;
+    e->modify(EVENT_SET);
+    return true;
+}
+
+bool signalNamedEvent(const std::string& name) { return setNamedEvent(name, false).has_value(); }
+
+std::optional<bool> setNamedEvent(const std::string& name, bool keepCollision) {
+    std::shared_ptr<EventObject> e;
+    {
+        Board& b = board();
+        std::lock_guard<std::mutex> hold(b.lock);
+        auto it = b.namedEvents.find(name);
+        if (it != b.namedEvents.end()) e = it->second.lock();
+    }
+    if (!e) return std::nullopt;
+    return e->set(keepCollision);
+}
+
+std::optional<bool> eventSignaled(HANDLE event) {
+    auto e = findEvent(event);
+    if (!e) return std::nullopt;
+    std::lock_guard<std::mutex> hold(e->lock);
+    return e->signaled;
+}
+
+std::optional<size_t> eventWaiters(HANDLE event) {
+    auto e = findEvent(event);
+    if (!e) return std::nullopt;
+    std::lock_guard<std::mutex> hold(e->lock);
+    return e->waiters.size();
+}
+
+bool awaitEventWaiters(HANDLE event, size_t count, unsigned milliseconds) {
+    auto e = findEvent(event);
+    return e && e->awaitWaiters(count, milliseconds);
+}
+
 
 }  // namespace vboard

@@ -191,4 +191,33 @@ bool Registry::removeValue(RegistryKey& key, const std::string& name) {
     return key.values.erase(fold(name)) > 0;
 }
 
+RegValue dwordValue(DWORD value) {
+    RegValue v;
+    v.type = REG_DWORD;
+    for (int i = 0; i < 4; ++i) v.data.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    return v;
+}
+
+
+Bytes utf16Bytes(const std::string& utf8) {
+    Bytes data;
+    auto put = [&data](uint32_t unit) {
+        data.push_back(static_cast<uint8_t>(unit));
+        data.push_back(static_cast<uint8_t>(unit >> 8));
+    };
+    for (wchar_t c : fromUtf8(utf8)) {
+        uint32_t code = static_cast<uint32_t>(c);
+        if (code >= 0x10000) {
+            code -= 0x10000;
+            put(0xD800 | (code >> 10));
+            put(0xDC00 | (code & 0x3FF));
+        } else {
+            put(code);
+        }
+    }
+    put(0);
+    return data;
+}
+
+
 }  // namespace vboard

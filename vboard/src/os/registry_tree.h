@@ -75,4 +75,8 @@ std::string valueProblem(const std::string& name, size_t dataSize);
 // was cut.
 std::string brief(const std::string& text);
 
+// A DWORD value, and a string value as the device keeps it: UTF-16LE with its terminating zero.
+RegValue dwordValue(DWORD value);
+Bytes utf16Bytes(const std::string& utf8);
+
 }  // namespace vboard

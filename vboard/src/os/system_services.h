@@ -45,6 +45,11 @@ private:
     bool endProcess_ = false;
 };
 
+// Restarts the board from inside a request on one of its opens, `instance` of `driver`. Every
+// other open is closed as a reset closes it, waiting for its calls in flight; the calling open
+// is released without that wait, since the call in flight on it is this one.
+void restartBoard(Board& board, const StreamDriver* driver, uint64_t instance);
+
 // The services of this process's board.
 SystemServices& systemServices();
 // Installs the services on a board under construction and answers them, for the installers

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -163,6 +164,54 @@ std::string nearestName(const std::string& word, const std::vector<std::string>&
     }
     if (distance != nullptr) *distance = best;
     return nearest;
+}
+
+std::string quote(const std::string& text) {
+    std::string out;
+    out.reserve(text.size() + 8);
+    out += '"';
+    for (unsigned char c : text) {
+        if (c >= 0x20 && c != '"' && c != '\\') {
+            out += static_cast<char>(c);
+            continue;
+        }
+        switch (c) {
+            case '\r': out += "\\r"; break;
+            case '\n': out += "\\n"; break;
+            case '\t': out += "\\t"; break;
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            default:
+                if (c < 0x20) {
+                    static const char digits[] = "0123456789ABCDEF";
+                    out += "\\x";
+                    out += digits[c >> 4];
+                    out += digits[c & 15];
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    out += '"';
+    return out;
+}
+
+std::string hex(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", value);
+    return text;
+}
+
+
+std::string hexBytes(const std::vector<uint8_t>& bytes) {
+    std::string out;
+    char text[4];
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        std::snprintf(text, sizeof text, "%02X", bytes[i]);
+        if (i) out += ' ';
+        out += text;
+    }
+    return out;
 }
 
 }  // namespace vboard

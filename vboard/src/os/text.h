@@ -41,4 +41,10 @@ std::string quoted(const std::string& text);
 // Control bytes written as \xHH, the rest as it is.
 std::string escapeControls(const std::string& text);
 
+// Renders a string argument for the trace: quoted, with control characters escaped.
+std::string quote(const std::string& text);
+std::string hex(uint32_t value);
+// "01 02 AB": bytes as a trace shows them.
+std::string hexBytes(const std::vector<uint8_t>& bytes);
+
 }  // namespace vboard

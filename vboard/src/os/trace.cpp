@@ -4,17 +4,6 @@
 #include "os/board.h"
 
 namespace vboard {
-std::string hexBytes(const Bytes& bytes) {
-    std::string out;
-    char text[4];
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        std::snprintf(text, sizeof text, "%02X", bytes[i]);
-        if (i) out += ' ';
-        out += text;
-    }
-    return out;
-}
-
 namespace {
 
 std::string outcome(const TraceEntry& e) {
@@ -48,5 +37,48 @@ std::string renderTrace(const TraceEntry& e) {
     if (e.ok && !e.out.empty()) body += " out [" + hexBytes(e.out) + "]";
     return who + ": " + body + outcome(e);
 }
+
+// ---- Control API: trace ----
+
+std::vector<TraceEntry> trace() {
+    Board& b = board();
+    std::lock_guard<std::mutex> hold(b.lock);
+    return b.trace.items();
+}
+
+std::vector<std::string> traceLines() {
+    std::vector<std::string> lines;
+    for (const TraceEntry& e : trace()) lines.push_back(renderTrace(e));
+    return lines;
+}
+
+bool isDriverCall(const std::string& function) {
+    return function == "DeviceIoControl" || function == "CreateFileW" || function == "CloseHandle";
+}
+
+std::vector<std::string> driverTraceLines() {
+    std::vector<std::string> lines;
+    for (const TraceEntry& e : trace())
+        if (isDriverCall(e.function)) lines.push_back(renderTrace(e));
+    return lines;
+}
+
+void clearTrace() {
+    Board& b = board();
+    std::lock_guard<std::mutex> hold(b.lock);
+    b.trace.clear();
+    b.nextSeq = 1;
+}
+
+bool echoTraceTo(const std::string& target) {
+    board().traceEchoDriversOnly = false;
+    return board().traceEcho.open(target);
+}
+
+bool echoDriverTraceTo(const std::string& target) {
+    board().traceEchoDriversOnly = true;
+    return board().traceEcho.open(target);
+}
+
 
 }  // namespace vboard
