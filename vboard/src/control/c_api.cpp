@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "os/board.h"
 #include "control/config.h"
 #include "control/fault_names.h"
 #include "vboard/vboard.h"

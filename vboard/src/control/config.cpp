@@ -11,10 +11,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
+#include <optional>
 
-#include "os/board.h"
 #include "control/fault_names.h"
+#include "os/control_seam.h"
+#include "os/host.h"
+#include "os/registry_tree.h"
 #include "os/text.h"
+#include "vboard/vboard.h"
 
 namespace vboard {
 namespace {
@@ -127,12 +132,12 @@ std::string expected(const std::string& usage) { return "expected: " + usage; }
 
 // ---- Built-in directives. Each runs without the board's lock and takes it for what it changes.
 
-std::string echoDirective(Sink& sink, const std::vector<std::string>& w, const std::string& rest,
-                          const std::string& usage) {
+std::string echoDirective(bool (*open)(const std::string&), const std::vector<std::string>& w,
+                          const std::string& rest, const std::string& usage) {
     if (w.size() < 2) return expected(usage);
     // A file name may hold blanks; a comment after it is no part of it.
     const std::string target = configValue(rest, 0);
-    if (!sink.open(target))
+    if (!open(target))
         return "cannot open '" + target + "' for appending: " + std::strerror(errno);
     return "";
 }
@@ -154,7 +159,7 @@ bool parseRecording(const std::vector<std::string>& w, Recording& r) {
     return false;
 }
 
-std::string registryDirective(Board& b, const std::vector<std::string>& w, const std::string& rest,
+std::string registryDirective(const std::vector<std::string>& w, const std::string& rest,
                               const std::string& usage) {
     HKEY root;
     std::string path;
@@ -185,29 +190,24 @@ std::string registryDirective(Board& b, const std::vector<std::string>& w, const
     std::string tooLarge = keyPathProblem(path);
     if (tooLarge.empty()) tooLarge = valueProblem(w[2], value.data.size());
     if (!tooLarge.empty()) return tooLarge;
-    std::lock_guard<std::mutex> hold(b.lock);
-    Registry::setValue(*Registry::create(b.registry.root(root), path), w[2], value);
+    setRegistryValue(root, path, w[2], value.type, value.data);
     return "";
 }
 
-std::string registryDeleteDirective(Board& b, const std::vector<std::string>& w,
-                                    const std::string& usage) {
+std::string registryDeleteDirective(const std::vector<std::string>& w, const std::string& usage) {
     HKEY root;
     std::string path;
     if ((w.size() != 2 && w.size() != 3) || !splitKey(w[1], root, path)) return expected(usage);
     std::string tooLarge = keyPathProblem(path);
     if (tooLarge.empty() && w.size() == 3) tooLarge = valueProblem(w[2], 0);
     if (!tooLarge.empty()) return tooLarge;
-    std::lock_guard<std::mutex> hold(b.lock);
-    auto top = b.registry.root(root);
-    if (w.size() == 2) return Registry::remove(top, path) ? "" : "no key '" + w[1] + "'";
-    auto key = Registry::find(top, path);
-    return key && Registry::removeValue(*key, w[2]) ? "" : "no value '" + w[2] + "' in " + w[1];
+    if (w.size() == 2) return removeRegistryKey(root, path) ? "" : "no key '" + w[1] + "'";
+    return removeRegistryValue(root, path, w[2]) ? "" : "no value '" + w[2] + "' in " + w[1];
 }
 
 // A fault must name a call the board implements: a misspelt name would arm a fault that never
 // fires, and the test that relies on it would pass for the wrong reason.
-std::string faultDirective(Board& b, const std::vector<std::string>& w, const std::string& usage) {
+std::string faultDirective(const std::vector<std::string>& w, const std::string& usage) {
     if (w.size() < 2) return expected(usage);
     Fault f;
     if (w[1] != "*") {
@@ -260,8 +260,7 @@ std::string faultDirective(Board& b, const std::vector<std::string>& w, const st
             return problem;
         f.code = code;
     }
-    std::lock_guard<std::mutex> hold(b.lock);
-    b.addFault(f);
+    armFault(f);
     return "";
 }
 
@@ -278,7 +277,7 @@ bool calendarDate(unsigned year, unsigned month, unsigned day, unsigned& weekday
     return true;
 }
 
-std::string timeDirective(Board& b, const std::vector<std::string>& w, const std::string& usage) {
+std::string timeDirective(const std::vector<std::string>& w, const std::string& usage) {
     unsigned y, mo, da, h, mi, s, weekday = 0;
     char extra;
     if (w.size() != 3 || std::sscanf(w[1].c_str(), "%u-%u-%u%c", &y, &mo, &da, &extra) != 3 ||
@@ -286,11 +285,9 @@ std::string timeDirective(Board& b, const std::vector<std::string>& w, const std
         y > 30827 || mo < 1 || mo > 12 || da < 1 || da > 31 || h > 23 || mi > 59 || s > 59)
         return expected(usage);
     if (!calendarDate(y, mo, da, weekday)) return "no such date: " + w[1];
-    std::lock_guard<std::mutex> hold(b.lock);
-    b.fixedTime = true;
-    b.time = SYSTEMTIME{static_cast<WORD>(y), static_cast<WORD>(mo), static_cast<WORD>(weekday),
-                        static_cast<WORD>(da), static_cast<WORD>(h), static_cast<WORD>(mi),
-                        static_cast<WORD>(s), 0};
+    setSystemTime(SYSTEMTIME{static_cast<WORD>(y), static_cast<WORD>(mo), static_cast<WORD>(weekday),
+                             static_cast<WORD>(da), static_cast<WORD>(h), static_cast<WORD>(mi),
+                             static_cast<WORD>(s), 0});
     return "";
 }
 
@@ -341,59 +338,77 @@ std::string withNearestWord(const std::vector<std::string>& w, const std::string
     return problem;
 }
 
-void add(Board& b, const std::string& name, const std::string& usage,
-         std::function<std::string(Board&, const std::vector<std::string>&, const std::string&,
-                                   const std::string&)>
+void add(Host& host, const std::string& name, const std::string& usage,
+         std::function<std::string(const std::vector<std::string>&, const std::string&, const std::string&)>
              run) {
-    Board* board = &b;
-    b.addDirective(Directive{
-        name, usage, [board, usage, run](const std::vector<std::string>& w, const std::string& rest) {
-            return run(*board, w, rest, usage);
+    host.addDirective(Directive{
+        name, usage, [usage, run](const std::vector<std::string>& w, const std::string& rest) {
+            return run(w, rest, usage);
         }});
 }
 
+// What the board started with: the lines of VBOARD_RECORD, VBOARD_STRICT and VBOARD_CONFIG,
+// applied at start and again at every reset, and whether a problem in them ends the process.
+struct Startup {
+    std::mutex lock;
+    std::vector<std::string> lines;
+    bool strict = false;
+};
+Startup& startup() {
+    static Startup* kept = new Startup();  // like the board, never destroyed
+    return *kept;
+}
+
+void startFromEnvironment();
+
 }  // namespace
 
-void installBuiltInDirectives(Board& b) {
+void installConfiguration(Host& host) {
     using W = const std::vector<std::string>&;
     using S = const std::string&;
-    add(b, "debug", "debug stdout|stderr|<file>",
-        [](Board& bd, W w, S rest, S usage) { return echoDirective(bd.debugEcho, w, rest, usage); });
-    add(b, "trace", "trace stdout|stderr|<file>",
-        [](Board& bd, W w, S rest, S usage) { return echoDirective(bd.traceEcho, w, rest, usage); });
-    add(b, "record", "record off|last <n>|all", [](Board& bd, W w, S, S usage) {
+    add(host, "debug", "debug stdout|stderr|<file>",
+        [](W w, S rest, S usage) { return echoDirective(echoDebugTo, w, rest, usage); });
+    add(host, "trace", "trace stdout|stderr|<file>",
+        [](W w, S rest, S usage) { return echoDirective(openTraceEcho, w, rest, usage); });
+    add(host, "record", "record off|last <n>|all", [](W w, S, S usage) {
         Recording r;
         if (!parseRecording(w, r)) return expected(usage);
-        std::lock_guard<std::mutex> hold(bd.lock);
-        bd.applyRecording(r);
+        setRecording(r);
         return std::string();
     });
-    add(b, "strict", "strict", [](Board& bd, W w, S, S usage) {
+    add(host, "strict", "strict", [](W w, S, S usage) {
         if (w.size() != 1) return expected(usage);
-        std::lock_guard<std::mutex> hold(bd.lock);
-        bd.strict = true;
+        std::lock_guard<std::mutex> hold(startup().lock);
+        startup().strict = true;
         return std::string();
     });
-    add(b, "sleep", "sleep virtual|real", [](Board& bd, W w, S, S usage) {
+    add(host, "sleep", "sleep virtual|real", [](W w, S, S usage) {
         if (w.size() != 2 || (w[1] != "virtual" && w[1] != "real")) return expected(usage);
-        std::lock_guard<std::mutex> hold(bd.lock);
-        bd.virtualSleep = w[1] == "virtual";
-        bd.clock.setVirtual(bd.virtualSleep);
+        setVirtualSleep(w[1] == "virtual");
         return std::string();
     });
-    add(b, "time", "time YYYY-MM-DD HH:MM:SS",
-        [](Board& bd, W w, S, S usage) { return timeDirective(bd, w, usage); });
-    add(b, "remove-driver", "remove-driver <device>", [](Board& bd, W w, S, S usage) {
+    add(host, "time", "time YYYY-MM-DD HH:MM:SS", [](W w, S, S usage) { return timeDirective(w, usage); });
+    add(host, "remove-driver", "remove-driver <device>", [](W w, S, S usage) {
         if (w.size() != 2) return expected(usage);
-        std::lock_guard<std::mutex> hold(bd.lock);
-        return bd.drivers.erase(fold(w[1])) ? std::string() : "no driver '" + w[1] + "' on the board";
+        return takeDriver(w[1]) ? std::string() : "no driver '" + w[1] + "' on the board";
     });
-    add(b, "registry", "registry <HKLM|HKCU>\\<path> <name> dword|string|binary <value>",
-        [](Board& bd, W w, S rest, S usage) { return registryDirective(bd, w, rest, usage); });
-    add(b, "registry-delete", "registry-delete <HKLM|HKCU>\\<path> [<name>]",
-        [](Board& bd, W w, S, S usage) { return registryDeleteDirective(bd, w, usage); });
-    add(b, "fault", "fault <function> [device=<name>] [code=<number or name>] [nth=<n>] [error=<number>]",
-        [](Board& bd, W w, S, S usage) { return faultDirective(bd, w, usage); });
+    add(host, "registry", "registry <HKLM|HKCU>\\<path> <name> dword|string|binary <value>",
+        [](W w, S rest, S usage) { return registryDirective(w, rest, usage); });
+    add(host, "registry-delete", "registry-delete <HKLM|HKCU>\\<path> [<name>]",
+        [](W w, S, S usage) { return registryDeleteDirective(w, usage); });
+    add(host, "fault", "fault <function> [device=<name>] [code=<number or name>] [nth=<n>] [error=<number>]",
+        [](W w, S, S usage) { return faultDirective(w, usage); });
+    host.atStart(startFromEnvironment);
+    // The configuration the board started with is part of its power-on state. Its problems were
+    // reported when it was first applied.
+    host.afterReset([] {
+        std::vector<std::string> lines;
+        {
+            std::lock_guard<std::mutex> hold(startup().lock);
+            lines = startup().lines;
+        }
+        for (const std::string& line : lines) applyConfigLine(line);
+    });
 }
 
 std::string configValue(const std::string& rest, size_t skip) {
@@ -403,7 +418,7 @@ std::string configValue(const std::string& rest, size_t skip) {
     return trimmed(rest, words.starts[skip], words.end);
 }
 
-std::vector<std::string> applyLineTo(Board& b, const std::string& rawLine) {
+std::vector<std::string> applyConfigLine(const std::string& rawLine) {
     std::string line = rawLine;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.size() > kConfigLineLimit)
@@ -412,17 +427,8 @@ std::vector<std::string> applyLineTo(Board& b, const std::string& rawLine) {
     if (!parts.problem.empty()) return {parts.problem};
     const std::vector<std::string>& w = parts.words;
     if (w.empty()) return {};
-    ConfigHandler handler;
-    std::string usage;
-    {
-        std::lock_guard<std::mutex> hold(b.lock);
-        auto it = b.directives.find(w[0]);
-        if (it != b.directives.end()) {
-            handler = it->second.handler;
-            usage = it->second.usage;
-        }
-    }
-    if (!handler) {
+    const std::optional<Directive> directive = findDirective(w[0]);
+    if (!directive) {
         std::string nearest;
         size_t best = SIZE_MAX;
         for (const Directive& d : configDirectives()) {
@@ -439,11 +445,11 @@ std::vector<std::string> applyLineTo(Board& b, const std::string& rawLine) {
     // The handler gets the words of the line and the text after the directive's name, both
     // without the comment; a value that runs to the end of the line comes from configValue.
     const std::string rest = parts.words.size() > 1 ? trimmed(line, parts.starts[1], parts.end) : "";
-    const std::string problem = handler(w, rest);
+    const std::string problem = directive->handler(w, rest);
     if (problem.empty()) return {};
     std::vector<std::string> candidates = w;
     candidates.push_back(configValue(rest, 0));
-    return {tidy(withNearestWord(w, usage, problem), std::move(candidates))};
+    return {tidy(withNearestWord(w, directive->usage, problem), std::move(candidates))};
 }
 
 namespace {
@@ -506,35 +512,26 @@ ConfigText readConfigFile(const std::string& path) {
     return text;
 }
 
-std::vector<std::string> applyLines(Board& b, const std::string& path, const ConfigText& text) {
+std::vector<std::string> applyLines(const std::string& path, const ConfigText& text) {
     std::vector<std::string> problems;
     for (size_t i = 0; i < text.lines.size(); ++i)
-        for (const std::string& p : applyLineTo(b, text.lines[i]))
+        for (const std::string& p : applyConfigLine(text.lines[i]))
             problems.push_back(path + ":" + std::to_string(i + 1) + ": " + p);
     if (!text.problem.empty())
         problems.push_back(path + ":" + std::to_string(text.lines.size() + 1) + ": " + text.problem);
     return problems;
 }
 
-}  // namespace
-
-std::vector<std::string> applyConfigText(Board& b, std::FILE* in, const std::string& name) {
-    return applyLines(b, name, readConfigText(in));
-}
-
-std::vector<std::string> loadConfigInto(Board& b, const std::string& path) {
-    const std::string why = unreadable(path);
-    if (!why.empty()) return {path + ": cannot read the file: " + why};
-    return applyLines(b, path, readConfigFile(path));
-}
-
-void Board::start() {
+// The environment's configuration, when the board starts: the echo targets, then the lines of
+// VBOARD_RECORD, VBOARD_STRICT and VBOARD_CONFIG, which every reset applies again. A strict board
+// with a problem in them ends the process.
+void startFromEnvironment() {
     std::vector<std::string> problems;
-    for (auto [variable, sink] : {std::pair<const char*, Sink*>{"VBOARD_DEBUG", &debugEcho},
-                                  std::pair<const char*, Sink*>{"VBOARD_TRACE", &traceEcho}}) {
+    for (auto [variable, open] : {std::pair<const char*, bool (*)(const std::string&)>{"VBOARD_DEBUG", echoDebugTo},
+                                  std::pair<const char*, bool (*)(const std::string&)>{"VBOARD_TRACE", openTraceEcho}}) {
         const char* target = std::getenv(variable);
         if (target == nullptr || *target == 0) continue;
-        if (!sink->open(target))
+        if (!open(target))
             problems.push_back(std::string(variable) + "=" + target +
                                ": cannot open it for appending: " + std::strerror(errno));
     }
@@ -543,12 +540,12 @@ void Board::start() {
     std::vector<std::string> lines;
     if (const char* record = std::getenv("VBOARD_RECORD"); record && *record) {
         const std::string line = std::string("record ") + record;
-        for (const std::string& p : applyLineTo(*this, line))
+        for (const std::string& p : applyConfigLine(line))
             problems.push_back(std::string("VBOARD_RECORD=") + record + ": " + p);
         lines.push_back(line);
     }
     if (const char* value = std::getenv("VBOARD_STRICT"); value && std::strcmp(value, "1") == 0) {
-        applyLineTo(*this, "strict");
+        applyConfigLine("strict");
         lines.push_back("strict");
     }
     if (const char* path = std::getenv("VBOARD_CONFIG"); path && *path) {
@@ -556,17 +553,16 @@ void Board::start() {
         if (!why.empty()) {
             problems.push_back(std::string("VBOARD_CONFIG=") + path + ": cannot read the file: " + why);
         } else {
-            startupConfigPath = path;
             const ConfigText file = readConfigFile(path);
-            for (const std::string& p : applyLines(*this, path, file)) problems.push_back(p);
+            for (const std::string& p : applyLines(path, file)) problems.push_back(p);
             lines.insert(lines.end(), file.lines.begin(), file.lines.end());
         }
     }
     bool isStrict;
     {
-        std::lock_guard<std::mutex> hold(lock);
-        startupConfig = lines;
-        isStrict = strict;
+        std::lock_guard<std::mutex> hold(startup().lock);
+        startup().lines = lines;
+        isStrict = startup().strict;
     }
     for (const std::string& p : problems) std::fprintf(stderr, "vboard: %s\n", p.c_str());
     if (isStrict && !problems.empty()) {
@@ -577,22 +573,16 @@ void Board::start() {
     }
 }
 
-std::vector<std::string> loadConfig(const std::string& path) { return loadConfigInto(board(), path); }
+}  // namespace
 
-std::vector<std::string> applyConfigLine(const std::string& line) { return applyLineTo(board(), line); }
-
-bool addConfigDirective(const Directive& directive) {
-    Board& b = board();
-    std::lock_guard<std::mutex> hold(b.lock);
-    return b.directives.emplace(directive.name, directive).second;
+std::vector<std::string> applyConfigText(std::FILE* in, const std::string& name) {
+    return applyLines(name, readConfigText(in));
 }
 
-std::vector<Directive> configDirectives() {
-    Board& b = board();
-    std::lock_guard<std::mutex> hold(b.lock);
-    std::vector<Directive> out;
-    for (const auto& d : b.directives) out.push_back(d.second);
-    return out;
+std::vector<std::string> loadConfig(const std::string& path) {
+    const std::string why = unreadable(path);
+    if (!why.empty()) return {path + ": cannot read the file: " + why};
+    return applyLines(path, readConfigFile(path));
 }
 
 }  // namespace vboard

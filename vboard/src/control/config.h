@@ -8,18 +8,14 @@
 
 namespace vboard {
 
-class Board;
+// The configuration language: the public loadConfig and applyConfigLine (vboard/vboard.h) read
+// and apply lines; the board installs the built-in directives (debug, trace, record, strict, sleep,
+// time, remove-driver, registry, registry-delete, fault) and the environment's configuration
+// through installConfiguration (os/host.h). Directives run without the board's lock held.
 
-// Puts the built-in directives (debug, trace, record, strict, sleep, time, remove-driver,
-// registry, registry-delete, fault) in the board's table.
-void installBuiltInDirectives(Board& board);
-
-// Applies a configuration file or line to a board. Returns one message per line it could not
-// apply. Directives run without the board's lock held.
-std::vector<std::string> loadConfigInto(Board& board, const std::string& path);
-std::vector<std::string> applyLineTo(Board& board, const std::string& line);
-// The same for a file already open (the fuzz target's input), its problems named `name:line`.
-std::vector<std::string> applyConfigText(Board& board, std::FILE* in, const std::string& name);
+// Applies a configuration file already open (the fuzz target's input), its problems named
+// `name:line`.
+std::vector<std::string> applyConfigText(std::FILE* in, const std::string& name);
 
 // What a configuration holds at most. A line of a megabyte carries any registry value a person
 // writes by hand and a waveform's file name alike; a word, a key path of short names hundreds

@@ -1,23 +1,28 @@
-// The driver families of the virtual board.
-#include "drivers/families.h"
-
-#include "os/board.h"
-#include "drivers/can/can_model.h"
-#include "drivers/gpio/gpio_model.h"
-#include "drivers/spi/spi_model.h"
-#include "drivers/i2c/i2c_model.h"
-#include "drivers/uart/uart_model.h"
-#include "os/system_install.h"
+// The driver families of the virtual board: the one list a new family is added to. Each family's
+// folder installs its models through the Host it is given (os/host.h). The order is the order of
+// the power-on steps and of the request names a fault is checked against.
+#include "os/host.h"
 
 namespace vboard {
 
-void installFamilies(Board& board) {
-    installGpio(board);
-    installSpi(board);
-    installI2c(board);
-    installSerialPorts(board);
-    installCan(board);
-    installSystem(board);
+void installGpio(Host& host);
+void installI2c(Host& host);
+void installSpi(Host& host);
+void installUart(Host& host);
+void installCan(Host& host);
+void installBacklight(Host& host);
+void installPhy(Host& host);
+void installReset(Host& host);
+
+void installFamilies(Host& host) {
+    installGpio(host);
+    installI2c(host);
+    installSpi(host);
+    installUart(host);
+    installCan(host);
+    installBacklight(host);
+    installPhy(host);
+    installReset(host);
 }
 
 }  // namespace vboard

@@ -9,8 +9,7 @@
 #include <cstring>
 #include <thread>
 
-#include "control/config.h"
-#include "drivers/families.h"
+#include "os/system_install.h"
 #include "os/text.h"
 
 namespace vboard {
@@ -50,9 +49,15 @@ void Sink::write(const std::string& text) {
 // ---- Board ----
 
 Board::Board() {
-    installBuiltInDirectives(*this);
-    installFamilies(*this);
+    Host host(*this);
+    installConfiguration(host);
+    installFamilies(host);
+    installSystem(*this);
     powerOn();
+}
+
+void Board::start() {
+    for (const auto& step : startSteps) step();
 }
 
 void Board::powerOn() {
@@ -92,15 +97,9 @@ void Board::powerOn() {
         sleeps.clear();
         applyRecording(Recording{});
     }
-    for (const auto& step : powerOnSteps) step(*this);
-    // The configuration the board started with is part of its power-on state. Its problems were
-    // reported when it was first applied.
-    std::vector<std::string> lines;
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        lines = startupConfig;
-    }
-    for (const std::string& line : lines) applyLineTo(*this, line);
+    Host host(*this);
+    for (const auto& step : powerOnSteps) step(host);
+    for (const auto& step : resetSteps) step();
 }
 
 void Board::addDirective(Directive directive) {
@@ -275,6 +274,12 @@ std::vector<std::string> devices() {
     return names;
 }
 
+bool takeDriver(const std::string& device) {
+    Board& b = board();
+    std::lock_guard<std::mutex> hold(b.lock);
+    return b.drivers.erase(fold(device)) != 0;
+}
+
 std::vector<OpenRecord> opens() {
     Board& b = board();
     std::lock_guard<std::mutex> hold(b.lock);
@@ -351,6 +356,30 @@ size_t invalidHandleCalls() {
     Board& b = board();
     std::lock_guard<std::mutex> hold(b.lock);
     return b.invalidHandleCalls;
+}
+
+// ---- Control API: the directive table ----
+
+std::optional<Directive> findDirective(const std::string& name) {
+    Board& b = board();
+    std::lock_guard<std::mutex> hold(b.lock);
+    auto it = b.directives.find(name);
+    if (it == b.directives.end()) return std::nullopt;
+    return it->second;
+}
+
+bool addConfigDirective(const Directive& directive) {
+    Board& b = board();
+    std::lock_guard<std::mutex> hold(b.lock);
+    return b.directives.emplace(directive.name, directive).second;
+}
+
+std::vector<Directive> configDirectives() {
+    Board& b = board();
+    std::lock_guard<std::mutex> hold(b.lock);
+    std::vector<Directive> out;
+    for (const auto& d : b.directives) out.push_back(d.second);
+    return out;
 }
 
 }  // namespace vboard

@@ -1,6 +1,8 @@
 // The virtual board's shared state: one per process, behind one lock. Driver models keep their
 // own state and locks; the board lock is never held while a model runs, a caller waits, a trace
-// line is rendered or an echo is written.
+// line is rendered or an echo is written. Private to os/: the driver families reach the system
+// through os/host.h, the configuration language through the public control API and
+// os/control_seam.h.
 #pragma once
 
 #include <atomic>
@@ -18,6 +20,8 @@
 #include <vector>
 
 #include "os/clock.h"
+#include "os/control_seam.h"
+#include "os/host.h"
 #include "os/registry_tree.h"
 #include "os/text.h"
 #include "os/window.h"
@@ -182,25 +186,19 @@ public:
     // addDirective ends the process when an installer registers a name twice.
     std::map<std::string, Directive> directives;
     void addDirective(Directive directive);
-    // The lines of VBOARD_CONFIG, applied at start and again at every reset.
-    std::vector<std::string> startupConfig;
-    std::string startupConfigPath;
-    bool strict = false;
+    // The requests the drivers take, by the names their trace decode gives them, in the order
+    // the families named them.
+    std::vector<NamedRequest> requests;
 
     // Each family's power-on: puts its models (in their power-on state) back on the board.
-    // Installers register one; it runs without the board's lock held.
-    std::vector<std::function<void(Board&)>> powerOnSteps;
+    // Installers register one (Host::onPowerOn); it runs without the board's lock held.
+    std::vector<std::function<void(Host&)>> powerOnSteps;
+    // The configuration language's: once the board is built, and after every reset.
+    std::vector<std::function<void()>> startSteps;
+    std::vector<std::function<void()>> resetSteps;
 };
 
 // The board, built and started on first use; it lives until the process ends.
 Board& board();
-
-// Sets the event of that name, as a driver that was handed the name opens and sets it. False when
-// no event has the name (it was never created, or every handle to it is closed).
-bool signalNamedEvent(const std::string& name);
-// The same, answering nullopt when no event has the name, else whether it was set already; then
-// with `keepCollision` the set is kept for a later wait (see EventObject::keptSets).
-std::optional<bool> setNamedEvent(const std::string& name, bool keepCollision);
-
 
 }  // namespace vboard

@@ -551,12 +551,12 @@ void installStorage(Board& board, SystemServices& services) {
     installed = new BoardStorage(start != nullptr ? start : "");  // like the board, never destroyed
     BoardStorage* storage = installed;
     SystemServices* system = &services;
-    board.powerOnSteps.push_back([storage, system](Board& b) {
+    Board* target = &board;
+    board.powerOnSteps.push_back([storage, system, target](Host&) {
         // A restart keeps the files; a reset from the control API starts the storage afresh.
         if (!system->restarting) storage->coldStart();
-        loadHives(b, *storage);
+        loadHives(*target, *storage);
     });
-    Board* target = &board;
     board.addDirective(Directive{
         "board", "board <folder>",
         [storage, target](const std::vector<std::string>& words, const std::string& rest) -> std::string {

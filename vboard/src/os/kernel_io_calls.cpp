@@ -8,10 +8,6 @@
 
 using namespace vboard;
 
-namespace {
-constexpr DWORD kKitlPower = 0x01010144;  // FILE_DEVICE_HAL, function 81
-}  // namespace
-
 // The bodies of the C entry points: platform_entries.cpp exports them behind a guard.
 namespace vboard::calls {
 

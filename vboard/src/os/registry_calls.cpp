@@ -7,6 +7,7 @@
 
 #include "os/board_storage.h"
 #include "os/call.h"
+#include "os/control_seam.h"
 #include "os/hive_file.h"
 #include "os/registry_defaults.h"
 #include "os/text.h"
@@ -463,6 +464,19 @@ void deleteRegistryValue(HKEY root, const std::string& path, const std::string& 
     Board& b = board();
     std::lock_guard<std::mutex> hold(b.lock);
     if (auto key = Registry::find(b.registry.root(root), path)) Registry::removeValue(*key, name);
+}
+
+bool removeRegistryValue(HKEY root, const std::string& path, const std::string& name) {
+    Board& b = board();
+    std::lock_guard<std::mutex> hold(b.lock);
+    auto key = Registry::find(b.registry.root(root), path);
+    return key && Registry::removeValue(*key, name);
+}
+
+bool removeRegistryKey(HKEY root, const std::string& path) {
+    Board& b = board();
+    std::lock_guard<std::mutex> hold(b.lock);
+    return Registry::remove(b.registry.root(root), path);
 }
 
 bool createRegistryKey(HKEY root, const std::string& path) {

@@ -41,7 +41,8 @@ void sweepHandles(Board& b, const StreamDriver* callerDriver, uint64_t callerIns
 
 }  // namespace
 
-void restartBoard(Board& b, const StreamDriver* callerDriver, uint64_t callerInstance) {
+void restartBoard(const StreamDriver* callerDriver, uint64_t callerInstance) {
+    Board& b = board();
     SystemServices& services = systemServices();
     // Asked before trying, so that the restart in progress sees the request when it finishes.
     services.restartAsked = true;
@@ -53,7 +54,8 @@ void restartBoard(Board& b, const StreamDriver* callerDriver, uint64_t callerIns
         // The devices come up in their power-on state, the storage keeps its files and the
         // registry is loaded from its hives.
         services.restarting = true;
-        for (const auto& step : b.powerOnSteps) step(b);
+        Host host(b);
+        for (const auto& step : b.powerOnSteps) step(host);
         services.restarting = false;
         services.noteRestart();
         once.unlock();

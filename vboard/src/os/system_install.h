@@ -5,8 +5,8 @@ namespace vboard {
 
 class Board;
 
-// The physical-access drivers, the backlight, the reset driver, the kernel's debug link and
-// touch calibration, and the board's storage with the registry hives.
+// The kernel's debug link and touch calibration, restarts, and the board's storage with the
+// registry hives.
 void installSystem(Board& board);
 
 }  // namespace vboard

@@ -74,7 +74,7 @@ SystemServices& installSystemServices(Board& board) {
     installed = new SystemServices();  // like the board, never destroyed
     SystemServices* services = installed;
     board.powerOnSteps.push_back(
-        [services](Board&) { services->powerOn(services->restarting.load()); });
+        [services](Host&) { services->powerOn(services->restarting.load()); });
     board.addDirective(Directive{
         "on-reset", "on-reset end-process|go-on",
         [services](const std::vector<std::string>& words, const std::string&) -> std::string {

@@ -11,6 +11,9 @@
 
 namespace vboard {
 
+// KernelIoControl's request that powers the kernel debug link on or off.
+constexpr DWORD kKitlPower = 0x01010144;  // FILE_DEVICE_HAL, function 81
+
 class SystemServices {
 public:
     // Power-on: the link powered, nothing calibrated or restarted, the process kept alive.
@@ -44,11 +47,6 @@ private:
     uint64_t restarts_ = 0;
     bool endProcess_ = false;
 };
-
-// Restarts the board from inside a request on one of its opens, `instance` of `driver`. Every
-// other open is closed as a reset closes it, waiting for its calls in flight; the calling open
-// is released without that wait, since the call in flight on it is this one.
-void restartBoard(Board& board, const StreamDriver* driver, uint64_t instance);
 
 // The services of this process's board.
 SystemServices& systemServices();

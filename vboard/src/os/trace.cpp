@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "os/board.h"
+#include "os/control_seam.h"
 
 namespace vboard {
 namespace {
@@ -74,6 +75,8 @@ bool echoTraceTo(const std::string& target) {
     board().traceEchoDriversOnly = false;
     return board().traceEcho.open(target);
 }
+
+bool openTraceEcho(const std::string& target) { return board().traceEcho.open(target); }
 
 bool echoDriverTraceTo(const std::string& target) {
     board().traceEchoDriversOnly = true;

@@ -17,7 +17,7 @@ uint32_t wordAt(const uint8_t* bytes, size_t index) {
     return value;
 }
 
-std::shared_ptr<BacklightDriver>* installed = nullptr;
+Installed<BacklightDriver> installed;
 
 }  // namespace
 
@@ -71,19 +71,13 @@ void BacklightDriver::powerOn() {
     state_ = BacklightState{};
 }
 
-void installBacklight(Board& board) {
+void installBacklight(Host& host) {
     auto driver = std::make_shared<BacklightDriver>();
-    installed = new std::shared_ptr<BacklightDriver>(driver);
-    board.powerOnSteps.push_back([driver](Board& b) {
-        driver->powerOn();
-        std::lock_guard<std::mutex> hold(b.lock);
-        b.drivers[fold("BKL1:")] = driver;
-    });
+    installed.keep(driver);
+    host.plugAtPowerOn({{"BKL1:", driver}}, [driver] { driver->powerOn(); });
+    host.nameRequests("BKL", {{"SET_LEVEL", kBacklightSetLevel}, {"FOLLOW_UP", kBacklightFollowUp}});
 }
 
-BacklightState backlight() {
-    board();
-    return (*installed)->state();
-}
+BacklightState backlight() { return installed.get().state(); }
 
 }  // namespace vboard

@@ -4,7 +4,7 @@
 
 #include <mutex>
 
-#include "os/board.h"
+#include "os/host.h"
 #include "vboard/system.h"
 
 namespace vboard {
@@ -24,6 +24,6 @@ private:
     BacklightState state_;
 };
 
-void installBacklight(Board& board);
+void installBacklight(Host& host);
 
 }  // namespace vboard

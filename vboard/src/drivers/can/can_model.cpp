@@ -8,7 +8,6 @@
 #include <cstring>
 #include <ctime>
 
-#include "os/board.h"
 #include "os/text.h"
 
 namespace vboard {
@@ -51,17 +50,11 @@ int hexDigit(char c) {
 
 // The time of the bus as the candump log gives it: the board's clock (fixed or the host's).
 std::string busTime() {
-    bool fixed;
-    SYSTEMTIME time;
-    {
-        Board& b = board();
-        std::lock_guard<std::mutex> hold(b.lock);
-        fixed = b.fixedTime;
-        time = b.time;
-    }
+    const std::optional<SYSTEMTIME> fixed = fixedSystemTime();
     long long seconds;
     long long micros;
     if (fixed) {
+        const SYSTEMTIME& time = *fixed;
         std::tm utc{};
         utc.tm_year = time.wYear - 1900;
         utc.tm_mon = time.wMonth - 1;
@@ -140,7 +133,7 @@ std::string canDirective(CanController& can, const std::vector<std::string>& wor
 }
 
 // The controller installed on this process's board. Like the board it is never destroyed.
-std::shared_ptr<CanController>* installed = nullptr;
+Installed<CanController> installed;
 
 }  // namespace
 
@@ -594,27 +587,29 @@ std::optional<std::string> decodeCanRequest(const TraceEntry& e) {
 
 // ---- Installation ----
 
-void installCan(Board& board) {
+void installCan(Host& host) {
     auto controller = std::make_shared<CanController>();
-    installed = new std::shared_ptr<CanController>(controller);
+    installed.keep(controller);
     // At power-on the controller runs at its reset timing, without filters or frames, and
     // "CAN1:" is on the board.
-    board.powerOnSteps.push_back([controller](Board& b) {
-        controller->powerOn();
-        std::lock_guard<std::mutex> hold(b.lock);
-        b.drivers[fold(kCanDevice)] = controller;
-    });
+    host.plugAtPowerOn({{kCanDevice, controller}}, [controller] { controller->powerOn(); });
     CanController* model = controller.get();
-    board.addDirective(Directive{
+    host.addDirective(Directive{
         "can", "can inject <frame> | can clock <hz> | can rx-wait <ms> | can log <file>|off | can reset",
         [model](const std::vector<std::string>& words, const std::string&) {
             return canDirective(*model, words);
         }});
+    host.nameRequests("CAN", {{"TRANSFER", kCanTransfer},
+                              {"TLPRIO_ON", kCanTlprioOn},
+                              {"TLPRIO_OFF", kCanTlprioOff},
+                              {"LOOPBACK_ON", kCanLoopbackOn},
+                              {"LOOPBACK_OFF", kCanLoopbackOff},
+                              {"SET_TIMING", kCanSetTiming},
+                              {"GET_TIMING", kCanGetTiming},
+                              {"ADD_FILTER", kCanAddFilter},
+                              {"REMOVE_FILTER", kCanRemoveFilter}});
 }
 
-CanControl& can() {
-    board();
-    return **installed;
-}
+CanControl& can() { return installed.get(); }
 
 }  // namespace vboard

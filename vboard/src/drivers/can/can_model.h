@@ -17,13 +17,11 @@
 #include <set>
 #include <vector>
 
-#include "os/board.h"
+#include "os/host.h"
 #include "vboard/can.h"
 #include "vboard/vboard.h"
 
 namespace vboard {
-
-class Board;
 
 constexpr DWORD kCanTransfer = 0x2A3B84;
 constexpr DWORD kCanTlprioOn = 0x2A3B8C;
@@ -145,6 +143,6 @@ std::optional<std::string> decodeCanRequest(const TraceEntry& entry);
 
 // Puts the controller on a board under construction, with its power-on step and the "can"
 // directive.
-void installCan(Board& board);
+void installCan(Host& host);
 
 }  // namespace vboard

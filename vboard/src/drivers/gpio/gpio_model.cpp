@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "os/board.h"
 #include "os/text.h"
 
 namespace vboard {
@@ -108,7 +107,7 @@ std::string gpioDirective(GpioController& gpio, const std::vector<std::string>& 
 // The controller installed on this process's board. Like the board it is never destroyed: the
 // device can be taken off the board while tests still drive its pins, and callers may reach
 // gpio() from their own static destructors.
-std::shared_ptr<GpioController>* installed = nullptr;
+Installed<GpioController> installed;
 
 }  // namespace
 
@@ -362,41 +361,36 @@ std::optional<std::string> decodeGpioRequest(const TraceEntry& e) {
 
 // ---- Installation ----
 
-void installGpio(Board& board) {
-    auto controller = std::make_shared<GpioController>(board.clock);
-    installed = new std::shared_ptr<GpioController>(controller);
+void installGpio(Host& host) {
+    auto controller = std::make_shared<GpioController>(host.clock());
+    installed.keep(controller);
     // At power-on every pin is an input, low, without an interrupt, and "GIO1:" is on the board.
-    board.powerOnSteps.push_back([controller](Board& b) {
-        controller->powerOn();
-        std::lock_guard<std::mutex> hold(b.lock);
-        b.drivers[fold(kGpioDevice)] = controller;
-    });
+    host.plugAtPowerOn({{kGpioDevice, controller}}, [controller] { controller->powerOn(); });
     // The directive drives the model it was installed with, also while the device is removed.
     GpioController* model = controller.get();
-    board.addDirective(Directive{
+    host.addDirective(Directive{
         "gpio", "gpio input <bank>.<pin>|<index> 0|1 | gpio reset",
         [model](const std::vector<std::string>& words, const std::string&) {
             return gpioDirective(*model, words);
         }});
-    board.addDirective(Directive{
+    host.addDirective(Directive{
         "vcd", "vcd <file>|off",
         [model](const std::vector<std::string>& words, const std::string&) -> std::string {
             if (words.size() != 2) return "expected: vcd <file>|off";
             if (model->keepRecording(words[1] == "off" ? "" : words[1])) return "";
             return "cannot write the waveform '" + words[1] + "': " + std::strerror(errno);
         }});
+    host.nameRequests("GIO", {{"SET_DIRECTION", kGpioSetDirection},
+                              {"SET_PIN", kGpioSetPin},
+                              {"GET_PIN", kGpioGetPin},
+                              {"SET_EVENT", kGpioSetEvent},
+                              {"CLEAR_EVENT", kGpioClearEvent}});
     // A waveform still recording when the process ends is written out then.
-    std::atexit([] { (*installed)->recordWaveform(""); });
+    std::atexit([] { installed.kept().recordWaveform(""); });
 }
 
-bool recordVcd(const std::string& path) {
-    board();
-    return (*installed)->recordWaveform(path);
-}
+bool recordVcd(const std::string& path) { return installed.get().recordWaveform(path); }
 
-GpioControl& gpio() {
-    board();
-    return **installed;
-}
+GpioControl& gpio() { return installed.get(); }
 
 }  // namespace vboard

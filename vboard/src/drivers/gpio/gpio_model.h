@@ -12,14 +12,12 @@
 #include <mutex>
 #include <vector>
 
-#include "os/board.h"
+#include "os/host.h"
 #include "drivers/gpio/gpio_waveform.h"
 #include "vboard/gpio.h"
 #include "vboard/vboard.h"
 
 namespace vboard {
-
-class Board;
 
 constexpr DWORD kGpioSetDirection = 0x224000;
 constexpr DWORD kGpioSetPin = 0x224004;
@@ -107,8 +105,8 @@ private:
 // Renders a GPIO request for the trace, or declines a call that is not one.
 std::optional<std::string> decodeGpioRequest(const TraceEntry& entry);
 
-// Puts the controller on a board under construction, with its power-on step and the "gpio"
-// directive.
-void installGpio(Board& board);
+// Puts the controller on a board under construction, with its power-on step, the "gpio" and
+// "vcd" directives and its requests' names.
+void installGpio(Host& host);
 
 }  // namespace vboard

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "os/board.h"
+#include "os/clock.h"
 #include "vboard/gpio.h"
 
 namespace vboard {

@@ -371,24 +371,24 @@ std::optional<std::string> I2cBusController::decode(const TraceEntry& e) const {
 
 // ---- Installation ----
 
-void installI2c(Board& board) {
+void installI2c(Host& host) {
     for (int bus = 0; bus < kI2cBuses; ++bus) {
         auto controller = std::make_shared<I2cBusController>(bus);
         installed[bus] = controller.get();
         // The board keeps the models alive for good: the power-on step holds them.
-        board.powerOnSteps.push_back([controller](Board& b) {
-            controller->powerOn();
-            std::lock_guard<std::mutex> hold(b.lock);
-            b.drivers[fold(controller->device())] = controller;
-        });
+        host.plugAtPowerOn({{controller->device(), controller}}, [controller] { controller->powerOn(); });
     }
-    board.addDirective(Directive{
+    host.addDirective(Directive{
         "i2c", kUsage,
         [](const std::vector<std::string>& words, const std::string&) { return i2cDirective(words); }});
+    host.nameRequests("I2C", {{"SET_MASTER_MODE", kI2cSetMasterMode},
+                              {"SET_FREQUENCY", kI2cSetFrequency},
+                              {"CONFIRM", kI2cConfirm},
+                              {"TRANSFER", kI2cTransfer}});
 }
 
 I2cBusControl& i2cBus(int bus) {
-    board();
+    startBoard();
     if (bus < 0 || bus >= kI2cBuses) throw std::out_of_range("no I2C bus " + std::to_string(bus));
     return *installed[bus];
 }

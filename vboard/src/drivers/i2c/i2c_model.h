@@ -13,7 +13,7 @@
 #include <mutex>
 #include <string>
 
-#include "os/board.h"
+#include "os/host.h"
 #include "vboard/i2c.h"
 #include "vboard/vboard.h"
 
@@ -81,8 +81,8 @@ private:
     Window<I2cTransferRecord> transfers_;
 };
 
-// Puts the three buses on a board under construction, with their power-on step and the "i2c"
-// directive.
-void installI2c(Board& board);
+// Puts the three buses on a board under construction, with their power-on steps, the "i2c"
+// directive and their requests' names.
+void installI2c(Host& host);
 
 }  // namespace vboard

@@ -62,7 +62,7 @@ std::string phyDirective(PhysicalMemory& memory, const std::vector<std::string>&
     return "";
 }
 
-std::shared_ptr<PhysicalMemory>* installed = nullptr;
+Installed<PhysicalMemory> installed;
 
 }  // namespace
 
@@ -172,28 +172,21 @@ std::optional<std::string> PhysicalAccessDriver::decode(const TraceEntry& e) con
 
 // ---- Installation ----
 
-void installPhysicalAccess(Board& board) {
+void installPhy(Host& host) {
     auto memory = std::make_shared<PhysicalMemory>();
-    installed = new std::shared_ptr<PhysicalMemory>(memory);
-    std::vector<std::shared_ptr<PhysicalAccessDriver>> drivers;
+    installed.keep(memory);
+    std::vector<Plug> drivers;
     for (int n = 1; n <= kPhysicalAccessDevices; ++n)
-        drivers.push_back(std::make_shared<PhysicalAccessDriver>(n, memory));
-    board.powerOnSteps.push_back([memory, drivers](Board& b) {
-        memory->powerOn();
-        std::lock_guard<std::mutex> hold(b.lock);
-        for (size_t i = 0; i < drivers.size(); ++i)
-            b.drivers[fold("PHY" + std::to_string(i + 1) + ":")] = drivers[i];
-    });
+        drivers.push_back({"PHY" + std::to_string(n) + ":", std::make_shared<PhysicalAccessDriver>(n, memory)});
+    host.plugAtPowerOn(std::move(drivers), [memory] { memory->powerOn(); });
     PhysicalMemory* model = memory.get();
-    board.addDirective(Directive{"phy", "phy <address> 8|16|32 <value>",
-                                 [model](const std::vector<std::string>& words, const std::string&) {
-                                     return phyDirective(*model, words);
-                                 }});
+    host.addDirective(Directive{"phy", "phy <address> 8|16|32 <value>",
+                                [model](const std::vector<std::string>& words, const std::string&) {
+                                    return phyDirective(*model, words);
+                                }});
+    host.nameRequests("PHY", {{"READ", kPhyRead}, {"WRITE", kPhyWrite}});
 }
 
-PhysicalMemoryControl& physicalMemory() {
-    board();
-    return **installed;
-}
+PhysicalMemoryControl& physicalMemory() { return installed.get(); }
 
 }  // namespace vboard

@@ -10,7 +10,7 @@
 #include <memory>
 #include <mutex>
 
-#include "os/board.h"
+#include "os/host.h"
 #include "vboard/system.h"
 
 namespace vboard {
@@ -61,7 +61,8 @@ private:
     std::shared_ptr<PhysicalMemory> memory_;
 };
 
-// The nine drivers and their memory, with the power-on step and the "phy" directive.
-void installPhysicalAccess(Board& board);
+// The nine drivers and their memory, with the power-on step, the "phy" directive and the
+// requests' names.
+void installPhy(Host& host);
 
 }  // namespace vboard

@@ -1,7 +1,6 @@
 // The module reset driver "IOC1:": its one request restarts the board (os/restart.cpp).
 #include "drivers/reset/reset_model.h"
 
-#include "os/system_services.h"
 #include "os/text.h"
 
 namespace vboard {
@@ -10,7 +9,7 @@ DWORD ResetDriver::ioControl(IoRequest& request) {
     if (request.code != kIocReset) return static_cast<DWORD>(ERROR_NOT_SUPPORTED);
     if (request.inSize != 0 || request.outSize != 0)
         return static_cast<DWORD>(ERROR_INVALID_PARAMETER);
-    restartBoard(board(), this, request.instance);
+    restartBoard(this, request.instance);
     return ERROR_SUCCESS;
 }
 
@@ -19,12 +18,9 @@ std::optional<std::string> ResetDriver::decode(const TraceEntry& e) const {
     return std::string("RESET");
 }
 
-void installResetDriver(Board& board) {
-    auto driver = std::make_shared<ResetDriver>();
-    board.powerOnSteps.push_back([driver](Board& b) {
-        std::lock_guard<std::mutex> hold(b.lock);
-        b.drivers[fold("IOC1:")] = driver;
-    });
+void installReset(Host& host) {
+    host.plugAtPowerOn({{"IOC1:", std::make_shared<ResetDriver>()}});
+    host.nameRequests("IOC", {{"RESET", kIocReset}});
 }
 
 }  // namespace vboard

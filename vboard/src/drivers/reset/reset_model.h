@@ -1,7 +1,7 @@
 // The module reset driver "IOC1:" as a model: its one request restarts the board.
 #pragma once
 
-#include "os/board.h"
+#include "os/host.h"
 
 namespace vboard {
 
@@ -13,6 +13,6 @@ public:
     std::optional<std::string> decode(const TraceEntry& entry) const override;
 };
 
-void installResetDriver(Board& board);
+void installReset(Host& host);
 
 }  // namespace vboard

@@ -117,7 +117,7 @@ std::string spiDirective(SpiPorts& ports, const std::vector<std::string>& words)
 }
 
 // The ports installed on this process's board. Like the board they are never destroyed.
-std::shared_ptr<SpiPorts>* installed = nullptr;
+Installed<SpiPorts> installed;
 
 }  // namespace
 
@@ -283,12 +283,10 @@ bool SpiPorts::complete(int port, const std::string& event) {
         const std::string ports = earlier == kSpiDevices[port]
                                       ? "both on " + earlier
                                       : earlier + " and " + kSpiDevices[port];
-        Board& b = board();
-        std::lock_guard<std::mutex> boardHold(b.lock);
-        b.addMisuse("SPI exchanges in flight at once from two threads (" + ports +
-                    ") share the completion event " + quote(event) +
-                    ", which keeps one completion: on the module one caller would wait for ever "
-                    "(serialise exchanges across both ports)");
+        recordMisuse("SPI exchanges in flight at once from two threads (" + ports +
+                     ") share the completion event " + quote(event) +
+                     ", which keeps one completion: on the module one caller would wait for ever "
+                     "(serialise exchanges across both ports)");
     }
     state.lastPort = port;
     state.lastThread = me;
@@ -345,32 +343,25 @@ void SpiPorts::powerOn() { reset(); }
 
 // ---- Installation ----
 
-void installSpi(Board& board) {
+void installSpi(Host& host) {
     auto ports = std::make_shared<SpiPorts>();
-    installed = new std::shared_ptr<SpiPorts>(ports);
-    std::shared_ptr<StreamDriver> drivers[kSpiPorts] = {
-        std::make_shared<SpiPortDriver>(ports, 0), std::make_shared<SpiPortDriver>(ports, 1)};
+    installed.keep(ports);
     // At power-on the board's flash and loopback are on their chip selects and both device names
     // are on the board.
-    board.powerOnSteps.push_back([ports, d0 = drivers[0], d1 = drivers[1]](Board& b) {
-        ports->powerOn();
-        std::lock_guard<std::mutex> hold(b.lock);
-        b.drivers[fold(kSpiDevices[0])] = d0;
-        b.drivers[fold(kSpiDevices[1])] = d1;
-    });
+    host.plugAtPowerOn({{kSpiDevices[0], std::make_shared<SpiPortDriver>(ports, 0)},
+                        {kSpiDevices[1], std::make_shared<SpiPortDriver>(ports, 1)}},
+                       [ports] { ports->powerOn(); });
     SpiPorts* model = ports.get();
-    board.addDirective(Directive{
+    host.addDirective(Directive{
         "spi",
         "spi attach <port> loopback|flash|none [<chip select>] | spi flash <port> <address> "
         "<hex bytes ...> | spi reset",
         [model](const std::vector<std::string>& words, const std::string&) {
             return spiDirective(*model, words);
         }});
+    host.nameRequests("SPI", {{"EXCHANGE", kSpiExchange}});
 }
 
-SpiControl& spi() {
-    board();
-    return **installed;
-}
+SpiControl& spi() { return installed.get(); }
 
 }  // namespace vboard

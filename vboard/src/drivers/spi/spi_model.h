@@ -16,13 +16,11 @@
 #include <string>
 #include <thread>
 
-#include "os/board.h"
+#include "os/host.h"
 #include "vboard/spi.h"
 #include "vboard/vboard.h"
 
 namespace vboard {
-
-class Board;
 
 constexpr DWORD kSpiExchange = 0x2A2F58;
 constexpr const char* kSpiDevices[kSpiPorts] = {"SPI1:", "SPI2:"};
@@ -98,8 +96,8 @@ private:
     int port_;
 };
 
-// Puts the two ports on a board under construction, with their power-on step and the "spi"
-// directive.
-void installSpi(Board& board);
+// Puts the two ports on a board under construction, with their power-on step, the "spi"
+// directive and their request's name.
+void installSpi(Host& host);
 
 }  // namespace vboard

@@ -156,7 +156,7 @@ std::string serialDirective(SerialControl& ports, const std::vector<std::string>
 std::string noPort(const std::string& name) { return "no serial port '" + name + "' (COM1 or COM2)"; }
 
 // The ports installed on this process's board; never destroyed, like the board.
-std::shared_ptr<SerialPorts>* installed = nullptr;
+Installed<SerialPorts> installed;
 
 }  // namespace
 
@@ -634,27 +634,29 @@ std::optional<std::string> SerialPortDriver::decode(const TraceEntry& entry) con
 
 // ---- Installation ----
 
-void installSerialPorts(Board& board) {
+void installUart(Host& host) {
     auto ports = std::make_shared<SerialPorts>();
-    installed = new std::shared_ptr<SerialPorts>(ports);
-    std::vector<std::shared_ptr<StreamDriver>> drivers;
-    for (int i = 0; i < kSerialPorts; ++i) drivers.push_back(std::make_shared<SerialPortDriver>(ports, i));
-    board.powerOnSteps.push_back([ports, drivers](Board& b) {
-        ports->powerOn();
-        std::lock_guard<std::mutex> hold(b.lock);
-        for (int i = 0; i < kSerialPorts; ++i) b.drivers[fold(kSerialDevices[i])] = drivers[i];
-    });
+    installed.keep(ports);
+    std::vector<Plug> drivers;
+    for (int i = 0; i < kSerialPorts; ++i)
+        drivers.push_back({kSerialDevices[i], std::make_shared<SerialPortDriver>(ports, i)});
+    host.plugAtPowerOn(std::move(drivers), [ports] { ports->powerOn(); });
     SerialPorts* model = ports.get();
-    board.addDirective(Directive{
+    host.addDirective(Directive{
         "serial", "serial <COM1|COM2> loopback | null-modem <COM1|COM2> | pty | unplugged",
         [model](const std::vector<std::string>& words, const std::string&) {
             return serialDirective(*model, words);
         }});
+    host.nameRequests("COM", {{"GET_WAIT_MASK", kSerialGetWaitMask},
+                              {"SET_WAIT_MASK", kSerialSetWaitMask},
+                              {"WAIT_ON_MASK", kSerialWaitOnMask},
+                              {"SET_TIMEOUTS", kSerialSetTimeouts},
+                              {"GET_TIMEOUTS", kSerialGetTimeouts},
+                              {"PURGE", kSerialPurge},
+                              {"GET_DCB", kSerialGetDcb},
+                              {"SET_DCB", kSerialSetDcb}});
 }
 
-SerialControl& serial() {
-    board();
-    return **installed;
-}
+SerialControl& serial() { return installed.get(); }
 
 }  // namespace vboard

@@ -10,7 +10,7 @@
 #include <memory>
 #include <mutex>
 
-#include "os/board.h"
+#include "os/host.h"
 #include "vboard/uart.h"
 #include "vboard/vboard.h"
 
@@ -139,6 +139,6 @@ std::string describeDcb(const DCB& dcb);
 
 // Puts both ports on a board under construction, with their power-on step and the "serial"
 // directive.
-void installSerialPorts(Board& board);
+void installUart(Host& host);
 
 }  // namespace vboard
