@@ -2,24 +2,9 @@
 // buffers. A level is applied only by its follow-up, so a display never shows half a request.
 #include "drivers/backlight/backlight_model.h"
 
-#include <cstring>
-
 #include "os/text.h"
 
 namespace vboard {
-namespace {
-
-constexpr size_t kLevelRecordSize = 16;
-
-uint32_t wordAt(const uint8_t* bytes, size_t index) {
-    uint32_t value;
-    std::memcpy(&value, bytes + 4 * index, sizeof value);
-    return value;
-}
-
-Installed<BacklightDriver> installed;
-
-}  // namespace
 
 DWORD BacklightDriver::ioControl(IoRequest& request) {
     if (request.code == kBacklightSetLevel) {
@@ -49,18 +34,6 @@ DWORD BacklightDriver::ioControl(IoRequest& request) {
     return static_cast<DWORD>(ERROR_NOT_SUPPORTED);
 }
 
-std::optional<std::string> BacklightDriver::decode(const TraceEntry& e) const {
-    if (e.function != "DeviceIoControl") return std::nullopt;
-    if (e.code == kBacklightFollowUp) return std::string("FOLLOW_UP");
-    if (e.code != kBacklightSetLevel) return std::nullopt;
-    if (e.in.size() != kLevelRecordSize) return "SET_LEVEL malformed [" + hexBytes(e.in) + "]";
-    std::string text = "SET_LEVEL " + std::to_string(wordAt(e.in.data(), 0));
-    // The record's other words are shown only when they are not what the driver expects.
-    if (wordAt(e.in.data(), 1) != 1 || wordAt(e.in.data(), 2) != wordAt(e.in.data(), 0))
-        text += " [" + hexBytes(e.in) + "]";
-    return text;
-}
-
 BacklightState BacklightDriver::state() const {
     std::lock_guard<std::mutex> hold(lock_);
     return state_;
@@ -70,14 +43,5 @@ void BacklightDriver::powerOn() {
     std::lock_guard<std::mutex> hold(lock_);
     state_ = BacklightState{};
 }
-
-void installBacklight(Host& host) {
-    auto driver = std::make_shared<BacklightDriver>();
-    installed.keep(driver);
-    host.plugAtPowerOn({{"BKL1:", driver}}, [driver] { driver->powerOn(); });
-    host.nameRequests("BKL", {{"SET_LEVEL", kBacklightSetLevel}, {"FOLLOW_UP", kBacklightFollowUp}});
-}
-
-BacklightState backlight() { return installed.get().state(); }
 
 }  // namespace vboard

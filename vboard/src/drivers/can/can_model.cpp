@@ -1,5 +1,5 @@
 // The CAN controller behind "CAN1:": the driver's nine requests, the bus's other nodes, the
-// candump log and the trace decode.
+// candump log and the frames' text.
 #include "drivers/can/can_model.h"
 
 #include <cerrno>
@@ -75,65 +75,10 @@ std::string busTime() {
     return text;
 }
 
-// ---- Trace decode ----
-
-uint32_t word(const Bytes& bytes, size_t offset) {
-    uint32_t value = 0;
-    for (size_t i = 0; i < 4; ++i) value |= static_cast<uint32_t>(bytes[offset + i]) << (8 * i);
-    return value;
-}
-
-std::string timingText(const Bytes& record) {
-    return "prescaler " + std::to_string(record[4] | (record[5] << 8)) + " segments " +
-           std::to_string(record[6]) + " " + std::to_string(record[7]) + " " +
-           std::to_string(record[8]) + " aux " + std::to_string(record[9]);
-}
-
+// A frame as the trace and the log show it.
 std::string frameText(const CanFrame& frame) {
     return formatCanFrame(frame) + (frame.extended ? " (ext)" : "");
 }
-
-// ---- Configuration ----
-
-std::string canDirective(CanController& can, const std::vector<std::string>& words) {
-    const std::string usage =
-        "expected: can inject <frame> | can clock <hz> | can rx-wait <ms> | can log <file>|off | "
-        "can reset";
-    const std::string sub = words.size() > 1 ? words[1] : "";
-    if (sub == "reset" && words.size() == 2) {
-        can.reset();
-        return "";
-    }
-    if (words.size() != 3) return usage;
-    if (sub == "inject") {
-        auto frame = parseCanFrame(words[2]);
-        if (!frame) return "not a CAN frame: '" + words[2] + "' (expected e.g. 123#DEADBEEF)";
-        can.inject(*frame);
-        return "";
-    }
-    if (sub == "clock") {
-        uint32_t hz = 0;
-        if (!parseDword(words[2], hz) || hz == 0) return "expected: can clock <hz>, above 0";
-        can.setBaseClock(hz);
-        return "";
-    }
-    if (sub == "rx-wait") {
-        uint64_t ms = 0;
-        if (!parseUnsigned(words[2], kCanMaxReceiveWait, ms))
-            return "expected: can rx-wait <ms>, at most " + std::to_string(kCanMaxReceiveWait);
-        can.setReceiveWait(static_cast<DWORD>(ms));
-        return "";
-    }
-    if (sub == "log") {
-        const std::string path = words[2] == "off" ? "" : words[2];
-        if (!can.logTo(path)) return "can't open " + path + ": " + std::strerror(errno);
-        return "";
-    }
-    return usage;
-}
-
-// The controller installed on this process's board. Like the board it is never destroyed.
-Installed<CanController> installed;
 
 }  // namespace
 
@@ -537,79 +482,5 @@ void CanController::powerOn() {
     std::lock_guard<std::mutex> hold(lock_);
     nextFilterHandle_ = 1;
 }
-
-// ---- Trace ----
-
-std::optional<std::string> CanController::decode(const TraceEntry& entry) const {
-    return decodeCanRequest(entry);
-}
-
-std::optional<std::string> decodeCanRequest(const TraceEntry& e) {
-    if (e.function != "DeviceIoControl") return std::nullopt;
-    switch (e.code) {
-        case kCanTlprioOn: return std::string("TLPRIO on");
-        case kCanTlprioOff: return std::string("TLPRIO off");
-        case kCanLoopbackOn: return std::string("LOOPBACK on");
-        case kCanLoopbackOff: return std::string("LOOPBACK off");
-        case kCanGetTiming:
-            // The timing is the driver's answer, so there is one only when the call succeeded.
-            if (!e.ok || e.out.size() < sizeof(CanTimingRecord)) return std::string("GET_TIMING");
-            return "GET_TIMING baseclock " + std::to_string(word(e.out, 0)) + " " +
-                   timingText(e.out);
-        case kCanSetTiming:
-            if (e.in.size() != sizeof(CanTimingRecord))
-                return "SET_TIMING malformed [" + hexBytes(e.in) + "]";
-            return "SET_TIMING " + timingText(e.in);
-        case kCanAddFilter: {
-            if (e.in.size() != sizeof(CanFilterRecord))
-                return "ADD_FILTER malformed [" + hexBytes(e.in) + "]";
-            std::string text = "ADD_FILTER id " + hex(word(e.in, 8)) + " mask " +
-                               hex(word(e.in, 12)) + " flag " + std::to_string(word(e.in, 20)) +
-                               " set " + std::to_string(word(e.in, 24)) + " option " +
-                               std::to_string(word(e.in, 28));
-            if (e.ok && e.out.size() >= 4) text += " handle " + std::to_string(word(e.out, 0));
-            return text;
-        }
-        case kCanRemoveFilter:
-            if (e.in.size() != 4) return "REMOVE_FILTER malformed [" + hexBytes(e.in) + "]";
-            return "REMOVE_FILTER handle " + std::to_string(word(e.in, 0));
-        case kCanTransfer:
-            // The driver's note of the frame; without one (a refused request), what the request
-            // says apart from its pointer, which would differ from run to run.
-            if (!e.detail.empty()) return e.detailText();
-            if (e.in.size() != sizeof(CanTransferRequest))
-                return "TRANSFER malformed [" + hexBytes(e.in) + "]";
-            return "TRANSFER count " + std::to_string(word(e.in, offsetof(CanTransferRequest, count)));
-        default:
-            return std::nullopt;
-    }
-}
-
-// ---- Installation ----
-
-void installCan(Host& host) {
-    auto controller = std::make_shared<CanController>();
-    installed.keep(controller);
-    // At power-on the controller runs at its reset timing, without filters or frames, and
-    // "CAN1:" is on the board.
-    host.plugAtPowerOn({{kCanDevice, controller}}, [controller] { controller->powerOn(); });
-    CanController* model = controller.get();
-    host.addDirective(Directive{
-        "can", "can inject <frame> | can clock <hz> | can rx-wait <ms> | can log <file>|off | can reset",
-        [model](const std::vector<std::string>& words, const std::string&) {
-            return canDirective(*model, words);
-        }});
-    host.nameRequests("CAN", {{"TRANSFER", kCanTransfer},
-                              {"TLPRIO_ON", kCanTlprioOn},
-                              {"TLPRIO_OFF", kCanTlprioOff},
-                              {"LOOPBACK_ON", kCanLoopbackOn},
-                              {"LOOPBACK_OFF", kCanLoopbackOff},
-                              {"SET_TIMING", kCanSetTiming},
-                              {"GET_TIMING", kCanGetTiming},
-                              {"ADD_FILTER", kCanAddFilter},
-                              {"REMOVE_FILTER", kCanRemoveFilter}});
-}
-
-CanControl& can() { return installed.get(); }
 
 }  // namespace vboard

@@ -141,6 +141,9 @@ private:
 // Renders a CAN request for the trace, or declines a call that is not one.
 std::optional<std::string> decodeCanRequest(const TraceEntry& entry);
 
+// The "can" directive, on the controller it was installed with.
+std::string canDirective(CanController& can, const std::vector<std::string>& words);
+
 // Puts the controller on a board under construction, with its power-on step and the "can"
 // directive.
 void installCan(Host& host);

@@ -105,6 +105,10 @@ private:
 // Renders a GPIO request for the trace, or declines a call that is not one.
 std::optional<std::string> decodeGpioRequest(const TraceEntry& entry);
 
+// The "gpio" and "vcd" directives, on the controller they were installed with.
+std::string gpioDirective(GpioController& gpio, const std::vector<std::string>& words);
+std::string vcdDirective(GpioController& gpio, const std::vector<std::string>& words);
+
 // Puts the controller on a board under construction, with its power-on step, the "gpio" and
 // "vcd" directives and its requests' names.
 void installGpio(Host& host);

@@ -81,6 +81,16 @@ private:
     Window<I2cTransferRecord> transfers_;
 };
 
+// "0x50": an address as the trace and the directive's problems write it.
+std::string i2cAddressText(uint8_t address);
+
+// The "i2c" directive and its usage.
+constexpr const char* kI2cUsage =
+    "i2c attach <bus> <address> eeprom [<size>] [page=<bytes>] [write-cycle=<ms>] | "
+    "i2c attach <bus> <address> sensor | "
+    "i2c detach <bus> <address> | i2c fill <bus> <address> <offset> <hex bytes ...>";
+std::string i2cDirective(const std::vector<std::string>& words);
+
 // Puts the three buses on a board under construction, with their power-on steps, the "i2c"
 // directive and their requests' names.
 void installI2c(Host& host);

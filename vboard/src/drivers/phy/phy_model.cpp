@@ -3,10 +3,10 @@
 
 #include <cstring>
 
-#include "drivers/phy/phy_text.h"
 #include "os/text.h"
 
 namespace vboard {
+
 namespace {
 
 static_assert(sizeof(PhysicalAccessRecord) == 12, "address, value, width, three reserved bytes");
@@ -32,53 +32,29 @@ bool readOnlyWord(uint32_t wordAddress) {
     return false;
 }
 
-DWORD checkAccess(uint32_t address, unsigned width) {
+}  // namespace
+
+DWORD physicalAccessCheck(uint32_t address, unsigned width) {
     if (width != 8 && width != 16 && width != 32) return static_cast<DWORD>(ERROR_INVALID_PARAMETER);
     if (address % (width / 8) != 0) return kErrorNoAccess;
     return ERROR_SUCCESS;
 }
 
-uint32_t mask(unsigned width) { return width == 32 ? 0xFFFFFFFFu : (1u << width) - 1; }
-
-uint32_t field(const Bytes& bytes, size_t offset) {
-    uint32_t value = 0;
-    for (size_t i = 0; i < 4 && offset + i < bytes.size(); ++i)
-        value |= static_cast<uint32_t>(bytes[offset + i]) << (8 * i);
-    return value;
-}
-
-std::string phyDirective(PhysicalMemory& memory, const std::vector<std::string>& words) {
-    const std::string usage = "expected: phy <address> 8|16|32 <value>";
-    uint32_t address = 0;
-    uint32_t value = 0;
-    uint64_t width = 0;
-    if (words.size() != 4 || !parseDword(words[1], address) ||
-        !parseUnsigned(words[2], 32, width) || !parseDword(words[3], value))
-        return usage;
-    if (checkAccess(address, static_cast<unsigned>(width)) != ERROR_SUCCESS)
-        return "no " + words[2] + "-bit register at " + words[1] + " (width 8, 16 or 32, aligned)";
-    if (value > mask(static_cast<unsigned>(width))) return "value " + words[3] + " is wider than the register";
-    memory.poke(address, static_cast<unsigned>(width), value);
-    return "";
-}
-
-Installed<PhysicalMemory> installed;
-
-}  // namespace
+uint32_t physicalWidthMask(unsigned width) { return width == 32 ? 0xFFFFFFFFu : (1u << width) - 1; }
 
 // ---- The address space ----
 
 DWORD PhysicalMemory::read(uint32_t address, unsigned width, uint32_t& value) const {
-    if (DWORD error = checkAccess(address, width)) return error;
+    if (DWORD error = physicalAccessCheck(address, width)) return error;
     std::lock_guard<std::mutex> hold(lock_);
     auto it = words_.find(address & ~3u);
     const uint32_t word = it == words_.end() ? 0 : it->second;
-    value = (word >> (8 * (address & 3))) & mask(width);
+    value = (word >> (8 * (address & 3))) & physicalWidthMask(width);
     return ERROR_SUCCESS;
 }
 
 DWORD PhysicalMemory::write(uint32_t address, unsigned width, uint32_t value) {
-    if (DWORD error = checkAccess(address, width)) return error;
+    if (DWORD error = physicalAccessCheck(address, width)) return error;
     const uint32_t wordAddress = address & ~3u;
     if (readOnlyWord(wordAddress)) return ERROR_SUCCESS;
     std::lock_guard<std::mutex> hold(lock_);
@@ -89,7 +65,7 @@ DWORD PhysicalMemory::write(uint32_t address, unsigned width, uint32_t value) {
 void PhysicalMemory::storeLocked(uint32_t address, unsigned width, uint32_t value) {
     const unsigned shift = 8 * (address & 3);
     uint32_t& word = words_[address & ~3u];
-    word = (word & ~(mask(width) << shift)) | ((value & mask(width)) << shift);
+    word = (word & ~(physicalWidthMask(width) << shift)) | ((value & physicalWidthMask(width)) << shift);
 }
 
 void PhysicalMemory::note(PhysicalAccess access) {
@@ -104,7 +80,7 @@ std::optional<uint32_t> PhysicalMemory::peek(uint32_t address, unsigned width) c
 }
 
 bool PhysicalMemory::poke(uint32_t address, unsigned width, uint32_t value) {
-    if (checkAccess(address, width) != ERROR_SUCCESS) return false;
+    if (physicalAccessCheck(address, width) != ERROR_SUCCESS) return false;
     // The outside world may set even a read-only register (a board with another silicon).
     std::lock_guard<std::mutex> hold(lock_);
     storeLocked(address, width, value);
@@ -150,43 +126,5 @@ DWORD PhysicalAccessDriver::ioControl(IoRequest& request) {
                                  record.value, error});
     return error;
 }
-
-std::optional<std::string> PhysicalAccessDriver::decode(const TraceEntry& e) const {
-    if (e.function != "DeviceIoControl") return std::nullopt;
-    const bool read = e.code == kPhyRead;
-    if (!read && e.code != kPhyWrite) return std::nullopt;
-    const Bytes& sent = read ? e.in : e.out;
-    const char* name = read ? "READ" : "WRITE";
-    // A write's record is in the output buffer, which the trace keeps as it was after the call;
-    // the driver does not change it.
-    if (sent.size() != sizeof(PhysicalAccessRecord))
-        return std::string(name) + " malformed [" + hexBytes(read ? e.in : e.out) + "]";
-    std::string text = std::string(name) + " " + hex8(field(sent, 0)) + " width " +
-                       std::to_string(sent[8]);
-    if (!read)
-        text += " value " + hex(field(sent, 4));
-    else if (e.ok && e.inAfter.size() == sizeof(PhysicalAccessRecord))
-        text += " value " + hex(field(e.inAfter, 4));
-    return text;
-}
-
-// ---- Installation ----
-
-void installPhy(Host& host) {
-    auto memory = std::make_shared<PhysicalMemory>();
-    installed.keep(memory);
-    std::vector<Plug> drivers;
-    for (int n = 1; n <= kPhysicalAccessDevices; ++n)
-        drivers.push_back({"PHY" + std::to_string(n) + ":", std::make_shared<PhysicalAccessDriver>(n, memory)});
-    host.plugAtPowerOn(std::move(drivers), [memory] { memory->powerOn(); });
-    PhysicalMemory* model = memory.get();
-    host.addDirective(Directive{"phy", "phy <address> 8|16|32 <value>",
-                                [model](const std::vector<std::string>& words, const std::string&) {
-                                    return phyDirective(*model, words);
-                                }});
-    host.nameRequests("PHY", {{"READ", kPhyRead}, {"WRITE", kPhyWrite}});
-}
-
-PhysicalMemoryControl& physicalMemory() { return installed.get(); }
 
 }  // namespace vboard

@@ -61,6 +61,15 @@ private:
     std::shared_ptr<PhysicalMemory> memory_;
 };
 
+// ERROR_SUCCESS when an access of `width` bits at `address` is one the drivers take: a width of
+// 8, 16 or 32 (else ERROR_INVALID_PARAMETER), aligned to it (else ERROR_NOACCESS).
+DWORD physicalAccessCheck(uint32_t address, unsigned width);
+// The bits of a register of `width` bits.
+uint32_t physicalWidthMask(unsigned width);
+
+// The "phy" directive, on the memory it was installed with.
+std::string phyDirective(PhysicalMemory& memory, const std::vector<std::string>& words);
+
 // The nine drivers and their memory, with the power-on step, the "phy" directive and the
 // requests' names.
 void installPhy(Host& host);

@@ -96,6 +96,13 @@ private:
     int port_;
 };
 
+// What the trace shows of an exchange, as far as the port got in reading it (`busRead`: whether
+// it read the bus configuration).
+std::string describeSpiExchange(const SpiExchange& seen, bool busRead);
+
+// The "spi" directive, on the ports it was installed with.
+std::string spiDirective(SpiPorts& ports, const std::vector<std::string>& words);
+
 // Puts the two ports on a board under construction, with their power-on step, the "spi"
 // directive and their request's name.
 void installSpi(Host& host);

@@ -1,6 +1,6 @@
 // The serial ports behind "COM1:" and "COM2:": the CE serial driver's requests (as coredll makes
 // them from the serial calls), reads that honour the port's time-outs, writes that go where the
-// port is wired, events, the trace decode and the "serial" directive.
+// port is wired, events, and the ports' control side.
 #include "drivers/uart/uart_model.h"
 
 #include <algorithm>
@@ -70,93 +70,7 @@ DWORD giveOut(IoRequest& request, const Record& record) {
     return ERROR_SUCCESS;
 }
 
-// ---- Trace decode ----
-
-struct RequestName {
-    DWORD code;
-    const char* name;
-};
-constexpr RequestName kRequestNames[] = {
-    {kSerialGetWaitMask, "GET_WAIT_MASK"}, {kSerialSetWaitMask, "SET_WAIT_MASK"},
-    {kSerialWaitOnMask, "WAIT_ON_MASK"},   {kSerialSetTimeouts, "SET_TIMEOUTS"},
-    {kSerialGetTimeouts, "GET_TIMEOUTS"},  {kSerialPurge, "PURGE"},
-    {kSerialGetDcb, "GET_DCB"},            {kSerialSetDcb, "SET_DCB"},
-};
-
-const char* requestName(DWORD code) {
-    for (const RequestName& r : kRequestNames)
-        if (r.code == code) return r.name;
-    return nullptr;
-}
-
-std::string flagNames(DWORD value, const char* const* names, int count) {
-    std::string text;
-    for (int bit = 0; bit < count; ++bit)
-        if (value & (1u << bit)) text += (text.empty() ? "" : "|") + std::string(names[bit]);
-    if (value >> count) text += (text.empty() ? "" : "|") + hex(value >> count << count);
-    return text.empty() ? "none" : text;
-}
-
-std::string eventNames(DWORD events) {
-    static const char* const names[] = {"RXCHAR", "RXFLAG", "TXEMPTY", "CTS", "DSR",
-                                        "RLSD",   "BREAK",  "ERR",     "RING"};
-    return flagNames(events, names, 9);
-}
-
-std::string purgeNames(DWORD flags) {
-    static const char* const names[] = {"TXABORT", "RXABORT", "TXCLEAR", "RXCLEAR"};
-    return flagNames(flags, names, 4);
-}
-
-template <class Record>
-bool recordFrom(const Bytes& bytes, Record& record) {
-    if (bytes.size() != sizeof record) return false;
-    std::memcpy(&record, bytes.data(), sizeof record);
-    return true;
-}
-
-std::string dcbText(const Bytes& bytes) {
-    DCB dcb;
-    return recordFrom(bytes, dcb) ? describeDcb(dcb) : "malformed [" + hexBytes(bytes) + "]";
-}
-
-std::string timeoutsText(const Bytes& bytes) {
-    COMMTIMEOUTS t;
-    if (!recordFrom(bytes, t)) return "malformed [" + hexBytes(bytes) + "]";
-    return "read interval " + std::to_string(t.ReadIntervalTimeout) + " multiplier " +
-           std::to_string(t.ReadTotalTimeoutMultiplier) + " constant " +
-           std::to_string(t.ReadTotalTimeoutConstant) + ", write multiplier " +
-           std::to_string(t.WriteTotalTimeoutMultiplier) + " constant " +
-           std::to_string(t.WriteTotalTimeoutConstant);
-}
-
-std::string wordText(const Bytes& bytes, std::string (*names)(DWORD)) {
-    DWORD value;
-    return recordFrom(bytes, value) ? names(value) : "malformed [" + hexBytes(bytes) + "]";
-}
-
-std::string hexWord(DWORD value) { return hex(value); }
-
-// ---- Configuration ----
-
-std::string serialDirective(SerialControl& ports, const std::vector<std::string>& words) {
-    const std::string usage =
-        "expected: serial <COM1|COM2> loopback | null-modem <COM1|COM2> | pty | unplugged";
-    if (words.size() < 3) return usage;
-    const std::string& port = words[1];
-    const std::string& wiring = words[2];
-    if (wiring == "null-modem" && words.size() == 4) return ports.nullModem(port, words[3]);
-    if (words.size() != 3) return usage;
-    if (wiring == "loopback") return ports.loopback(port);
-    if (wiring == "pty") return ports.pty(port);
-    if (wiring == "unplugged") return ports.unplug(port);
-    return usage;
-}
-
 std::string noPort(const std::string& name) { return "no serial port '" + name + "' (COM1 or COM2)"; }
-
-// The ports installed on this process's board; never destroyed, like the board.
-Installed<SerialPorts> installed;
 
 }  // namespace
 
@@ -580,83 +494,5 @@ bool SerialPorts::awaitBlocked(const std::string& name, unsigned milliseconds) c
     return blockedChanged_.wait_for(hold, std::chrono::milliseconds(milliseconds),
                                     [&] { return port.blocked > 0; });
 }
-
-// ---- Trace ----
-
-std::string describeDcb(const DCB& dcb) {
-    static const char parities[] = "NOEMS";
-    static const char* const stops[] = {"1", "1.5", "2"};
-    static const char* const controls[] = {"disable", "enable", "handshake", "toggle"};
-    std::string text = std::to_string(dcb.BaudRate) + " " + std::to_string(dcb.ByteSize);
-    text += dcb.Parity <= SPACEPARITY ? std::string(1, parities[dcb.Parity])
-                                      : "/parity " + std::to_string(dcb.Parity) + "/";
-    text += dcb.StopBits <= TWOSTOPBITS ? std::string(stops[dcb.StopBits])
-                                        : "/stop " + std::to_string(dcb.StopBits);
-    if (dcb.fOutxCtsFlow) text += " cts";
-    if (dcb.fOutxDsrFlow) text += " dsr";
-    if (dcb.fOutX || dcb.fInX)
-        text += std::string(" xon/xoff") + (dcb.fOutX && dcb.fInX ? "" : dcb.fOutX ? "(out)" : "(in)");
-    if (dcb.fDtrControl != DTR_CONTROL_DISABLE) text += " dtr=" + std::string(controls[dcb.fDtrControl]);
-    if (dcb.fRtsControl != RTS_CONTROL_DISABLE) text += " rts=" + std::string(controls[dcb.fRtsControl]);
-    return text;
-}
-
-std::optional<std::string> decodeSerialCall(const TraceEntry& e) {
-    if (e.function == "ReadFile")
-        return "ReadFile " + e.args + (e.out.empty() ? "" : " [" + hexBytes(e.out) + "]");
-    if (e.function == "WriteFile")
-        return "WriteFile " + std::to_string(e.in.size()) + " bytes" +
-               (e.in.empty() ? "" : " [" + hexBytes(e.in) + "]");
-    const char* request = requestName(e.code);
-    if (request == nullptr) return std::nullopt;
-    // A serial call is named as the caller made it; the request sent directly, by its name.
-    std::string text = e.function == "DeviceIoControl" ? request : e.function;
-    switch (e.code) {
-        case kSerialSetDcb: return text + " " + dcbText(e.in);
-        case kSerialSetTimeouts: return text + " " + timeoutsText(e.in);
-        case kSerialPurge: return text + " " + wordText(e.in, purgeNames);
-        case kSerialSetWaitMask: return text + " " + wordText(e.in, hexWord);
-        default: break;
-    }
-    // The rest answer in their output, which exists only when they succeeded.
-    if (!e.ok) return text;
-    switch (e.code) {
-        case kSerialGetDcb: return text + " " + dcbText(e.out);
-        case kSerialGetTimeouts: return text + " " + timeoutsText(e.out);
-        case kSerialGetWaitMask: return text + " " + wordText(e.out, hexWord);
-        default: return text + " " + wordText(e.out, eventNames);
-    }
-}
-
-std::optional<std::string> SerialPortDriver::decode(const TraceEntry& entry) const {
-    return decodeSerialCall(entry);
-}
-
-// ---- Installation ----
-
-void installUart(Host& host) {
-    auto ports = std::make_shared<SerialPorts>();
-    installed.keep(ports);
-    std::vector<Plug> drivers;
-    for (int i = 0; i < kSerialPorts; ++i)
-        drivers.push_back({kSerialDevices[i], std::make_shared<SerialPortDriver>(ports, i)});
-    host.plugAtPowerOn(std::move(drivers), [ports] { ports->powerOn(); });
-    SerialPorts* model = ports.get();
-    host.addDirective(Directive{
-        "serial", "serial <COM1|COM2> loopback | null-modem <COM1|COM2> | pty | unplugged",
-        [model](const std::vector<std::string>& words, const std::string&) {
-            return serialDirective(*model, words);
-        }});
-    host.nameRequests("COM", {{"GET_WAIT_MASK", kSerialGetWaitMask},
-                              {"SET_WAIT_MASK", kSerialSetWaitMask},
-                              {"WAIT_ON_MASK", kSerialWaitOnMask},
-                              {"SET_TIMEOUTS", kSerialSetTimeouts},
-                              {"GET_TIMEOUTS", kSerialGetTimeouts},
-                              {"PURGE", kSerialPurge},
-                              {"GET_DCB", kSerialGetDcb},
-                              {"SET_DCB", kSerialSetDcb}});
-}
-
-SerialControl& serial() { return installed.get(); }
 
 }  // namespace vboard

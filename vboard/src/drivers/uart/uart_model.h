@@ -137,8 +137,14 @@ std::optional<std::string> decodeSerialCall(const TraceEntry& entry);
 // "115200 8N1 cts dsr dtr=handshake rts=handshake"
 std::string describeDcb(const DCB& dcb);
 
-// Puts both ports on a board under construction, with their power-on step and the "serial"
-// directive.
+// The requests of the CE serial driver, by the names the trace gives them.
+const std::vector<RequestName>& serialRequestNames();
+
+// The "serial" directive, on the ports it was installed with.
+std::string serialDirective(SerialControl& ports, const std::vector<std::string>& words);
+
+// Puts the two ports on a board under construction, with their power-on step, the "serial"
+// directive and their requests' names.
 void installUart(Host& host);
 
 }  // namespace vboard

@@ -1,0 +1,29 @@
+// The physical-access drivers' control side: their installation on the board, and
+// physicalMemory().
+#include "drivers/phy/phy_model.h"
+
+namespace vboard {
+namespace {
+
+Installed<PhysicalMemory> installed;
+
+}  // namespace
+
+void installPhy(Host& host) {
+    auto memory = std::make_shared<PhysicalMemory>();
+    installed.keep(memory);
+    std::vector<Plug> drivers;
+    for (int n = 1; n <= kPhysicalAccessDevices; ++n)
+        drivers.push_back({"PHY" + std::to_string(n) + ":", std::make_shared<PhysicalAccessDriver>(n, memory)});
+    host.plugAtPowerOn(std::move(drivers), [memory] { memory->powerOn(); });
+    PhysicalMemory* model = memory.get();
+    host.addDirective(Directive{"phy", "phy <address> 8|16|32 <value>",
+                                [model](const std::vector<std::string>& words, const std::string&) {
+                                    return phyDirective(*model, words);
+                                }});
+    host.nameRequests("PHY", {{"READ", kPhyRead}, {"WRITE", kPhyWrite}});
+}
+
+PhysicalMemoryControl& physicalMemory() { return installed.get(); }
+
+}  // namespace vboard
