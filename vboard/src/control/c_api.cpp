@@ -1,24 +1,25 @@
-// The C control API: thin wrappers over the C++ one, with texts handed out in malloc'd buffers.
+// The C control API's common part: the board as a whole, what the library did, faults, time and
+// pauses, as thin wrappers over the C++ one, with texts handed out in malloc'd buffers.
 #include "vboard/vboard_c.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
+#include "control/c_api.h"
 #include "control/config.h"
 #include "control/fault_names.h"
 #include "vboard/vboard.h"
 
-namespace {
+namespace vboard {
 
-char* give(const std::string& text) {
+char* giveText(const std::string& text) {
     char* out = static_cast<char*>(std::malloc(text.size() + 1));
     if (out == nullptr) return nullptr;
     std::memcpy(out, text.c_str(), text.size() + 1);
     return out;
 }
 
-// The lines joined, each ending in "\n" unless `ended` (debug lines carry their own ending).
 char* giveLines(const std::vector<std::string>& lines, bool ended) {
     if (lines.empty()) return nullptr;
     std::string text;
@@ -26,21 +27,19 @@ char* giveLines(const std::vector<std::string>& lines, bool ended) {
         text += line;
         if (!ended) text += '\n';
     }
-    return give(text);
+    return giveText(text);
 }
 
-std::string orEmpty(const char* text) { return text ? text : ""; }
+}  // namespace vboard
 
-}  // namespace
-
-// The bodies of the C entry points: c_api_entries.cpp exports them behind a guard.
+// The bodies of the C entry points, exported below behind a guard.
 namespace vboard::capi {
 
 void vboard_reset(void) { vboard::reset(); }
 
 char* vboard_apply(const char* line) {
     auto problems = vboard::applyConfigLine(orEmpty(line));
-    return problems.empty() ? nullptr : give(problems.front());
+    return problems.empty() ? nullptr : giveText(problems.front());
 }
 
 char* vboard_load_config(const char* path) {
@@ -95,37 +94,79 @@ uint64_t vboard_clock_ns(void) { return vboard::clockNanoseconds(); }
 
 void vboard_advance_clock(uint64_t nanoseconds) { vboard::advanceClock(nanoseconds); }
 
-int vboard_gpio_drive_input(int bank, int pin, int level) {
-    return vboard::gpio().driveInput(bank, pin, level != 0) ? 1 : 0;
-}
-
-int vboard_gpio_drive_index(uint32_t index, int level) {
-    return vboard::gpio().driveIndex(index, level != 0) ? 1 : 0;
-}
-
-int vboard_gpio_pad(uint32_t index, int* bank, int* pin) {
-    const auto pad = vboard::gpioPadOf(index);
-    if (!pad) return 0;
-    if (bank != nullptr) *bank = pad->bank;
-    if (pin != nullptr) *pin = pad->pin;
-    return 1;
-}
-
-int vboard_gpio_pin(int bank, int pin, vboard_gpio_pin_state* state) {
-    if (state == nullptr || bank < 0 || bank >= vboard::kGpioBanks || pin < 0 ||
-        pin >= vboard::kGpioPinsPerBank)
-        return 0;
-    const vboard::GpioPinState s = vboard::gpio().pin(bank, pin);
-    state->output = s.output ? 1 : 0;
-    state->latch = s.latch ? 1 : 0;
-    state->input = s.input ? 1 : 0;
-    state->mode = s.mode;
-    state->has_event = s.event != nullptr ? 1 : 0;
-    return 1;
-}
-
-size_t vboard_gpio_interrupt_count(void) { return vboard::gpio().interrupts().size(); }
-
-int vboard_vcd(const char* path) { return vboard::recordVcd(path ? path : "") ? 1 : 0; }
-
 }  // namespace vboard::capi
+
+using namespace vboard;
+
+extern "C" {
+
+// ---- The board ----
+
+void vboard_reset(void) { guardVoidControl(__func__, [] { capi::vboard_reset(); }); }
+char* vboard_apply(const char* line) {
+    return guardProblem(__func__, [&] { return capi::vboard_apply(line); });
+}
+char* vboard_load_config(const char* path) {
+    return guardProblem(__func__, [&] { return capi::vboard_load_config(path); });
+}
+int vboard_record(const char* setting) {
+    return guardControl(__func__, 0, [&] { return capi::vboard_record(setting); });
+}
+int vboard_echo_debug(const char* target) {
+    return guardControl(__func__, 0, [&] { return capi::vboard_echo_debug(target); });
+}
+int vboard_echo_trace(const char* target) {
+    return guardControl(__func__, 0, [&] { return capi::vboard_echo_trace(target); });
+}
+void vboard_free(void* text) { capi::vboard_free(text); }
+
+// ---- What the library did ----
+
+char* vboard_debug_text(void) {
+    return guardControl(__func__, kNoText, [] { return capi::vboard_debug_text(); });
+}
+uint64_t vboard_debug_count(void) {
+    return guardControl(__func__, uint64_t{0}, [] { return capi::vboard_debug_count(); });
+}
+void vboard_clear_debug(void) { guardVoidControl(__func__, [] { capi::vboard_clear_debug(); }); }
+char* vboard_trace_text(void) {
+    return guardControl(__func__, kNoText, [] { return capi::vboard_trace_text(); });
+}
+uint64_t vboard_trace_count(void) {
+    return guardControl(__func__, uint64_t{0}, [] { return capi::vboard_trace_count(); });
+}
+void vboard_clear_trace(void) { guardVoidControl(__func__, [] { capi::vboard_clear_trace(); }); }
+size_t vboard_open_driver_handles(const char* device) {
+    return guardControl(__func__, size_t{0},
+                        [&] { return capi::vboard_open_driver_handles(device); });
+}
+uint64_t vboard_misuse_count(void) {
+    return guardControl(__func__, uint64_t{0}, [] { return capi::vboard_misuse_count(); });
+}
+char* vboard_misuses_text(void) {
+    return guardControl(__func__, kNoText, [] { return capi::vboard_misuses_text(); });
+}
+
+// ---- Faults, time and pauses ----
+
+int vboard_arm_fault(const char* function, const char* device, int match_code, uint32_t code,
+                     unsigned nth, uint32_t error) {
+    return guardControl(__func__, 0, [&] {
+        return capi::vboard_arm_fault(function, device, match_code, code, nth, error);
+    });
+}
+int vboard_disarm_fault(int id) {
+    return guardControl(__func__, 0, [&] { return capi::vboard_disarm_fault(id); });
+}
+void vboard_clear_faults(void) { guardVoidControl(__func__, [] { capi::vboard_clear_faults(); }); }
+void vboard_virtual_sleep(int on) {
+    guardVoidControl(__func__, [&] { capi::vboard_virtual_sleep(on); });
+}
+uint64_t vboard_clock_ns(void) {
+    return guardControl(__func__, uint64_t{0}, [] { return capi::vboard_clock_ns(); });
+}
+void vboard_advance_clock(uint64_t nanoseconds) {
+    guardVoidControl(__func__, [&] { capi::vboard_advance_clock(nanoseconds); });
+}
+
+}  // extern "C"

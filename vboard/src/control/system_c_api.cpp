@@ -1,37 +1,12 @@
-// The C control API of the system services: thin wrappers over vboard/system.h.
-#include <cstdlib>
-#include <cstring>
-
+// The C control API of the system services: the kernel debug link, touch calibration, restarts
+// and the board's storage, as thin wrappers over vboard/system.h.
+#include "control/c_api.h"
 #include "vboard/vboard.h"
 #include "vboard/vboard_c.h"
 
-namespace {
-
-char* giveText(const std::string& text) {
-    char* out = static_cast<char*>(std::malloc(text.size() + 1));
-    if (out != nullptr) std::memcpy(out, text.c_str(), text.size() + 1);
-    return out;
-}
-
-}  // namespace
-
-// The bodies of the C entry points: c_api_entries.cpp exports them behind a guard.
+// The bodies of the C entry points, exported below behind a guard.
 namespace vboard::capi {
 
-int vboard_phy_peek(uint32_t address, unsigned width, uint32_t* value) {
-    const auto read = vboard::physicalMemory().peek(address, width);
-    if (!read) return 0;
-    if (value != nullptr) *value = *read;
-    return 1;
-}
-
-int vboard_phy_poke(uint32_t address, unsigned width, uint32_t value) {
-    return vboard::physicalMemory().poke(address, width, value) ? 1 : 0;
-}
-
-size_t vboard_phy_access_count(void) { return vboard::physicalMemory().accesses().size(); }
-
-uint32_t vboard_backlight_level(void) { return vboard::backlight().level; }
 int vboard_kitl_powered(void) { return vboard::kitlPowered() ? 1 : 0; }
 uint64_t vboard_touch_calibrations(void) { return vboard::touchCalibrations(); }
 uint64_t vboard_restarts(void) { return vboard::restarts(); }
@@ -68,11 +43,52 @@ char* vboard_hive_text(int current_user) {
 }
 
 char* vboard_storage_problems(void) {
-    const auto problems = vboard::storageProblems();
-    if (problems.empty()) return nullptr;
-    std::string text;
-    for (const std::string& problem : problems) text += problem + "\n";
-    return giveText(text);
+    return giveLines(vboard::storageProblems(), false);
 }
 
 }  // namespace vboard::capi
+
+using namespace vboard;
+
+extern "C" {
+
+// ---- System services ----
+
+int vboard_kitl_powered(void) {
+    return guardControl(__func__, 0, [] { return capi::vboard_kitl_powered(); });
+}
+uint64_t vboard_touch_calibrations(void) {
+    return guardControl(__func__, uint64_t{0}, [] { return capi::vboard_touch_calibrations(); });
+}
+uint64_t vboard_restarts(void) {
+    return guardControl(__func__, uint64_t{0}, [] { return capi::vboard_restarts(); });
+}
+void vboard_end_process_on_reset(int on) {
+    guardVoidControl(__func__, [&] { capi::vboard_end_process_on_reset(on); });
+}
+int vboard_set_board_folder(const char* folder) {
+    return guardControl(__func__, 0, [&] { return capi::vboard_set_board_folder(folder); });
+}
+char* vboard_board_folder(void) {
+    return guardControl(__func__, kNoText, [] { return capi::vboard_board_folder(); });
+}
+void vboard_storage_card(int inserted) {
+    guardVoidControl(__func__, [&] { capi::vboard_storage_card(inserted); });
+}
+void* vboard_read_board_file(const char* path, size_t* size) {
+    return guardControl(__func__, static_cast<void*>(nullptr),
+                        [&] { return capi::vboard_read_board_file(path, size); });
+}
+int vboard_write_board_file(const char* path, const void* data, size_t size) {
+    return guardControl(__func__, 0,
+                        [&] { return capi::vboard_write_board_file(path, data, size); });
+}
+char* vboard_hive_text(int current_user) {
+    return guardControl(__func__, kNoText,
+                        [&] { return capi::vboard_hive_text(current_user); });
+}
+char* vboard_storage_problems(void) {
+    return guardProblem(__func__, [] { return capi::vboard_storage_problems(); });
+}
+
+}  // extern "C"

@@ -1,8 +1,8 @@
-// The C boundary of the virtual board. The library and applications' C tests call the board
+// The platform calls' boundary of the virtual board. The library and applications call the board
 // through plain C functions, and an exception that reached them would end the process: each
-// entry point runs its body behind a guard that turns an exception (a model of the
+// platform call runs its body behind a guard that turns an exception (a model of the
 // application's that throws, memory running out) into the call's failure, the way the system
-// fails the call, and says so on stderr.
+// fails the call, and says so on stderr. The C control API's guards are in control/c_api.h.
 #pragma once
 
 #include <cstdlib>
@@ -72,49 +72,6 @@ void guardVoidCall(const char* function, Body&& body) noexcept {
         body();
     } catch (...) {
         reportEscape(function, escapedWhat(), "returns", -1);
-    }
-}
-
-// An entry of the C control API (vboard_c.h) with a failure status: it answers that status.
-template <class Result, class Body>
-Result guardControl(const char* function, Result failure, Body&& body) noexcept {
-    try {
-        return body();
-    } catch (...) {
-        if constexpr (std::is_pointer_v<Result>)
-            reportEscape(function, escapedWhat(), "answers NULL", -1);
-        else
-            reportEscape(function, escapedWhat(), "answers", static_cast<long long>(failure));
-        return failure;
-    }
-}
-
-template <class Body>
-void guardVoidControl(const char* function, Body&& body) noexcept {
-    try {
-        body();
-    } catch (...) {
-        reportEscape(function, escapedWhat(), "returns", -1);
-    }
-}
-
-// An entry of the C control API that answers NULL when done and a problem text (malloc'd)
-// otherwise: the exception is the problem.
-template <class Body>
-char* guardProblem(const char* function, Body&& body) noexcept {
-    try {
-        return body();
-    } catch (...) {
-        const char* what = escapedWhat();
-        reportEscape(function, what, "answers the problem", -1);
-        const char* prefix = "an exception in the board: ";
-        const size_t size = std::strlen(prefix) + std::strlen(what) + 1;
-        char* text = static_cast<char*>(std::malloc(size));
-        if (text != nullptr) {
-            std::strcpy(text, prefix);
-            std::strcat(text, what);
-        }
-        return text;
     }
 }
 

@@ -1,6 +1,6 @@
-// The platform calls the virtual board plays, as C functions: each one runs its body (kernel.cpp,
-// registry_api.cpp, the family folders) behind a guard, so that no exception reaches the library
-// or the application; one that gets this far fails the call with the system's failure value.
+// The platform calls the virtual board plays, as C functions: each one runs its body (kernel.cpp
+// and the *_calls.cpp of os/) behind a guard, so that no exception reaches the library or the
+// application; one that gets this far fails the call with the system's failure value.
 #include "os/entry_guard.h"
 
 namespace vboard {
@@ -18,7 +18,7 @@ BOOL EventModify(HANDLE, DWORD);
 DWORD WaitForSingleObject(HANDLE, DWORD);
 void Sleep(DWORD);
 void GetSystemTime(LPSYSTEMTIME);
-// registry_api.cpp and system/hive_calls.cpp
+// registry_calls.cpp
 LONG RegOpenKeyExW(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY);
 LONG RegQueryValueExW(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD);
 LONG RegSetValueExW(HKEY, LPCWSTR, DWORD, DWORD, const BYTE*, DWORD);
@@ -28,13 +28,13 @@ LONG RegFlushKey(HKEY);
 LONG RegSaveKeyW(HKEY, LPCWSTR, LPSECURITY_ATTRIBUTES);
 LONG RegReplaceKeyW(HKEY, LPCWSTR, LPCWSTR, LPCWSTR);
 BOOL SetCurrentUser(LPCWSTR, BYTE*, DWORD, BOOL);
-// system/file_calls.cpp
+// file_calls.cpp
 BOOL CopyFileW(LPCWSTR, LPCWSTR, BOOL);
 BOOL DeleteFileW(LPCWSTR);
 HANDLE FindFirstFileW(LPCWSTR, LPWIN32_FIND_DATAW);
 BOOL FindClose(HANDLE);
 BOOL SetFileAttributesW(LPCWSTR, DWORD);
-// uart/serial_calls.cpp
+// serial_calls.cpp
 BOOL GetCommState(HANDLE, LPDCB);
 BOOL SetCommState(HANDLE, LPDCB);
 BOOL GetCommTimeouts(HANDLE, LPCOMMTIMEOUTS);
@@ -42,7 +42,7 @@ BOOL SetCommTimeouts(HANDLE, LPCOMMTIMEOUTS);
 BOOL PurgeComm(HANDLE, DWORD);
 BOOL SetCommMask(HANDLE, DWORD);
 BOOL WaitCommEvent(HANDLE, LPDWORD, LPOVERLAPPED);
-// system/kernel_calls.cpp
+// kernel_io_calls.cpp
 BOOL KernelIoControl(DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD);
 BOOL TouchCalibrate(void);
 }  // namespace calls

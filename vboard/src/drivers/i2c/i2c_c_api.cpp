@@ -4,6 +4,7 @@
 #include <string>
 
 #include "vboard/i2c.h"
+#include "control/c_api.h"
 #include "vboard/vboard_c.h"
 
 namespace {
@@ -17,7 +18,7 @@ std::shared_ptr<vboard::I2cDevice> deviceAt(int bus, unsigned address) {
 
 }  // namespace
 
-// The bodies of the C entry points: c_api_entries.cpp exports them behind a guard.
+// The bodies of the C entry points, exported below behind a guard.
 namespace vboard::capi {
 
 int vboard_i2c_attach(int bus, unsigned address, const char* kind, size_t size) {
@@ -90,3 +91,44 @@ size_t vboard_i2c_transfer_count(int bus) {
 }
 
 }  // namespace vboard::capi
+
+using namespace vboard;
+
+extern "C" {
+
+// ---- I2C ----
+
+int vboard_i2c_attach(int bus, unsigned address, const char* kind, size_t size) {
+    return guardControl(__func__, 0,
+                        [&] { return capi::vboard_i2c_attach(bus, address, kind, size); });
+}
+int vboard_i2c_attach_eeprom(int bus, unsigned address, size_t size, size_t page_size,
+                             unsigned write_cycle_ms) {
+    return guardControl(__func__, 0, [&] {
+        return capi::vboard_i2c_attach_eeprom(bus, address, size, page_size, write_cycle_ms);
+    });
+}
+int vboard_i2c_detach(int bus, unsigned address) {
+    return guardControl(__func__, 0, [&] { return capi::vboard_i2c_detach(bus, address); });
+}
+int vboard_i2c_fill(int bus, unsigned address, uint32_t offset, const uint8_t* bytes,
+                    size_t count) {
+    return guardControl(__func__, 0,
+                        [&] { return capi::vboard_i2c_fill(bus, address, offset, bytes, count); });
+}
+size_t vboard_i2c_peek(int bus, unsigned address, uint32_t offset, uint8_t* buffer, size_t count) {
+    return guardControl(__func__, size_t{0},
+                        [&] { return capi::vboard_i2c_peek(bus, address, offset, buffer, count); });
+}
+int vboard_i2c_set_temperature(int bus, unsigned address, double celsius) {
+    return guardControl(__func__, 0,
+                        [&] { return capi::vboard_i2c_set_temperature(bus, address, celsius); });
+}
+uint32_t vboard_i2c_frequency(int bus) {
+    return guardControl(__func__, uint32_t{0}, [&] { return capi::vboard_i2c_frequency(bus); });
+}
+size_t vboard_i2c_transfer_count(int bus) {
+    return guardControl(__func__, size_t{0}, [&] { return capi::vboard_i2c_transfer_count(bus); });
+}
+
+}  // extern "C"

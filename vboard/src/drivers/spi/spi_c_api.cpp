@@ -2,9 +2,10 @@
 #include <string>
 
 #include "vboard/spi.h"
+#include "control/c_api.h"
 #include "vboard/vboard_c.h"
 
-// The bodies of the C entry points: c_api_entries.cpp exports them behind a guard.
+// The bodies of the C entry points, exported below behind a guard.
 namespace vboard::capi {
 
 int vboard_spi_attach(int port, const char* model, int chip_select) {
@@ -26,3 +27,23 @@ int vboard_spi_flash_program(int port, uint32_t address, const uint8_t* data, si
 size_t vboard_spi_exchange_count(void) { return vboard::spi().exchanges().size(); }
 
 }  // namespace vboard::capi
+
+using namespace vboard;
+
+extern "C" {
+
+// ---- SPI ----
+
+int vboard_spi_attach(int port, const char* model, int chip_select) {
+    return guardControl(__func__, 0,
+                        [&] { return capi::vboard_spi_attach(port, model, chip_select); });
+}
+int vboard_spi_flash_program(int port, uint32_t address, const uint8_t* data, size_t size) {
+    return guardControl(__func__, 0,
+                        [&] { return capi::vboard_spi_flash_program(port, address, data, size); });
+}
+size_t vboard_spi_exchange_count(void) {
+    return guardControl(__func__, size_t{0}, [] { return capi::vboard_spi_exchange_count(); });
+}
+
+}  // extern "C"

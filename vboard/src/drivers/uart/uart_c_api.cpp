@@ -1,34 +1,21 @@
 // The C control API of the serial ports: thin wrappers over vboard::serial().
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
 
+#include "control/c_api.h"
 #include "vboard/vboard.h"
 #include "vboard/vboard_c.h"
 
-namespace {
-
-std::string orEmpty(const char* text) { return text ? text : ""; }
-
-char* give(const std::string& text) {
-    char* out = static_cast<char*>(std::malloc(text.size() + 1));
-    if (out != nullptr) std::memcpy(out, text.c_str(), text.size() + 1);
-    return out;
-}
-
-}  // namespace
-
-// The bodies of the C entry points: c_api_entries.cpp exports them behind a guard.
+// The bodies of the C entry points, exported below behind a guard.
 namespace vboard::capi {
 
 char* vboard_serial_wire(const char* port, const char* wiring) {
     auto problems = vboard::applyConfigLine("serial " + orEmpty(port) + " " + orEmpty(wiring));
-    return problems.empty() ? nullptr : give(problems.front());
+    return problems.empty() ? nullptr : giveText(problems.front());
 }
 
 char* vboard_serial_pty_path(const char* port) {
     const std::string path = vboard::serial().ptyPath(orEmpty(port));
-    return path.empty() ? nullptr : give(path);
+    return path.empty() ? nullptr : giveText(path);
 }
 
 int vboard_serial_receive(const char* port, const void* data, size_t size) {
@@ -50,3 +37,30 @@ int vboard_serial_await_blocked(const char* port, unsigned milliseconds) {
 }
 
 }  // namespace vboard::capi
+
+using namespace vboard;
+
+extern "C" {
+
+// ---- Serial ports ----
+
+char* vboard_serial_wire(const char* port, const char* wiring) {
+    return guardProblem(__func__, [&] { return capi::vboard_serial_wire(port, wiring); });
+}
+char* vboard_serial_pty_path(const char* port) {
+    return guardControl(__func__, kNoText,
+                        [&] { return capi::vboard_serial_pty_path(port); });
+}
+int vboard_serial_receive(const char* port, const void* data, size_t size) {
+    return guardControl(__func__, 0, [&] { return capi::vboard_serial_receive(port, data, size); });
+}
+size_t vboard_serial_transmitted(const char* port, void* buffer, size_t size) {
+    return guardControl(__func__, size_t{0},
+                        [&] { return capi::vboard_serial_transmitted(port, buffer, size); });
+}
+int vboard_serial_await_blocked(const char* port, unsigned milliseconds) {
+    return guardControl(__func__, 0,
+                        [&] { return capi::vboard_serial_await_blocked(port, milliseconds); });
+}
+
+}  // extern "C"
