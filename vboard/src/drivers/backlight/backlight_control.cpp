@@ -1,5 +1,5 @@
 // The backlight's control side: its installation on the board, and backlight().
-#include "drivers/backlight/backlight_model.h"
+#include "drivers/backlight/backlight_driver.h"
 
 namespace vboard {
 namespace {

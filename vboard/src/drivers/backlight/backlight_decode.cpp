@@ -1,5 +1,5 @@
 // The backlight requests as the trace shows them: "BKL1: SET_LEVEL 80", "BKL1: FOLLOW_UP".
-#include "drivers/backlight/backlight_model.h"
+#include "drivers/backlight/backlight_driver.h"
 
 namespace vboard {
 

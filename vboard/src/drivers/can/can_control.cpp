@@ -1,5 +1,5 @@
 // The CAN controller's control side: its installation on the board, and can().
-#include "drivers/can/can_model.h"
+#include "drivers/can/can_controller.h"
 
 namespace vboard {
 namespace {

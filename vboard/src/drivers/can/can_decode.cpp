@@ -1,7 +1,7 @@
 // The CAN requests as the trace shows them: "CAN1: SET_TIMING prescaler 4 segments ...".
 #include <cstddef>
 
-#include "drivers/can/can_model.h"
+#include "drivers/can/can_controller.h"
 
 namespace vboard {
 namespace {

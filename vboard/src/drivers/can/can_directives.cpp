@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "drivers/can/can_model.h"
+#include "drivers/can/can_controller.h"
 
 namespace vboard {
 

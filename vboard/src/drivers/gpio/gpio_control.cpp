@@ -2,7 +2,7 @@
 // the module's pin map.
 #include <cstdlib>
 
-#include "drivers/gpio/gpio_model.h"
+#include "drivers/gpio/gpio_controller.h"
 
 namespace vboard {
 namespace {

@@ -2,7 +2,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "drivers/gpio/gpio_model.h"
+#include "drivers/gpio/gpio_controller.h"
 
 namespace vboard {
 namespace {

@@ -2,7 +2,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "drivers/gpio/gpio_model.h"
+#include "drivers/gpio/gpio_controller.h"
 
 namespace vboard {
 

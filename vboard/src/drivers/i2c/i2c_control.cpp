@@ -1,7 +1,7 @@
 // The I2C buses' control side: their installation on the board, and i2cBus().
 #include <stdexcept>
 
-#include "drivers/i2c/i2c_model.h"
+#include "drivers/i2c/i2c_bus_controller.h"
 
 namespace vboard {
 namespace {

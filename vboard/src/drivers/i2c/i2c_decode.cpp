@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "drivers/i2c/i2c_model.h"
+#include "drivers/i2c/i2c_bus_controller.h"
 
 namespace vboard {
 

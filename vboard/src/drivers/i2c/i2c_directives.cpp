@@ -1,6 +1,6 @@
 // The I2C directive of a board configuration: "i2c attach 0 0x50 eeprom", "i2c detach ...",
 // "i2c fill ...".
-#include "drivers/i2c/i2c_model.h"
+#include "drivers/i2c/i2c_bus_controller.h"
 
 namespace vboard {
 namespace {

@@ -1,6 +1,6 @@
 // The physical-access drivers' control side: their installation on the board, and
 // physicalMemory().
-#include "drivers/phy/phy_model.h"
+#include "drivers/phy/physical_access_driver.h"
 
 namespace vboard {
 namespace {

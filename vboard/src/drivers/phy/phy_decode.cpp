@@ -1,7 +1,7 @@
 // The physical accesses as the trace shows them: "PHY1: READ 0x020C8260 width 32 value 0x630002".
 #include <cstdio>
 
-#include "drivers/phy/phy_model.h"
+#include "drivers/phy/physical_access_driver.h"
 
 namespace vboard {
 namespace {

@@ -1,6 +1,6 @@
 // The PHY directive of a board configuration: "phy <address> 8|16|32 <value>" sets a register
 // as the outside world would (a board with another silicon), read-only ones included.
-#include "drivers/phy/phy_model.h"
+#include "drivers/phy/physical_access_driver.h"
 
 namespace vboard {
 

@@ -1,6 +1,6 @@
 // The reset driver's control side: its installation on the board. What a restart did is the
 // system's to tell (restarts(), vboard/system.h).
-#include "drivers/reset/reset_model.h"
+#include "drivers/reset/reset_driver.h"
 
 namespace vboard {
 

@@ -1,5 +1,5 @@
 // The reset request as the trace shows it: "IOC1: RESET".
-#include "drivers/reset/reset_model.h"
+#include "drivers/reset/reset_driver.h"
 
 namespace vboard {
 

@@ -1,5 +1,5 @@
 // The SPI ports' control side: their installation on the board, and spi().
-#include "drivers/spi/spi_model.h"
+#include "drivers/spi/spi_ports.h"
 
 namespace vboard {
 namespace {

@@ -1,6 +1,6 @@
 // The SPI exchange as the trace shows it: "SPI1: EXCHANGE cs 0 mode 0 1000000 Hz 32 bits tx 9F 00
 // 00 00 rx FF EF 40 14 signal ...".
-#include "drivers/spi/spi_model.h"
+#include "drivers/spi/spi_ports.h"
 
 namespace vboard {
 namespace {

@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "drivers/spi/spi_model.h"
+#include "drivers/spi/spi_ports.h"
 
 namespace vboard {
 namespace {

@@ -1,6 +1,6 @@
 // The SPI directive of a board configuration: "spi attach 0 flash", "spi flash 0 0x100 9F 00",
 // "spi reset".
-#include "drivers/spi/spi_model.h"
+#include "drivers/spi/spi_ports.h"
 
 namespace vboard {
 namespace {

@@ -1,5 +1,5 @@
 // The serial ports' control side: their installation on the board, and serial().
-#include "drivers/uart/uart_model.h"
+#include "drivers/uart/serial_ports.h"
 
 namespace vboard {
 namespace {

@@ -1,7 +1,7 @@
 // The serial calls and requests as the trace shows them: "COM1: SetCommState 115200 8N1 ...".
 #include <cstring>
 
-#include "drivers/uart/uart_model.h"
+#include "drivers/uart/serial_ports.h"
 #include "os/serial_requests.h"
 
 namespace vboard {

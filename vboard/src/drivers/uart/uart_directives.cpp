@@ -1,6 +1,6 @@
 // The serial directive of a board configuration: "serial COM1 loopback", "serial COM1 null-modem
 // COM2", "serial COM1 pty", "serial COM1 unplugged".
-#include "drivers/uart/uart_model.h"
+#include "drivers/uart/serial_ports.h"
 
 namespace vboard {
 

@@ -1,6 +1,6 @@
 // The I2C bus controllers behind "I2C1:" to "I2C3:": the driver's four requests, and transfers
 // carried out packet by packet against the attached devices.
-#include "drivers/i2c/i2c_model.h"
+#include "drivers/i2c/i2c_bus_controller.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,7 +1,7 @@
 // The serial ports behind "COM1:" and "COM2:": the CE serial driver's requests (as coredll makes
 // them from the serial calls), reads that honour the port's time-outs, writes that go where the
 // port is wired, events, and the ports' control side.
-#include "drivers/uart/uart_model.h"
+#include "drivers/uart/serial_ports.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // The module reset driver "IOC1:": its one request restarts the board (os/restart.cpp).
-#include "drivers/reset/reset_model.h"
+#include "drivers/reset/reset_driver.h"
 
 namespace vboard {
 

@@ -1,6 +1,6 @@
 // The backlight driver: the level record is read from the input buffer; the follow-up has no
 // buffers. A level is applied only by its follow-up, so a display never shows half a request.
-#include "drivers/backlight/backlight_model.h"
+#include "drivers/backlight/backlight_driver.h"
 
 #include "os/text.h"
 

@@ -1,6 +1,6 @@
 // The SPI ports behind "SPI1:" and "SPI2:": the exchange request, the devices on the chip
 // selects, the completion event set by name, and the ports' control side.
-#include "drivers/spi/spi_model.h"
+#include "drivers/spi/spi_ports.h"
 
 #include <algorithm>
 #include <cstring>

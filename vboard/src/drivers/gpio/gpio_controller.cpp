@@ -1,6 +1,6 @@
 // The GPIO controller behind "GIO1:": the driver's five requests, the outside world driving input
 // pads, and interrupts setting the events the library registered.
-#include "drivers/gpio/gpio_model.h"
+#include "drivers/gpio/gpio_controller.h"
 
 #include <cerrno>
 #include <cstddef>

@@ -1,5 +1,5 @@
 // The physical-access drivers and the address space behind them.
-#include "drivers/phy/phy_model.h"
+#include "drivers/phy/physical_access_driver.h"
 
 #include <cstring>
 

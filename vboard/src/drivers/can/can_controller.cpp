@@ -1,6 +1,6 @@
 // The CAN controller behind "CAN1:": the driver's nine requests, the bus's other nodes, the
 // candump log and the frames' text.
-#include "drivers/can/can_model.h"
+#include "drivers/can/can_controller.h"
 
 #include <cerrno>
 #include <chrono>
