@@ -193,7 +193,7 @@ bool handleNumber(HANDLE handle, uint64_t& number) {
 HANDLE Board::addHandle(std::shared_ptr<KernelObject> object) {
     ++handleCount;
     const uintptr_t value = kFirstHandle + 4 * static_cast<uintptr_t>(handleCount);
-    handles.emplace(value, HandleSlot{std::move(object), handleCount});
+    handles.emplace(value, HandleEntry{std::move(object), handleCount});
     return reinterpret_cast<HANDLE>(value);
 }
 

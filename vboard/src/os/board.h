@@ -129,12 +129,13 @@ public:
     void applyRecording(const Recording& recording);  // with the lock held
 
     // Handles: values are never reused in a process, so a value handed out before and not open
-    // now is a closed handle. Only open handles have an entry.
-    struct HandleSlot {
+    // now is a closed handle. Only open handles have an entry: the kernel object and the
+    // handle's number in the process.
+    struct HandleEntry {
         std::shared_ptr<KernelObject> object;
         uint64_t number = 0;
     };
-    std::unordered_map<uintptr_t, HandleSlot> handles;
+    std::unordered_map<uintptr_t, HandleEntry> handles;
     uint64_t handleCount = 0;  // handed out in this process
     std::atomic<uint64_t> handleBase{0};  // handleCount at the last reset: labels count from it
     Window<std::string> misuses;

@@ -31,7 +31,8 @@ std::vector<uint8_t> kept(const uint8_t* data, size_t size) {
 
 // ---- Bus side ----
 
-DWORD SpiPorts::read(const IoRequest& request, SpiExchangeRecord& record, SpiExchange& seen) const {
+DWORD SpiPorts::parseRequest(const IoRequest& request, SpiExchangeRecord& record,
+                             SpiExchange& seen) const {
     if (request.in == nullptr || request.inSize != sizeof record)
         return static_cast<DWORD>(ERROR_INVALID_PARAMETER);
     std::memcpy(&record, request.in, sizeof record);
@@ -68,7 +69,7 @@ DWORD SpiPorts::exchange(int port, IoRequest& request) {
     SpiExchangeRecord record{};
     SpiExchange seen;
     seen.port = port;
-    seen.error = read(request, record, seen);
+    seen.error = parseRequest(request, record, seen);
     const bool busRead = !seen.busConfig.empty();
     if (seen.error == ERROR_SUCCESS) {
         seen.bytes = bytesFor(seen.bus.bitCount);

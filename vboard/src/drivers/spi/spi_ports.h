@@ -61,8 +61,9 @@ public:
     void powerOn();
 
 private:
-    // Reads and checks the request; ERROR_SUCCESS when the data can move.
-    DWORD read(const IoRequest& request, SpiExchangeRecord& record, SpiExchange& seen) const;
+    // Takes the request's record apart and checks it, noting in `seen` what it names (the event,
+    // the bus configuration, the word count); ERROR_SUCCESS when the data can move.
+    DWORD parseRequest(const IoRequest& request, SpiExchangeRecord& record, SpiExchange& seen) const;
     void keep(SpiExchange&& seen);
     // Sets the named completion event of an exchange done on `port`; false when there is no such
     // event. Reports two exchanges in flight on one event as a misuse.
