@@ -18,6 +18,7 @@
 #include "os/control_seam.h"
 #include "os/host.h"
 #include "os/registry_tree.h"
+#include "control/config_text.h"
 #include "os/text.h"
 #include "vboard/vboard.h"
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "os/control_seam.h"
+#include "control/config_text.h"
 #include "os/text.h"
 #include "vboard/vboard.h"
 
