@@ -29,10 +29,7 @@ std::string escapeControls(const std::string& text) {
     std::string out;
     for (unsigned char c : text) {
         if (c < 0x20 || c == 0x7F) {
-            static const char digits[] = "0123456789ABCDEF";
-            out += "\\x";
-            out += digits[c >> 4];
-            out += digits[c & 15];
+            appendHexEscape(out, c);
         } else {
             out += static_cast<char>(c);
         }

@@ -238,11 +238,7 @@ std::string handleLabel(HANDLE handle) {
 
 void Board::append(TraceEntry&& entry) {
     entry.seq = nextSeq++;
-    const size_t limit = keepLimit();
-    if (limit == 0)
-        trace.count();
-    else
-        trace.push(std::move(entry), limit);
+    record(trace, std::move(entry));
 }
 
 // ---- Control API: drivers ----

@@ -127,6 +127,11 @@ public:
     size_t keepLimit() const;
     size_t misuseLimit() const;
     void applyRecording(const Recording& recording);  // with the lock held
+    // Records an entry in one of the windows as the recording setting keeps it, with the lock held.
+    template <class T>
+    void record(Window<T>& window, T value) {
+        window.push(std::move(value), keepLimit());
+    }
 
     // Handles: values are never reused in a process, so a value handed out before and not open
     // now is a closed handle. Only open handles have an entry: the kernel object and the

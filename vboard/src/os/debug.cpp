@@ -158,11 +158,7 @@ void printDebugLine(LPCWSTR format, va_list args) {
     if (call.keep) call.entry.args = quote(line);
     {
         std::lock_guard<std::mutex> hold(b.lock);
-        const size_t limit = b.keepLimit();
-        if (limit == 0)
-            b.debug.count();
-        else
-            b.debug.push(std::string(line), limit);
+        b.record(b.debug, std::string(line));
     }
     if (echo) b.debugEcho.write(line);
     call.succeed(0, "ok");

@@ -31,6 +31,27 @@ struct RequestName {
 // A driver and the device name it is put on the board under.
 using Plug = std::pair<std::string, std::shared_ptr<StreamDriver>>;
 
+// Builds and starts the board when it is not yet: a family's control side asks for it first.
+void startBoard();
+
+// The model a family installed, for its control side (gpio(), can() ...). Like the board it is
+// never destroyed: callers may reach it from their own static destructors.
+template <class Model>
+class Installed {
+public:
+    void keep(std::shared_ptr<Model> model) { model_ = new std::shared_ptr<Model>(std::move(model)); }
+    // The model on the started board.
+    Model& get() const {
+        startBoard();
+        return **model_;
+    }
+    // The model as it is, without starting the board: for the family's own exit handlers.
+    Model& kept() const { return **model_; }
+
+private:
+    std::shared_ptr<Model>* model_ = nullptr;
+};
+
 // The board under construction, as a driver family sees it while it installs its models, and as
 // each power-on step sees it.
 class Host {
@@ -45,6 +66,14 @@ public:
     void onPowerOn(std::function<void(Host&)> step);
     // The usual step: `powerOn` (when given), then each driver put on the board under its name.
     void plugAtPowerOn(std::vector<Plug> drivers, std::function<void()> powerOn = {});
+    // The usual installation of a family's model: kept in `slot` for the family's control side;
+    // at every power-on, put back in its power-on state (its powerOn()) and its drivers put on
+    // the board.
+    template <class Model>
+    void installModel(Installed<Model>& slot, std::shared_ptr<Model> model, std::vector<Plug> drivers) {
+        slot.keep(model);
+        plugAtPowerOn(std::move(drivers), [model] { model->powerOn(); });
+    }
     // A configuration directive. A name is taken once: the process ends when two installers
     // register the same one.
     void addDirective(Directive directive);
@@ -78,9 +107,6 @@ void installConfiguration(Host& host);
 
 // ---- For models, while the board runs. None may be called with the board's lock held. ----
 
-// Builds and starts the board when it is not yet: a family's control side asks for it first.
-void startBoard();
-
 // Sets the event of that name, as a driver that was handed the name opens and sets it. False when
 // no event has the name (it was never created, or every handle to it is closed).
 bool signalNamedEvent(const std::string& name);
@@ -100,23 +126,5 @@ std::optional<SYSTEMTIME> fixedSystemTime();
 // other open is closed as a reset closes it, waiting for its calls in flight; the calling open
 // is released without that wait, since the call in flight on it is this one.
 void restartBoard(const StreamDriver* driver, uint64_t instance);
-
-// The model a family installed, for its control side (gpio(), can() ...). Like the board it is
-// never destroyed: callers may reach it from their own static destructors.
-template <class Model>
-class Installed {
-public:
-    void keep(std::shared_ptr<Model> model) { model_ = new std::shared_ptr<Model>(std::move(model)); }
-    // The model on the started board.
-    Model& get() const {
-        startBoard();
-        return **model_;
-    }
-    // The model as it is, without starting the board: for the family's own exit handlers.
-    Model& kept() const { return **model_; }
-
-private:
-    std::shared_ptr<Model>* model_ = nullptr;
-};
 
 }  // namespace vboard

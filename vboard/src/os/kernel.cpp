@@ -181,11 +181,7 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTE
     auto remember = [&](HANDLE result) {
         record.result = result;
         std::lock_guard<std::mutex> hold(b.lock);
-        const size_t limit = b.keepLimit();
-        if (limit == 0)
-            b.opens.count();
-        else
-            b.opens.push(std::move(record), limit);
+        b.record(b.opens, std::move(record));
     };
     if (auto error = call.fault()) {
         remember(INVALID_HANDLE_VALUE);
@@ -385,11 +381,7 @@ void Sleep(DWORD milliseconds) {
     {
         Board& b = board();
         std::lock_guard<std::mutex> hold(b.lock);
-        const size_t limit = b.keepLimit();
-        if (limit == 0)
-            b.sleeps.count();
-        else
-            b.sleeps.push(DWORD{milliseconds}, limit);
+        b.record(b.sleeps, DWORD{milliseconds});
         really = !b.virtualSleep;
         // A virtual pause moves the board's clock on as the real one would have.
         if (!really) b.clock.advance(uint64_t{milliseconds} * 1000000u);

@@ -107,6 +107,13 @@ bool parseDword(const std::string& text, uint32_t& value) {
     return true;
 }
 
+void appendHexEscape(std::string& out, unsigned char c) {
+    static const char digits[] = "0123456789ABCDEF";
+    out += "\\x";
+    out += digits[c >> 4];
+    out += digits[c & 15];
+}
+
 std::string quote(const std::string& text) {
     std::string out;
     out.reserve(text.size() + 8);
@@ -124,10 +131,7 @@ std::string quote(const std::string& text) {
             case '\\': out += "\\\\"; break;
             default:
                 if (c < 0x20) {
-                    static const char digits[] = "0123456789ABCDEF";
-                    out += "\\x";
-                    out += digits[c >> 4];
-                    out += digits[c & 15];
+                    appendHexEscape(out, c);
                 } else {
                     out += static_cast<char>(c);
                 }

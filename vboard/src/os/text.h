@@ -22,6 +22,8 @@ bool parseSigned(const std::string& text, int64_t min, int64_t max, int64_t& val
 // The same for a 32-bit field (a DWORD).
 bool parseDword(const std::string& text, uint32_t& value);
 
+// Appends a byte as the escape "\xHH".
+void appendHexEscape(std::string& out, unsigned char c);
 // Renders a string argument for the trace: quoted, with control characters escaped.
 std::string quote(const std::string& text);
 std::string hex(uint32_t value);

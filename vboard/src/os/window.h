@@ -26,11 +26,6 @@ public:
             ++dropped_;
         }
     }
-    // Counts one entry that nobody keeps (recording off).
-    void count() {
-        ++recorded_;
-        ++dropped_;
-    }
     void trim(size_t limit) {
         while (items_.size() > limit) {
             items_.pop_front();

@@ -10,8 +10,7 @@ Installed<BacklightDriver> installed;
 
 void installBacklight(Host& host) {
     auto driver = std::make_shared<BacklightDriver>();
-    installed.keep(driver);
-    host.plugAtPowerOn({{"BKL1:", driver}}, [driver] { driver->powerOn(); });
+    host.installModel(installed, driver, {{"BKL1:", driver}});
     host.nameRequests("BKL", {{"SET_LEVEL", kBacklightSetLevel}, {"FOLLOW_UP", kBacklightFollowUp}});
 }
 

@@ -11,10 +11,9 @@ Installed<CanController> installed;
 
 void installCan(Host& host) {
     auto controller = std::make_shared<CanController>();
-    installed.keep(controller);
     // At power-on the controller runs at its reset timing, without filters or frames, and
     // "CAN1:" is on the board.
-    host.plugAtPowerOn({{kCanDevice, controller}}, [controller] { controller->powerOn(); });
+    host.installModel(installed, controller, {{kCanDevice, controller}});
     CanController* model = controller.get();
     host.addDirective(Directive{
         "can", "can inject <frame> | can clock <hz> | can rx-wait <ms> | can log <file>|off | can reset",

@@ -31,9 +31,8 @@ std::optional<GpioPad> gpioPadOf(uint32_t index) {
 
 void installGpio(Host& host) {
     auto controller = std::make_shared<GpioController>(host.clock());
-    installed.keep(controller);
     // At power-on every pin is an input, low, without an interrupt, and "GIO1:" is on the board.
-    host.plugAtPowerOn({{kGpioDevice, controller}}, [controller] { controller->powerOn(); });
+    host.installModel(installed, controller, {{kGpioDevice, controller}});
     // The directive drives the model it was installed with, also while the device is removed.
     GpioController* model = controller.get();
     host.addDirective(Directive{

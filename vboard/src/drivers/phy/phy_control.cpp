@@ -11,11 +11,10 @@ Installed<PhysicalMemory> installed;
 
 void installPhy(Host& host) {
     auto memory = std::make_shared<PhysicalMemory>();
-    installed.keep(memory);
     std::vector<Plug> drivers;
     for (int n = 1; n <= kPhysicalAccessDevices; ++n)
         drivers.push_back({"PHY" + std::to_string(n) + ":", std::make_shared<PhysicalAccessDriver>(n, memory)});
-    host.plugAtPowerOn(std::move(drivers), [memory] { memory->powerOn(); });
+    host.installModel(installed, memory, std::move(drivers));
     PhysicalMemory* model = memory.get();
     host.addDirective(Directive{"phy", "phy <address> 8|16|32 <value>",
                                 [model](const std::vector<std::string>& words, const std::string&) {

@@ -11,12 +11,11 @@ Installed<SpiPorts> installed;
 
 void installSpi(Host& host) {
     auto ports = std::make_shared<SpiPorts>();
-    installed.keep(ports);
     // At power-on the board's flash and loopback are on their chip selects and both device names
     // are on the board.
-    host.plugAtPowerOn({{kSpiDevices[0], std::make_shared<SpiPortDriver>(ports, 0)},
-                        {kSpiDevices[1], std::make_shared<SpiPortDriver>(ports, 1)}},
-                       [ports] { ports->powerOn(); });
+    host.installModel(installed, ports,
+                      {{kSpiDevices[0], std::make_shared<SpiPortDriver>(ports, 0)},
+                       {kSpiDevices[1], std::make_shared<SpiPortDriver>(ports, 1)}});
     SpiPorts* model = ports.get();
     host.addDirective(Directive{
         "spi",

@@ -11,11 +11,10 @@ Installed<SerialPorts> installed;
 
 void installUart(Host& host) {
     auto ports = std::make_shared<SerialPorts>();
-    installed.keep(ports);
     std::vector<Plug> drivers;
     for (int i = 0; i < kSerialPorts; ++i)
         drivers.push_back({kSerialDevices[i], std::make_shared<SerialPortDriver>(ports, i)});
-    host.plugAtPowerOn(std::move(drivers), [ports] { ports->powerOn(); });
+    host.installModel(installed, ports, std::move(drivers));
     SerialPorts* model = ports.get();
     host.addDirective(Directive{
         "serial", "serial <COM1|COM2> loopback | null-modem <COM1|COM2> | pty | unplugged",
