@@ -8,16 +8,14 @@ namespace {
 
 // The controllers installed on this process's board, by module bus number. Like the board they
 // are never destroyed: tests may still reach a bus from their own static destructors.
-I2cBusController* installed[kI2cBuses] = {};
+Installed<I2cBusController> installed[kI2cBuses];
 
 }  // namespace
 
 void installI2c(Host& host) {
     for (int bus = 0; bus < kI2cBuses; ++bus) {
         auto controller = std::make_shared<I2cBusController>(bus);
-        installed[bus] = controller.get();
-        // The board keeps the models alive for good: the power-on step holds them.
-        host.plugAtPowerOn({{controller->device(), controller}}, [controller] { controller->powerOn(); });
+        host.installModel(installed[bus], controller, {{controller->device(), controller}});
     }
     host.addDirective(Directive{
         "i2c", kI2cUsage,
@@ -31,7 +29,7 @@ void installI2c(Host& host) {
 I2cBusControl& i2cBus(int bus) {
     startBoard();
     if (bus < 0 || bus >= kI2cBuses) throw std::out_of_range("no I2C bus " + std::to_string(bus));
-    return *installed[bus];
+    return installed[bus].get();
 }
 
 }  // namespace vboard
