@@ -114,7 +114,8 @@ private:
 class Board {
 public:
     Board();
-    // Reads the environment and applies VBOARD_CONFIG, once the board is built.
+    // Once the board is built: the start steps (the configuration language reads the environment
+    // and applies VBOARD_CONFIG).
     void start();
     // Back to the power-on state (see vboard::reset).
     void powerOn();
