@@ -286,9 +286,9 @@ std::string timeDirective(const std::vector<std::string>& w, const std::string& 
         y > 30827 || mo < 1 || mo > 12 || da < 1 || da > 31 || h > 23 || mi > 59 || s > 59)
         return expected(usage);
     if (!calendarDate(y, mo, da, weekday)) return "no such date: " + w[1];
-    setSystemTime(SYSTEMTIME{static_cast<WORD>(y), static_cast<WORD>(mo), static_cast<WORD>(weekday),
-                             static_cast<WORD>(da), static_cast<WORD>(h), static_cast<WORD>(mi),
-                             static_cast<WORD>(s), 0});
+    setSystemTime(SYSTEMTIME{static_cast<WORD>(y), static_cast<WORD>(mo),
+                             static_cast<WORD>(weekday), static_cast<WORD>(da),
+                             static_cast<WORD>(h), static_cast<WORD>(mi), static_cast<WORD>(s), 0});
     return "";
 }
 
@@ -339,9 +339,10 @@ std::string withNearestWord(const std::vector<std::string>& w, const std::string
     return problem;
 }
 
-void add(Host& host, const std::string& name, const std::string& usage,
-         std::function<std::string(const std::vector<std::string>&, const std::string&, const std::string&)>
-             run) {
+using BuiltIn = std::function<std::string(const std::vector<std::string>& words,
+                                           const std::string& rest, const std::string& usage)>;
+
+void add(Host& host, const std::string& name, const std::string& usage, BuiltIn run) {
     host.addDirective(Directive{
         name, usage, [usage, run](const std::vector<std::string>& w, const std::string& rest) {
             return run(w, rest, usage);
@@ -388,7 +389,8 @@ void installConfiguration(Host& host) {
         setVirtualSleep(w[1] == "virtual");
         return std::string();
     });
-    add(host, "time", "time YYYY-MM-DD HH:MM:SS", [](W w, S, S usage) { return timeDirective(w, usage); });
+    add(host, "time", "time YYYY-MM-DD HH:MM:SS",
+        [](W w, S, S usage) { return timeDirective(w, usage); });
     add(host, "remove-driver", "remove-driver <device>", [](W w, S, S usage) {
         if (w.size() != 2) return expected(usage);
         return takeDriver(w[1]) ? std::string() : "no driver '" + w[1] + "' on the board";
@@ -397,7 +399,8 @@ void installConfiguration(Host& host) {
         [](W w, S rest, S usage) { return registryDirective(w, rest, usage); });
     add(host, "registry-delete", "registry-delete <HKLM|HKCU>\\<path> [<name>]",
         [](W w, S, S usage) { return registryDeleteDirective(w, usage); });
-    add(host, "fault", "fault <function> [device=<name>] [code=<number or name>] [nth=<n>] [error=<number>]",
+    add(host, "fault",
+        "fault <function> [device=<name>] [code=<number or name>] [nth=<n>] [error=<number>]",
         [](W w, S, S usage) { return faultDirective(w, usage); });
     host.atStart(startFromEnvironment);
     // The configuration the board started with is part of its power-on state. Its problems were
@@ -528,8 +531,8 @@ std::vector<std::string> applyLines(const std::string& path, const ConfigText& t
 // with a problem in them ends the process.
 void startFromEnvironment() {
     std::vector<std::string> problems;
-    for (auto [variable, open] : {std::pair<const char*, bool (*)(const std::string&)>{"VBOARD_DEBUG", echoDebugTo},
-                                  std::pair<const char*, bool (*)(const std::string&)>{"VBOARD_TRACE", openTraceEcho}}) {
+    using Echo = std::pair<const char*, bool (*)(const std::string&)>;
+    for (auto [variable, open] : {Echo{"VBOARD_DEBUG", echoDebugTo}, Echo{"VBOARD_TRACE", openTraceEcho}}) {
         const char* target = std::getenv(variable);
         if (target == nullptr || *target == 0) continue;
         if (!open(target))

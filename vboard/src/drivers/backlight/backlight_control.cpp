@@ -11,7 +11,8 @@ Installed<BacklightDriver> installed;
 void installBacklight(Host& host) {
     auto driver = std::make_shared<BacklightDriver>();
     host.installModel(installed, driver, {{"BKL1:", driver}});
-    host.nameRequests("BKL", {{"SET_LEVEL", kBacklightSetLevel}, {"FOLLOW_UP", kBacklightFollowUp}});
+    host.nameRequests("BKL", {{"SET_LEVEL", kBacklightSetLevel},
+                              {"FOLLOW_UP", kBacklightFollowUp}});
 }
 
 BacklightState backlight() { return installed.get().state(); }

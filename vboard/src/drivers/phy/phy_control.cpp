@@ -13,7 +13,8 @@ void installPhy(Host& host) {
     auto memory = std::make_shared<PhysicalMemory>();
     std::vector<Plug> drivers;
     for (int n = 1; n <= kPhysicalAccessDevices; ++n)
-        drivers.push_back({"PHY" + std::to_string(n) + ":", std::make_shared<PhysicalAccessDriver>(n, memory)});
+        drivers.push_back(
+            {"PHY" + std::to_string(n) + ":", std::make_shared<PhysicalAccessDriver>(n, memory)});
     host.installModel(installed, memory, std::move(drivers));
     PhysicalMemory* model = memory.get();
     host.addDirective(Directive{"phy", "phy <address> 8|16|32 <value>",

@@ -14,7 +14,8 @@ std::string phyDirective(PhysicalMemory& memory, const std::vector<std::string>&
         return usage;
     if (physicalAccessCheck(address, static_cast<unsigned>(width)) != ERROR_SUCCESS)
         return "no " + words[2] + "-bit register at " + words[1] + " (width 8, 16 or 32, aligned)";
-    if (value > physicalWidthMask(static_cast<unsigned>(width))) return "value " + words[3] + " is wider than the register";
+    if (value > physicalWidthMask(static_cast<unsigned>(width)))
+        return "value " + words[3] + " is wider than the register";
     memory.poke(address, static_cast<unsigned>(width), value);
     return "";
 }

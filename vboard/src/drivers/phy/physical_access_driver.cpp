@@ -65,7 +65,8 @@ DWORD PhysicalMemory::write(uint32_t address, unsigned width, uint32_t value) {
 void PhysicalMemory::storeLocked(uint32_t address, unsigned width, uint32_t value) {
     const unsigned shift = 8 * (address & 3);
     uint32_t& word = words_[address & ~3u];
-    word = (word & ~(physicalWidthMask(width) << shift)) | ((value & physicalWidthMask(width)) << shift);
+    const uint32_t mask = physicalWidthMask(width);
+    word = (word & ~(mask << shift)) | ((value & mask) << shift);
 }
 
 void PhysicalMemory::note(PhysicalAccess access) {
