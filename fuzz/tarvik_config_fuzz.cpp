@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "board.h"
-#include "config.h"
+#include "os/board.h"
+#include "control/config.h"
 #include "vboard/vboard.h"
 
 namespace {
@@ -53,7 +53,7 @@ std::vector<std::string> apply(const uint8_t* data, size_t size) {
     std::FILE* in = size > 0 ? fmemopen(const_cast<uint8_t*>(data), size, "rb") : fmemopen(&empty, 1, "r");
     if (in == nullptr) std::abort();
     if (size == 0) std::fgetc(in);
-    std::vector<std::string> problems = vboard::applyConfigText(vboard::board(), in, "fuzz.conf");
+    std::vector<std::string> problems = vboard::applyConfigText(in, "fuzz.conf");
     std::fclose(in);
     return problems;
 }

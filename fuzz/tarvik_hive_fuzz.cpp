@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "registry_tree.h"
-#include "system/hive_file.h"
+#include "os/registry_tree.h"
+#include "os/hive_file.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
-// The carrier boards in examples/boards: each loads without a problem and sets the board up as
-// its comments say, seen through the library where an application would see it.
+// vboard/src/control: the carrier boards in examples/boards: each loads without a problem and sets
+// the board up as its comments say, seen through the library where an application would see it.
 #include <string>
 #include <vector>
 

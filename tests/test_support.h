@@ -79,6 +79,23 @@ inline void expectConfigLine(const std::string& line, const std::string& problem
     }
 }
 
+// The same with the problem whole: no problem when `problem` is empty, otherwise exactly it.
+inline void expectConfigProblem(const std::string& line, const std::string& problem) {
+    SCOPED_TRACE(line);
+    const auto problems = vboard::applyConfigLine(line);
+    if (problem.empty())
+        EXPECT_TRUE(problems.empty()) << problems[0];
+    else
+        EXPECT_EQ(problems, std::vector<std::string>{problem});
+}
+
+// Opens a stream driver for reading and writing, shared, as a test that talks to a model does.
+inline HANDLE openDevice(const char* device) {
+    std::wstring name(device, device + std::strlen(device));
+    return CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 3, nullptr, OPEN_EXISTING, 0,
+                       nullptr);
+}
+
 inline size_t countOf(const std::string& function) { return traceOf(function).size(); }
 
 inline size_t successfulOpens() {

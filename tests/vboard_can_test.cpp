@@ -1,6 +1,7 @@
-// The board's CAN controller alone, as the library reaches it through "CAN1:": the records it
-// takes and refuses, filters per open, transfers and their status words, a receive that waits and
-// one abandoned by a close, the bus's other nodes, the candump log, the trace and the directives.
+// vboard/src/drivers/can: the board's CAN controller alone, as the library reaches it through
+// "CAN1:": the records it takes and refuses, filters per open, transfers and their status words, a
+// receive that waits and one abandoned by a close, the bus's other nodes, the candump log, the
+// trace and the directives.
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -375,14 +376,7 @@ TEST_F(CanController, DirectivesPlayTheOtherNodesAndSetTheController) {
         {"can inject", usage},
         {"can transmit 123#", usage},
     };
-    for (const auto& r : table) {
-        SCOPED_TRACE(r.line);
-        auto problems = vboard::applyConfigLine(r.line);
-        if (r.problem.empty())
-            EXPECT_TRUE(problems.empty()) << problems[0];
-        else
-            EXPECT_EQ(problems, std::vector<std::string>{r.problem});
-    }
+    for (const auto& r : table) tarvik_test::expectConfigProblem(r.line, r.problem);
     EXPECT_EQ(vboard::can().pending(), 1u);
     EXPECT_EQ(vboard::can().timing().baseclock, 36000000u);
     EXPECT_TRUE(vboard::applyConfigLine("can reset").empty());

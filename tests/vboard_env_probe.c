@@ -1,6 +1,7 @@
 /*
- * A small application for the environment tests: it sets a pin, reads the version and reports
- * what the board kept. The tests run it with VBOARD_* variables set, as an application is run.
+ * vboard/src/control: a small application for the environment tests: it sets a pin, reads the
+ * version and reports what the board kept. The tests run it with VBOARD_* variables set, as an
+ * application is run.
  */
 #include <stdio.h>
 #include <string.h>

@@ -1,5 +1,6 @@
-// The board's environment variables, as an application meets them: each case runs a small
-// program with VBOARD_* set and looks at its output, its echo files, its stderr and its exit.
+// vboard/src/control: the board's environment variables, as an application meets them: each case
+// runs a small program with VBOARD_* set and looks at its output, its echo files, its stderr and
+// its exit.
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>

@@ -1,5 +1,6 @@
-// The board's GPIO controller alone, as the library reaches it through "GIO1:": the records it
-// takes and refuses, pin reads, interrupts per mode, the trace decode and the "gpio" directives.
+// vboard/src/drivers/gpio: the board's GPIO controller alone, as the library reaches it through
+// "GIO1:": the records it takes and refuses, pin reads, interrupts per mode, the trace decode and
+// the "gpio" directives.
 #include <cstring>
 #include <functional>
 #include <iterator>
@@ -295,12 +296,8 @@ TEST_F(GpioController, ConfigDirectivesDriveInputsAndResetTheController) {
         {"gpio reset", "", false},
     };
     for (const auto& c : cases) {
+        tarvik_test::expectConfigProblem(c.line, c.problem);
         SCOPED_TRACE(c.line);
-        auto problems = vboard::applyConfigLine(c.line);
-        if (c.problem.empty())
-            EXPECT_TRUE(problems.empty()) << problems[0];
-        else
-            EXPECT_EQ(problems, std::vector<std::string>{c.problem});
         EXPECT_EQ(vboard::gpio().pin(3, 5).input, c.pad);
     }
     EXPECT_EQ(vboard::gpio().interrupts().size(), 2u) << "two rising edges";

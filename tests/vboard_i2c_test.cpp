@@ -1,6 +1,6 @@
-// The board's I2C buses alone, as the library reaches them through "I2C1:" to "I2C3:": the
-// requests they take and refuse, transfers against the EEPROM and the sensor, NAKs, the trace
-// decode, the "i2c" directives and the C entry points.
+// vboard/src/drivers/i2c: the board's I2C buses alone, as the library reaches them through "I2C1:"
+// to "I2C3:": the requests they take and refuse, transfers against the EEPROM and the sensor, NAKs,
+// the trace decode, the "i2c" directives and the C entry points.
 #include <cstring>
 #include <thread>
 #include <tuple>

@@ -1,6 +1,6 @@
-// The board's SPI ports alone, as the library reaches them through "SPI1:" and "SPI2:": the
-// records they take and refuse, the named event they set, the device models, the trace decode,
-// the "spi" directives and the C entries.
+// vboard/src/drivers/spi: the board's SPI ports alone, as the library reaches them through "SPI1:"
+// and "SPI2:": the records they take and refuse, the named event they set, the device models, the
+// trace decode, the "spi" directives and the C entries.
 #include <cstring>
 #include <functional>
 #include <thread>

@@ -1,5 +1,6 @@
-// The virtual board where the library relies on it: handles and their misuse, drivers, the
-// registry's size contract, faults, named events, debug formatting and configuration.
+// vboard/src/os and vboard/src/control: the virtual board where the library relies on it: handles
+// and their misuse, drivers, the registry's size contract, faults, named events, debug formatting
+// (os/), and the configuration language (control/).
 #include <algorithm>
 #include <climits>
 #include <condition_variable>
@@ -603,14 +604,7 @@ TEST_F(Faults, DirectivesCheckDeviceNamesAndTakeRequestsByTheirTraceNames) {
         {"fault DeviceIoControl dveice=GIO1:", "bad fault setting 'dveice=GIO1:'; did you mean 'device=...'? " + usage},
         {"fault DeviceIoControl device", "bad fault setting 'device'; did you mean 'device=...'? " + usage},
     };
-    for (const Refusal& r : refusals) {
-        SCOPED_TRACE(r.line);
-        const auto problems = vboard::applyConfigLine(r.line);
-        if (r.problem.empty())
-            EXPECT_TRUE(problems.empty()) << problems[0];
-        else
-            EXPECT_EQ(problems, std::vector<std::string>{r.problem});
-    }
+    for (const Refusal& r : refusals) tarvik_test::expectConfigProblem(r.line, r.problem);
     EXPECT_EQ(vboard_arm_fault("DeviceIoControl", "I2C9:", 0, 0, 0, 31), 0);
     EXPECT_EQ(vboard_disarm_fault(999), 0) << "no such fault";
     EXPECT_EQ(vboard_disarm_fault(vboard_arm_fault("DeviceIoControl", "i2c2:", 0, 0, 0, 31)), 1);
@@ -966,14 +960,7 @@ TEST_F(Config, DirectivesSetUpTheBoardAndBadLinesAreReported) {
          "bad fault setting 'nth=x'; expected: fault <function> [device=<name>] [code=<number or name>] "
          "[nth=<n>] [error=<number>]"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.line);
-        auto problems = vboard::applyConfigLine(c.line);
-        if (*c.problem)
-            EXPECT_EQ(problems, std::vector<std::string>{c.problem});
-        else
-            EXPECT_TRUE(problems.empty()) << problems[0];
-    }
+    for (const auto& c : cases) tarvik_test::expectConfigProblem(c.line, c.problem);
     EXPECT_EQ(vboard::registryValue(HKEY_LOCAL_MACHINE, "Ident", "BSPVersionNumber")->data,
               (Bytes{4, 0, 3, 0}));
     EXPECT_EQ(vboard::registryValue(HKEY_CURRENT_USER, "ControlPanel\\Owner", "Name")->data,

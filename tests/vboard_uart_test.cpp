@@ -1,7 +1,7 @@
-// The board's serial ports alone, as a program reaches them through the serial calls: the
-// settings they refuse, events and their latching, reads under each kind of time-out, blocked
-// calls ended by a close from another thread, one reader and writer per port, the wirings, the
-// trace decode, the "serial" directive and the C entry points.
+// vboard/src/drivers/uart: the board's serial ports alone, as a program reaches them through the
+// serial calls: the settings they refuse, events and their latching, reads under each kind of
+// time-out, blocked calls ended by a close from another thread, one reader and writer per port, the
+// wirings, the trace decode, the "serial" directive and the C entry points.
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>

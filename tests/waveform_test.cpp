@@ -1,5 +1,5 @@
-// The GPIO waveform: what the library and the outside world do to the pins, read back from the
-// VCD file by a reader of the test's own that knows only the file format.
+// vboard/src/drivers/gpio: the GPIO waveform: what the library and the outside world do to the
+// pins, read back from the VCD file by a reader of the test's own that knows only the file format.
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
