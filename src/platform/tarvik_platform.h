@@ -103,6 +103,7 @@ typedef struct _OVERLAPPED* LPOVERLAPPED;
     (((DeviceType) << 16) | ((Access) << 14) | ((Function) << 2) | (Method))
 #define FILE_DEVICE_HAL 0x00000101u
 #define FILE_DEVICE_UNKNOWN 0x00000022u
+#define FILE_DEVICE_BUS_EXTENDER 0x0000002Au
 #define METHOD_BUFFERED 0u
 #define FILE_ANY_ACCESS 0u
 #define FILE_READ_ACCESS 1u
