@@ -1,7 +1,7 @@
 // CanControllerDevice: opens "CAN1:", sends the nine controller requests and reports each one in
 // the debug output with the last error.
 #include "can/can_controller_device.h"
-#include "api/report_lines.h"
+#include "platform/request_lines.h"
 
 namespace tarvik {
 namespace {

@@ -1,7 +1,7 @@
 // GpioDevice: opens "GIO1:", sends the five pin requests and reports each one in the debug
 // output. The value printed after "gpio" is the 0-based bank, not the GPIO number.
 #include "gpio/gpio_device.h"
-#include "api/report_lines.h"
+#include "platform/request_lines.h"
 
 #include "gpio/gpio_records.h"
 

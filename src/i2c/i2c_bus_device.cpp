@@ -2,7 +2,7 @@
 // with the driver's transfer request. Every transfer starts by pointing the device at a
 // register: the register number, then a zero byte.
 #include "i2c/i2c_bus_device.h"
-#include "api/report_lines.h"
+#include "platform/request_lines.h"
 
 #include <stdlib.h>
 #include <string.h>

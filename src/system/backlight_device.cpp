@@ -1,7 +1,7 @@
 // BacklightDevice: the level goes to "BKL1:" as a request pair; the time-outs go to the
 // registry key the platform's backlight settings live in, which is opened and never created.
 #include "system/backlight_device.h"
-#include "api/report_lines.h"
+#include "platform/request_lines.h"
 
 #include "system/backlight_records.h"
 #include "tarvik_platform.h"

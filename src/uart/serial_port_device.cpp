@@ -2,7 +2,7 @@
 // and arms them, and moves data, reporting each platform call in the debug output. Every line
 // carries the last error, the success lines too.
 #include "uart/serial_port_device.h"
-#include "api/report_lines.h"
+#include "platform/request_lines.h"
 
 #include <string.h>
 
