@@ -24,20 +24,16 @@ struct SpiMode {
 constexpr SpiMode kSpiModes[] = {{0, 0}, {0, 1}, {1, 0}, {1, 1}};
 constexpr uint32_t kSpiModeCount = sizeof kSpiModes / sizeof kSpiModes[0];
 
-// The two lines that report a platform step, both with the last error. The failed
-// initialisation line has no space before its dash; devices in the field print it that way.
-struct ReportLines {
-    const WCHAR* succeeded;
-    const WCHAR* failed;
-};
-constexpr ReportLines kInitLines = {L"VELNA spi init operate successful - Rout %d\r\n",
-                                    L"VELNA spi init cannot operate successful- Rerr %d\r\n"};
-constexpr ReportLines kExchangeLines = {
+// Each platform step is reported by a RequestLines pair, both lines with the last error. The
+// failed initialisation line has no space before its dash; devices in the field print it that way.
+constexpr RequestLines kInitLines = {L"VELNA spi init operate successful - Rout %d\r\n",
+                                     L"VELNA spi init cannot operate successful- Rerr %d\r\n"};
+constexpr RequestLines kExchangeLines = {
     L"VELNA spi exchange data operate successful - Rout %d\r\n",
     L"VELNA spi exchange data cannot operate successful - Rerr %d\r\n"};
 
-bool report(const ReportLines& lines, bool succeeded, DWORD lastError) {
-    NKDbgPrintfW(succeeded ? lines.succeeded : lines.failed, static_cast<int>(lastError));
+bool report(const RequestLines& lines, bool succeeded, DWORD lastError) {
+    NKDbgPrintfW(succeeded ? lines.accepted : lines.rejected, static_cast<int>(lastError));
     return succeeded;
 }
 
