@@ -1,6 +1,8 @@
 // CanControllerDevice: opens "CAN1:", sends the nine controller requests and reports each one in
 // the debug output with the last error.
 #include "can/can_controller_device.h"
+
+#include "platform/handle_slot.h"
 #include "platform/request_lines.h"
 
 namespace tarvik {
@@ -88,7 +90,7 @@ bool CanControllerDevice::openController(HANDLE* slot, const WCHAR* device) cons
 
 void CanControllerDevice::closeController(HANDLE* slot) const {
     // A failed open left nothing to close; the close is reported all the same.
-    if (*slot != INVALID_HANDLE_VALUE) CloseHandle(*slot);
+    closeSlot(*slot);
     NKDbgPrintfW(L"VELNA can close port operate successful - Rout %d\r\n",
                  static_cast<int>(GetLastError()));
 }

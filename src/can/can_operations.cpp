@@ -72,7 +72,6 @@ void CANClose(uint32_t port) {
         return;
     }
     canDevice.closeController(&canPort.handle);
-    canPort.handle = nullptr;
 }
 
 uint8_t CANConfigureMode(uint32_t port, uint32_t extendedId, uint32_t bitrate, uint8_t tlprio,

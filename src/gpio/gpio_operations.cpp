@@ -131,7 +131,7 @@ uint8_t GPIOSetInterrupt(uint32_t index, uint32_t mode, HANDLE event) {
     if (*slot == nullptr) {
         gpioDevice.openDriver(*slot);
         if (*slot == INVALID_HANDLE_VALUE) {
-            *slot = nullptr;
+            gpioDevice.closeDriver(*slot);
             NKDbgPrintfW(L"VELNA gpio handle error\r\n");
             return 0;
         }

@@ -4,6 +4,7 @@
 #include "i2c/i2c_operations.h"
 
 #include "i2c/i2c_bus_device.h"
+#include "platform/handle_slot.h"
 #include "tarvik_platform.h"
 
 namespace tarvik {
@@ -127,7 +128,7 @@ uint8_t I2COpen(uint32_t bus, uint32_t frequencyCode) {
     }
     // A bus already open stays as it is. A failed open left no handle, so it is tried again
     // rather than reported as open.
-    if (*slot != nullptr && *slot != INVALID_HANDLE_VALUE) return 1;
+    if (holdsHandle(*slot)) return 1;
     return i2cBusDevice.openBus(slot, bus, frequencyCode, frequency) ? 1 : 0;
 }
 

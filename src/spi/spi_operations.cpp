@@ -48,7 +48,6 @@ void SPIClose(uint32_t port) {
     }
     if (*slot == nullptr) return;
     spiPortDevice.closeSpiPort(slot);
-    *slot = nullptr;
 }
 
 uint8_t SPIConfigure(uint32_t port, uint32_t mode, uint32_t frequency, uint32_t configByte) {

@@ -1,6 +1,8 @@
 // SpiPortDevice: opens "SPI1:" and "SPI2:", keeps each port's bus configuration and exchange
 // record, and completes every exchange through the named event the driver sets when it is done.
 #include "spi/spi_port_device.h"
+
+#include "platform/handle_slot.h"
 #include "platform/request_lines.h"
 
 namespace tarvik {
@@ -67,11 +69,9 @@ bool SpiPortDevice::openSpiPort(HANDLE* slot, uint32_t port) {
 
 bool SpiPortDevice::closeSpiPort(HANDLE* slot) {
     if (slot == nullptr || *slot == nullptr) return false;
-    // A failed open left nothing to close.
-    if (*slot != INVALID_HANDLE_VALUE) CloseHandle(*slot);
+    closeSlot(*slot);
     // The event belongs to both ports: closing either one ends the waits of both.
-    if (exchangeEvent != nullptr) CloseHandle(exchangeEvent);
-    exchangeEvent = nullptr;
+    closeSlot(exchangeEvent);
     return true;
 }
 
@@ -94,7 +94,7 @@ bool SpiPortDevice::configureSpiPort(uint32_t port, uint32_t frequency, uint32_t
     // the earlier one is closed after it, which leaves the named event alive in between.
     HANDLE created = CreateEventW(nullptr, FALSE, FALSE, kSpiEventName);
     const DWORD lastError = GetLastError();
-    if (exchangeEvent != nullptr) CloseHandle(exchangeEvent);
+    closeSlot(exchangeEvent);
     exchangeEvent = created;
     if (created == nullptr) return report(kInitLines, false, lastError);
     records->exchange.eventName = kSpiEventName;

@@ -25,7 +25,7 @@ public:
     // Opens the port's driver into the slot, after giving the port's records its chip select
     // and pointing the exchange record at the bus configuration.
     bool openSpiPort(HANDLE* slot, uint32_t port);
-    // Closes the slot's driver and the shared completion event.
+    // Closes the slot's driver and the shared completion event, and empties both.
     bool closeSpiPort(HANDLE* slot);
     // Stores the clock configuration and (re)creates the completion event.
     bool configureSpiPort(uint32_t port, uint32_t frequency, uint32_t mode, uint8_t configByte);

@@ -2,10 +2,11 @@
 // and arms them, and moves data, reporting each platform call in the debug output. Every line
 // carries the last error, the success lines too.
 #include "uart/serial_port_device.h"
-#include "platform/request_lines.h"
 
 #include <string.h>
 
+#include "platform/handle_slot.h"
+#include "platform/request_lines.h"
 #include "uart/uart_records.h"
 
 namespace tarvik {
@@ -130,8 +131,7 @@ bool SerialPortDevice::openPort(HANDLE* slot, uint32_t port) const {
 }
 
 bool SerialPortDevice::closePort(HANDLE* slot) const {
-    // A failed open left nothing to close: closing INVALID_HANDLE_VALUE would be a misuse.
-    if (*slot != nullptr && *slot != INVALID_HANDLE_VALUE) CloseHandle(*slot);
+    closeSlot(*slot);
     return true;
 }
 

@@ -55,10 +55,7 @@ uint8_t UARTOpen(uint32_t port, int32_t flowControl, int32_t baudRate) {
     if (record == nullptr) return 0;
     if (record->handle == INVALID_HANDLE_VALUE) return refuse(L"Can't Open Uart Port\r\n");
     // Opening a port that is open gives up the old handle first, rather than losing it.
-    if (isOpen(*record)) {
-        serialPortDevice.closePort(&record->handle);
-        record->handle = nullptr;
-    }
+    if (isOpen(*record)) serialPortDevice.closePort(&record->handle);
     if (!serialPortDevice.openPort(&record->handle, port)) return 0;
     if (!serialPortDevice.setWaitEvents(&record->handle)) return 0;
     // Eight data bits, no parity, one stop bit.
@@ -76,7 +73,6 @@ void UARTClose(uint32_t port) {
         return;
     }
     serialPortDevice.closePort(&record->handle);
-    record->handle = nullptr;
 }
 
 uint8_t UARTConfigure(uint32_t port, int32_t flowControl, int32_t parity, int32_t stopBits,
