@@ -77,8 +77,7 @@ uint16_t nearestPrescaler(uint32_t baseclock, uint32_t bitrate, uint32_t quanta)
 }
 
 bool CanControllerDevice::openController(HANDLE* slot, const WCHAR* device) const {
-    *slot = CreateFileW(device, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        nullptr, OPEN_EXISTING, 0, nullptr);
+    *slot = openDriver(device, 0);
     const int lastError = static_cast<int>(GetLastError());
     if (*slot == INVALID_HANDLE_VALUE) {
         reportHandleError(static_cast<DWORD>(lastError));

@@ -50,8 +50,7 @@ bool sendAndReport(HANDLE handle, DWORD code, void* record, DWORD size, const Re
 }  // namespace
 
 void GpioDevice::openDriver(HANDLE& slot) const {
-    slot = CreateFileW(L"GIO1:", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                       nullptr, OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS, nullptr);
+    slot = tarvik::openDriver(L"GIO1:", FILE_FLAG_RANDOM_ACCESS);
 }
 
 void GpioDevice::closeDriver(HANDLE& slot) const { closeSlot(slot); }

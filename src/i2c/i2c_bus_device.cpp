@@ -56,8 +56,7 @@ bool I2cBusDevice::openBus(HANDLE* slot, uint32_t bus, uint32_t /*frequencyCode*
                            uint32_t frequencyHz) const {
     const WCHAR* name = i2cBusDeviceName(bus);
     if (slot == nullptr || name == nullptr) return false;
-    *slot = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        nullptr, OPEN_EXISTING, 0, nullptr);
+    *slot = openDriver(name, 0);
     if (*slot == INVALID_HANDLE_VALUE) {
         reportHandleError(GetLastError());
         return false;

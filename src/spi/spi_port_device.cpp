@@ -57,9 +57,7 @@ bool SpiPortDevice::openSpiPort(HANDLE* slot, uint32_t port) {
     // Set before the driver is opened and kept whatever follows.
     records->busConfig.chipSelect = kSpiPorts[port].chipSelect;
     records->exchange.busConfig = &records->busConfig;
-    *slot = CreateFileW(kSpiPorts[port].deviceName, GENERIC_READ | GENERIC_WRITE,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                        FILE_FLAG_RANDOM_ACCESS, nullptr);
+    *slot = openDriver(kSpiPorts[port].deviceName, FILE_FLAG_RANDOM_ACCESS);
     if (*slot == INVALID_HANDLE_VALUE) {
         reportHandleError(GetLastError());
         return false;

@@ -121,8 +121,7 @@ void flushBoth(HANDLE handle) {
 bool SerialPortDevice::openPort(HANDLE* slot, uint32_t port) const {
     const WCHAR* name = port == 1 ? L"COM1:" : port == 2 ? L"COM2:" : nullptr;
     if (name == nullptr) return false;
-    *slot = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        nullptr, OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS, nullptr);
+    *slot = openDriver(name, FILE_FLAG_RANDOM_ACCESS);
     if (*slot == INVALID_HANDLE_VALUE) {
         reportHandleError(GetLastError());
         return false;
