@@ -7,15 +7,11 @@
 #include "gpio/gpio_device.h"
 #include "gpio/gpio_pin_map.h"
 #include "gpio/gpio_records.h"
+#include "gpio/gpio_state.h"
 
 namespace tarvik {
 
 GpioDevice gpioDevice;
-
-// One slot per module index that reaches the driver, 1 to 34; the slot of index i is entry i - 1.
-// A slot holds only the handle a set interrupt keeps open, and 0 otherwise.
-constexpr uint32_t kGpioSlotCount = 34;
-HANDLE gpioHandles[kGpioSlotCount];
 
 namespace {
 
@@ -32,7 +28,7 @@ ModuleGpio lookUp(uint32_t index) {
 }
 
 HANDLE* interruptSlot(uint32_t index) {
-    return index >= 1 && index <= kGpioSlotCount ? &gpioHandles[index - 1] : nullptr;
+    return index >= 1 && index <= kGpioSlotCount ? &gpioState.interruptSlots[index - 1] : nullptr;
 }
 
 // The module's UART RTS lines, indices 24 to 29, are wired with a fixed direction. They have no
@@ -164,7 +160,7 @@ uint8_t GPIOClearInterrupt(uint32_t index) {
 }
 
 void resetGpioState() {
-    for (HANDLE& slot : gpioHandles) slot = nullptr;
+    for (HANDLE& slot : gpioState.interruptSlots) slot = nullptr;
 }
 
 }  // namespace tarvik

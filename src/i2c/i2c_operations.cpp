@@ -4,6 +4,7 @@
 #include "i2c/i2c_operations.h"
 
 #include "i2c/i2c_bus_device.h"
+#include "i2c/i2c_state.h"
 #include "platform/handle_slot.h"
 #include "tarvik_platform.h"
 
@@ -11,16 +12,12 @@ namespace tarvik {
 
 I2cBusDevice i2cBusDevice;
 
-// One slot per module bus.
-constexpr uint32_t kI2cBusCount = 3;
-HANDLE i2cHandles[kI2cBusCount];
-
 namespace {
 
 // Every transfer runs at standard mode, whatever I2COpen chose.
 constexpr uint32_t kTransferFrequencyHz = 100000;
 
-HANDLE* busSlot(uint32_t bus) { return bus < kI2cBusCount ? &i2cHandles[bus] : nullptr; }
+HANDLE* busSlot(uint32_t bus) { return bus < kI2cBusCount ? &i2cState.busSlots[bus] : nullptr; }
 
 // The frequencies I2COpen offers, by code; 0 marks a code it refuses.
 constexpr uint32_t kFrequencies[] = {100000, 400000, 0, 1600000, 2400000, 3600000};
@@ -164,7 +161,7 @@ uint8_t I2CWriteMultipleBytes(uint32_t bus, uint32_t frequencyCode, uint8_t slav
 }
 
 void resetI2cState() {
-    for (HANDLE& slot : i2cHandles) slot = nullptr;
+    for (HANDLE& slot : i2cState.busSlots) slot = nullptr;
 }
 
 }  // namespace tarvik

@@ -6,15 +6,11 @@
 
 #include "uart/serial_port_device.h"
 #include "uart/uart_records.h"
+#include "uart/uart_state.h"
 
 namespace tarvik {
 
 SerialPortDevice serialPortDevice;
-
-// Ports 1, 2 and 3; the record of port p is entry p - 1. Port 3 passes every port check but has
-// no device, so it never opens.
-constexpr uint32_t kUartPortCount = 3;
-UartPort uartPorts[kUartPortCount];
 
 namespace {
 
@@ -26,7 +22,7 @@ constexpr DWORD kWriteTotalTimeout = 30000;
 
 // The port's record, or null after the refusal line.
 UartPort* selectPort(uint32_t port) {
-    if (port >= 1 && port <= kUartPortCount) return &uartPorts[port - 1];
+    if (port >= 1 && port <= kUartPortCount) return &uartState.ports[port - 1];
     NKDbgPrintfW(L"Can't select Uart Port\r\n");
     return nullptr;
 }
@@ -160,6 +156,6 @@ uint8_t UARTWrite(uint32_t port, const char* data) {
     return 1;
 }
 
-void resetUartState() { memset(uartPorts, 0, sizeof uartPorts); }
+void resetUartState() { memset(&uartState, 0, sizeof uartState); }
 
 }  // namespace tarvik

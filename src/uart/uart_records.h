@@ -1,6 +1,6 @@
-// The UART family's records: what each port keeps between calls, and the serial constants the
-// library hands to the platform's serial calls. The DCB and COMMTIMEOUTS records themselves are
-// the platform's own (tarvik_platform.h).
+// The serial driver's requests: the event masks and wait words the library hands to the
+// platform's serial calls, and the flow control the exports take. The records the driver reads
+// are the platform's own DCB and COMMTIMEOUTS (tarvik_platform.h).
 #pragma once
 
 #include <stddef.h>
@@ -24,19 +24,5 @@ enum SerialFlowControl : int32_t {
     kFlowHardware = 1,
     kFlowSoftware = 2,
 };
-
-// One serial port as the library keeps it, from load to unload.
-struct UartPort {
-    HANDLE handle;          // 0 not open, INVALID_HANDLE_VALUE after a failed open, else open
-    DCB dcb;                // refreshed from the driver by every configuration
-    COMMTIMEOUTS timeouts;  // filled from the driver, changed by a read or a write
-    int32_t baudRate;       // the rate of the last UARTConfigure, for the read pause only
-};
-// On the 32-bit module the record is exactly these fields, one after the other.
-static_assert(sizeof(void*) != 4 || sizeof(UartPort) == 56, "UartPort is 56 bytes");
-static_assert(sizeof(void*) != 4 ||
-                  (offsetof(UartPort, dcb) == 4 && offsetof(UartPort, timeouts) == 32 &&
-                   offsetof(UartPort, baudRate) == 52),
-              "UartPort layout");
 
 }  // namespace tarvik
