@@ -6,17 +6,14 @@
 #include "platform/request_lines.h"
 
 namespace tarvik {
-
-SpiPortRecords spiPortRecords[kSpiPortCount];
-
 namespace {
 
 // Port 0 is the board's "SPI1:" on chip select 2, port 1 its "SPI2:" on chip select 0.
-struct SpiPort {
+struct SpiWiring {
     const WCHAR* deviceName;
     uint8_t chipSelect;
 };
-constexpr SpiPort kSpiPorts[kSpiPortCount] = {{L"SPI1:", 2}, {L"SPI2:", 0}};
+constexpr SpiWiring kSpiWiring[kSpiPortCount] = {{L"SPI1:", 2}, {L"SPI2:", 0}};
 
 // The usual SPI mode numbering: clock polarity in the high bit, clock phase in the low one.
 struct SpiMode {
@@ -39,10 +36,6 @@ bool report(const RequestLines& lines, bool succeeded, DWORD lastError) {
     return succeeded;
 }
 
-SpiPortRecords* recordsOf(uint32_t port) {
-    return port < kSpiPortCount ? &spiPortRecords[port] : nullptr;
-}
-
 // 32-bit words the exchange spans: the signed quotient, truncated, plus one when bits remain
 // (so -1 bit gives 1 word and -33 gives 0). The driver reads the count as it is.
 uint32_t wordsFor(int32_t bitLength) {
@@ -51,33 +44,30 @@ uint32_t wordsFor(int32_t bitLength) {
 
 }  // namespace
 
-bool SpiPortDevice::openSpiPort(HANDLE* slot, uint32_t port) {
-    SpiPortRecords* records = recordsOf(port);
-    if (slot == nullptr || records == nullptr) return false;
+bool SpiPortDevice::openSpiPort(SpiPort& port, uint32_t number) const {
+    if (number >= kSpiPortCount) return false;
     // Set before the driver is opened and kept whatever follows.
-    records->busConfig.chipSelect = kSpiPorts[port].chipSelect;
-    records->exchange.busConfig = &records->busConfig;
-    *slot = openDriver(kSpiPorts[port].deviceName, FILE_FLAG_RANDOM_ACCESS);
-    if (*slot == INVALID_HANDLE_VALUE) {
+    port.busConfig.chipSelect = kSpiWiring[number].chipSelect;
+    port.exchange.busConfig = &port.busConfig;
+    port.handle = openDriver(kSpiWiring[number].deviceName, FILE_FLAG_RANDOM_ACCESS);
+    if (port.handle == INVALID_HANDLE_VALUE) {
         reportHandleError(GetLastError());
         return false;
     }
     return true;
 }
 
-bool SpiPortDevice::closeSpiPort(HANDLE* slot) {
-    if (slot == nullptr || *slot == nullptr) return false;
-    closeSlot(*slot);
+bool SpiPortDevice::closeSpiPort(SpiPort& port, HANDLE& exchangeEvent) const {
+    if (port.handle == nullptr) return false;
+    closeSlot(port.handle);
     // The event belongs to both ports: closing either one ends the waits of both.
     closeSlot(exchangeEvent);
     return true;
 }
 
-bool SpiPortDevice::configureSpiPort(uint32_t port, uint32_t frequency, uint32_t mode,
-                                     uint8_t configByte) {
-    SpiPortRecords* records = recordsOf(port);
-    if (records == nullptr) return false;
-    SpiBusConfig& config = records->busConfig;
+bool SpiPortDevice::configureSpiPort(SpiPort& port, HANDLE& exchangeEvent, uint32_t frequency,
+                                     uint32_t mode, uint8_t configByte) const {
+    SpiBusConfig& config = port.busConfig;
     // Kept even when the mode is refused.
     config.frequency = frequency;
     if (mode >= kSpiModeCount) return false;
@@ -95,15 +85,13 @@ bool SpiPortDevice::configureSpiPort(uint32_t port, uint32_t frequency, uint32_t
     closeSlot(exchangeEvent);
     exchangeEvent = created;
     if (created == nullptr) return report(kInitLines, false, lastError);
-    records->exchange.eventName = kSpiEventName;
-    records->exchange.eventNameTag = kSpiEventNameTag;
+    port.exchange.eventName = kSpiEventName;
+    port.exchange.eventNameTag = kSpiEventNameTag;
     return report(kInitLines, true, lastError);
 }
 
-bool SpiPortDevice::exchangeSpiData(HANDLE* slot, uint32_t port, int32_t bitLength,
-                                    const uint8_t* txBuffer, uint8_t* rxBuffer) {
-    SpiPortRecords* records = recordsOf(port);
-    if (slot == nullptr || records == nullptr) return false;
+bool SpiPortDevice::exchangeSpiData(SpiPort& port, HANDLE exchangeEvent, int32_t bitLength,
+                                    const uint8_t* txBuffer, uint8_t* rxBuffer) const {
     if (txBuffer == nullptr) {
         NKDbgPrintfW(L"SPI output data buffer error - Werr\r\n");
         return false;
@@ -117,14 +105,14 @@ bool SpiPortDevice::exchangeSpiData(HANDLE* slot, uint32_t port, int32_t bitLeng
         return false;
     }
     // A negative length is the driver's to refuse; it goes out as it came.
-    SpiExchangeRecord& exchange = records->exchange;
-    records->busConfig.bitCount = bitLength;
+    SpiExchangeRecord& exchange = port.exchange;
+    port.busConfig.bitCount = bitLength;
     exchange.wordCount = wordsFor(bitLength);
     exchange.txBuffer = txBuffer;
     exchange.rxBuffer = rxBuffer;
-    if (*slot == nullptr) return false;
+    if (port.handle == nullptr) return false;
 
-    if (!DeviceIoControl(*slot, IOCTL_SPI_EXCHANGE, &exchange, sizeof exchange, nullptr, 0,
+    if (!DeviceIoControl(port.handle, IOCTL_SPI_EXCHANGE, &exchange, sizeof exchange, nullptr, 0,
                          nullptr, nullptr))
         return report(kExchangeLines, false, GetLastError());
     // The driver sets the event it was named once the data has moved. A refused request, a
