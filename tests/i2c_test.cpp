@@ -331,7 +331,7 @@ TEST_F(I2cTransfer, EveryPathPrintsItsFunctionsLines) {
         for (const Scenario& s : kScenarios) {
             SCOPED_TRACE(std::string(e.name) + ", " + s.what);
             vboard::reset();
-            tarvik::resetLibraryState();
+            tarvik_test::freshLibrary();
             freshCase();
             if (s.arrange) s.arrange();
             uint8_t data[1] = {0xAB};

@@ -204,7 +204,7 @@ TEST_F(Uart, OpenSetsEachFlowControlAndPausesForIt) {
         SCOPED_TRACE(c.flowControl);
         vboard::reset();
         vboard::setVirtualSleep(true);
-        tarvik::resetLibraryState();
+        tarvik_test::freshLibrary();
         SetLastError(ERROR_SUCCESS);
         EXPECT_EQ(UARTOpen(1, c.flowControl, 115200), 1);
         EXPECT_EQ(vboard::debugLines(), Lines{"VELNA uart mode config operate successful - Rout 0\r\n"});
@@ -534,7 +534,7 @@ TEST_F(Uart, AReadEndedByAClosedHandleFails) {
     EXPECT_EQ(tail(vboard::debugLines(), 2),
               (Lines{"VELNA uart get wait event cannot operate successful - Rerr 6\r\n",
                      "Can't read from RX data buffer\r\n"}));
-    tarvik::resetLibraryState();
+    tarvik_test::freshLibrary();
 }
 
 // ---- Handles ----

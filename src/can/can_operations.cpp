@@ -229,6 +229,4 @@ uint8_t CANWrite(uint32_t port, const uint8_t* data, int32_t length, uint32_t* s
     return 1;
 }
 
-void resetCanState() { canState = CanState{}; }
-
 }  // namespace tarvik

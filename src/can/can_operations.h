@@ -24,8 +24,4 @@ uint8_t CANGetMessageParameter(uint32_t port, uint32_t* messageId, uint32_t* dat
 uint8_t CANRead(uint32_t port, uint8_t* buffer, int32_t length, uint32_t* status);
 uint8_t CANWrite(uint32_t port, const uint8_t* data, int32_t length, uint32_t* status);
 
-// Forgets the handle and every record, as loading the library leaves them (see
-// api/library_state.h).
-void resetCanState();
-
 }  // namespace tarvik

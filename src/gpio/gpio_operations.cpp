@@ -159,8 +159,4 @@ uint8_t GPIOClearInterrupt(uint32_t index) {
     return 1;
 }
 
-void resetGpioState() {
-    for (HANDLE& slot : gpioState.interruptSlots) slot = nullptr;
-}
-
 }  // namespace tarvik

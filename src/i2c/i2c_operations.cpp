@@ -160,8 +160,4 @@ uint8_t I2CWriteMultipleBytes(uint32_t bus, uint32_t frequencyCode, uint8_t slav
                     nullptr, length);
 }
 
-void resetI2cState() {
-    for (HANDLE& slot : i2cState.busSlots) slot = nullptr;
-}
-
 }  // namespace tarvik

@@ -3,8 +3,6 @@
 // the slot and hands the exchange to SpiPortDevice.
 #include "spi/spi_operations.h"
 
-#include <string.h>
-
 #include "spi/spi_port_device.h"
 #include "spi/spi_state.h"
 
@@ -78,11 +76,6 @@ uint8_t SPIExchange(uint32_t port, int32_t bitLength, const uint8_t* txBuffer, u
     }
     NKDbgPrintfW(L"SPI Exchange operate successful - Wout\r\n");
     return 1;
-}
-
-void resetSpiState() {
-    // All zero, padding included, as the driver would read them after loading.
-    memset(&spiState, 0, sizeof spiState);
 }
 
 }  // namespace tarvik

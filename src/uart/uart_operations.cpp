@@ -2,8 +2,6 @@
 // UARTOpen to UARTClose; every platform call goes through SerialPortDevice.
 #include "uart/uart_operations.h"
 
-#include <string.h>
-
 #include "uart/serial_port_device.h"
 #include "uart/uart_records.h"
 #include "uart/uart_state.h"
@@ -155,7 +153,5 @@ uint8_t UARTWrite(uint32_t port, const char* data) {
         return refuse(L"Can't write to Uart Port device\r\n");
     return 1;
 }
-
-void resetUartState() { memset(&uartState, 0, sizeof uartState); }
 
 }  // namespace tarvik
