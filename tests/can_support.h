@@ -1,4 +1,4 @@
-// What the CAN tests share: the requests the library sent to "CAN1:", record bytes, and a
+// src/can: what the CAN tests share: the requests the library sent to "CAN1:", record bytes, and a
 // driver whose answers a test scripts.
 #pragma once
 

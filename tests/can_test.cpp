@@ -1,5 +1,5 @@
-// The ten CAN exports: check orders and refusals, the exact records and debug lines of every
-// request, the prescaler the bit rate gives, and transfers on the virtual bus and on a driver
+// src/can: the ten CAN exports: check orders and refusals, the exact records and debug lines of
+// every request, the prescaler the bit rate gives, and transfers on the virtual bus and on a driver
 // that answers as a test scripts it.
 #include <cstring>
 #include <functional>

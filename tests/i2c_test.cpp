@@ -1,5 +1,5 @@
-// The six I2C exports on the virtual board: the bus each one reaches, the exact requests and
-// packets, the debug lines of every path through the shared transfer sequence, and the handles
+// src/i2c: the six I2C exports on the virtual board: the bus each one reaches, the exact requests
+// and packets, the debug lines of every path through the shared transfer sequence, and the handles
 // left behind.
 #include <cstdlib>
 #include <cstring>

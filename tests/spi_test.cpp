@@ -1,6 +1,6 @@
-// The four SPI exports on the virtual board: port and handle checks, the exact exchange record and
-// bus configuration the driver reads, the refusal lines and their order, the shared completion
-// event's lifetime, and whole exchanges with the board's flash and loopback.
+// src/spi: the four SPI exports on the virtual board: port and handle checks, the exact exchange
+// record and bus configuration the driver reads, the refusal lines and their order, the shared
+// completion event's lifetime, and whole exchanges with the board's flash and loopback.
 #include <cstring>
 #include <functional>
 #include <thread>

@@ -1,5 +1,5 @@
-// The eight UART exports and SerialPortDevice on the virtual board: the exact debug lines and
-// serial calls of every path, the success test of each call, the pauses, what the ports keep,
+// src/uart: the eight UART exports and SerialPortDevice on the virtual board: the exact debug lines
+// and serial calls of every path, the success test of each call, the pauses, what the ports keep,
 // the handles, and exchanges through the null-modem cable and a host pseudo-terminal.
 #include <dlfcn.h>
 #include <fcntl.h>
