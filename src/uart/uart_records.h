@@ -1,12 +1,24 @@
-// The serial driver's requests: the event masks and wait words the library hands to the
-// platform's serial calls, and the flow control the exports take. The records the driver reads
-// are the platform's own DCB and COMMTIMEOUTS (tarvik_platform.h).
+// The serial driver's records and requests. Its records are the platform's DCB and COMMTIMEOUTS
+// (declared by the seam, since Tarvik.h takes a DCB); its requests are the event masks and wait
+// words the library hands to the platform's serial calls, and the flow control the exports take.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
 
 #include "tarvik_platform.h"
+
+// The serial records cross into the serial driver byte for byte, as the device lays them out.
+static_assert(sizeof(DCB) == 28, "DCB is 28 bytes");
+static_assert(offsetof(DCB, BaudRate) == 4 && offsetof(DCB, wReserved) == 12 &&
+                  offsetof(DCB, XonLim) == 14 && offsetof(DCB, XoffLim) == 16 &&
+                  offsetof(DCB, ByteSize) == 18 && offsetof(DCB, Parity) == 19 &&
+                  offsetof(DCB, StopBits) == 20 && offsetof(DCB, XonChar) == 21 &&
+                  offsetof(DCB, XoffChar) == 22 && offsetof(DCB, ErrorChar) == 23 &&
+                  offsetof(DCB, EofChar) == 24 && offsetof(DCB, EvtChar) == 25 &&
+                  offsetof(DCB, wReserved1) == 26,
+              "DCB field offsets");
+static_assert(sizeof(COMMTIMEOUTS) == 20, "COMMTIMEOUTS is 20 bytes");
 
 namespace tarvik {
 
