@@ -8,6 +8,7 @@
 
 #include "can/can_controller_device.h"
 #include "can/can_state.h"
+#include "platform/request_lines.h"
 
 namespace tarvik {
 
@@ -21,11 +22,6 @@ constexpr uint32_t kCanPortNumber = 1;
 // The largest identifier of each format: 11 bits, or 29 bits.
 constexpr int32_t kStandardIdLimit = 0x7FF;
 constexpr int32_t kExtendedIdLimit = 0x1FFFFFFF;
-
-uint8_t refuse(const WCHAR* message) {
-    NKDbgPrintfW(message);
-    return 0;
-}
 
 // Direction 0 is the receive side; any other value the transmit side.
 CanMessageRecord& recordFor(uint8_t direction) {

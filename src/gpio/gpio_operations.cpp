@@ -8,6 +8,7 @@
 #include "gpio/gpio_pin_map.h"
 #include "gpio/gpio_records.h"
 #include "gpio/gpio_state.h"
+#include "platform/request_lines.h"
 
 namespace tarvik {
 
@@ -46,16 +47,12 @@ const RtsLine* rtsLine(uint32_t index) {
     return nullptr;
 }
 
-uint8_t refuseMissingGpio() {
-    NKDbgPrintfW(L"VELNA gpio doesn't exist\r\n");
-    return 0;
-}
+uint8_t refuseMissingGpio() { return refuse(L"VELNA gpio doesn't exist\r\n"); }
 
 // Gives up an interrupt's handle: closes it and empties the slot.
 uint8_t dropInterrupt(HANDLE& slot, const WCHAR* message) {
     gpioDevice.closeDriver(slot);
-    NKDbgPrintfW(message);
-    return 0;
+    return refuse(message);
 }
 
 }  // namespace
@@ -128,8 +125,7 @@ uint8_t GPIOSetInterrupt(uint32_t index, uint32_t mode, HANDLE event) {
         gpioDevice.openDriver(*slot);
         if (*slot == INVALID_HANDLE_VALUE) {
             gpioDevice.closeDriver(*slot);
-            NKDbgPrintfW(L"VELNA gpio handle error\r\n");
-            return 0;
+            return refuse(L"VELNA gpio handle error\r\n");
         }
     }
     if (!ResetEvent(event))
@@ -147,8 +143,7 @@ uint8_t GPIOClearInterrupt(uint32_t index) {
     if (!gpio.exists() || slot == nullptr) return refuseMissingGpio();
     if (*slot == nullptr) {
         // No interrupt is set: there is no handle to send the clear on.
-        NKDbgPrintfW(L"VELNA gpio clear interrupt doesn't operate successful\r\n");
-        return 0;
+        return refuse(L"VELNA gpio clear interrupt doesn't operate successful\r\n");
     }
     if (gpioDevice.clearEvent(*slot, gpio.bank, gpio.pin))
         NKDbgPrintfW(L"VELNA gpio clear interrupt operate successful\r\n");

@@ -6,6 +6,7 @@
 #include "i2c/i2c_bus_device.h"
 #include "i2c/i2c_state.h"
 #include "platform/handle_slot.h"
+#include "platform/request_lines.h"
 #include "tarvik_platform.h"
 
 namespace tarvik {
@@ -80,10 +81,8 @@ uint8_t transfer(const Transfer& kind, uint32_t bus, uint32_t frequencyCode, uin
     HANDLE* slot = busSlot(bus);
     if (slot == nullptr) return 0;
     // Bytes cannot come from or go to nowhere; the bus is left as it is.
-    if ((kind.reads ? destination == nullptr : source == nullptr) && length > 0) {
-        NKDbgPrintfW(kind.failed);
-        return 0;
-    }
+    if ((kind.reads ? destination == nullptr : source == nullptr) && length > 0)
+        return refuse(kind.failed);
     // A handle I2COpen kept is closed before the transfer opens its own, so none is lost.
     i2cBusDevice.closeBus(slot);
 
@@ -92,10 +91,7 @@ uint8_t transfer(const Transfer& kind, uint32_t bus, uint32_t frequencyCode, uin
         NKDbgPrintfW(kind.slotEmpty);
         return configured ? 1 : 0;
     }
-    if (*slot == INVALID_HANDLE_VALUE) {
-        NKDbgPrintfW(kind.invalidHandle);
-        return 0;
-    }
+    if (*slot == INVALID_HANDLE_VALUE) return refuse(kind.invalidHandle);
     if (!configured && kind.configurationFailed != nullptr) {
         NKDbgPrintfW(kind.configurationFailed);
         i2cBusDevice.closeBus(slot);
@@ -114,15 +110,9 @@ uint8_t transfer(const Transfer& kind, uint32_t bus, uint32_t frequencyCode, uin
 
 uint8_t I2COpen(uint32_t bus, uint32_t frequencyCode) {
     const uint32_t frequency = frequencyOf(frequencyCode);
-    if (frequency == 0) {
-        NKDbgPrintfW(L"VELNA i2c freq not supported\r\n");
-        return 0;
-    }
+    if (frequency == 0) return refuse(L"VELNA i2c freq not supported\r\n");
     HANDLE* slot = busSlot(bus);
-    if (slot == nullptr) {
-        NKDbgPrintfW(L"Can't Open I2c Port\r\n");
-        return 0;
-    }
+    if (slot == nullptr) return refuse(L"Can't Open I2c Port\r\n");
     // A bus already open stays as it is. A failed open left no handle, so it is tried again
     // rather than reported as open.
     if (holdsHandle(*slot)) return 1;

@@ -3,6 +3,7 @@
 // the slot and hands the exchange to SpiPortDevice.
 #include "spi/spi_operations.h"
 
+#include "platform/request_lines.h"
 #include "spi/spi_port_device.h"
 #include "spi/spi_state.h"
 
@@ -26,10 +27,7 @@ void printCallTime() {
 
 uint8_t SPIOpen(uint32_t port) {
     SpiPort* record = portOf(port);
-    if (record == nullptr) {
-        NKDbgPrintfW(L"Can't Open Spi Port\r\n");
-        return 0;
-    }
+    if (record == nullptr) return refuse(L"Can't Open Spi Port\r\n");
     // A port already open, or left INVALID_HANDLE_VALUE by a failed open, answers 1 at once:
     // SPIClose, then SPIOpen, tries the driver again.
     if (record->handle != nullptr) return 1;
@@ -53,27 +51,18 @@ uint8_t SPIConfigure(uint32_t port, uint32_t mode, uint32_t frequency, uint32_t 
         spiPortDevice.configureSpiPort(*record, spiState.exchangeEvent, frequency, mode,
                                        static_cast<uint8_t>(configByte)))
         return 1;
-    NKDbgPrintfW(L"Can't Open Spi Event\r\n");
-    return 0;
+    return refuse(L"Can't Open Spi Event\r\n");
 }
 
 uint8_t SPIExchange(uint32_t port, int32_t bitLength, const uint8_t* txBuffer, uint8_t* rxBuffer) {
     printCallTime();
     SpiPort* record = portOf(port);
     if (record == nullptr) return 0;
-    if (record->handle == nullptr) {
-        NKDbgPrintfW(L"Handle err\r\n");
-        return 0;
-    }
-    if (record->handle == INVALID_HANDLE_VALUE) {
-        NKDbgPrintfW(L"Handle invalid err\r\n");
-        return 0;
-    }
+    if (record->handle == nullptr) return refuse(L"Handle err\r\n");
+    if (record->handle == INVALID_HANDLE_VALUE) return refuse(L"Handle invalid err\r\n");
     if (!spiPortDevice.exchangeSpiData(*record, spiState.exchangeEvent, bitLength, txBuffer,
-                                       rxBuffer)) {
-        NKDbgPrintfW(L"SPI Exchange cannot operate successful - Werr\r\n");
-        return 0;
-    }
+                                       rxBuffer))
+        return refuse(L"SPI Exchange cannot operate successful - Werr\r\n");
     NKDbgPrintfW(L"SPI Exchange operate successful - Wout\r\n");
     return 1;
 }

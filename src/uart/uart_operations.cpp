@@ -2,6 +2,7 @@
 // UARTOpen to UARTClose; every platform call goes through SerialPortDevice.
 #include "uart/uart_operations.h"
 
+#include "platform/request_lines.h"
 #include "uart/serial_port_device.h"
 #include "uart/uart_records.h"
 #include "uart/uart_state.h"
@@ -23,11 +24,6 @@ UartPort* selectPort(uint32_t port) {
     if (port >= 1 && port <= kUartPortCount) return &uartState.ports[port - 1];
     NKDbgPrintfW(L"Can't select Uart Port\r\n");
     return nullptr;
-}
-
-uint8_t refuse(const WCHAR* line) {
-    NKDbgPrintfW(line);
-    return 0;
 }
 
 bool isOpen(const UartPort& record) { return record.handle != nullptr; }
