@@ -105,8 +105,7 @@ protected:
     // Opens port 1 and forgets what that printed and traced.
     void open() {
         ASSERT_EQ(CANOpen(1), 1);
-        vboard::clearDebug();
-        vboard::clearTrace();
+        tarvik_test::clearRecords();
     }
     std::shared_ptr<ScriptedCan> scripted() {
         auto driver = std::make_shared<ScriptedCan>();

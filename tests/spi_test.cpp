@@ -80,10 +80,7 @@ protected:
         ASSERT_EQ(SPIConfigure(1, 0, 1000000, 0), 1);
     }
     // Starts the part of a test whose lines and trace are checked.
-    static void mark() {
-        vboard::clearDebug();
-        vboard::clearTrace();
-    }
+    static void mark() { tarvik_test::clearRecords(); }
     uint8_t tx[512] = {};
     uint8_t rx[512] = {};
 };

@@ -19,6 +19,7 @@
 #include "uart_support.h"
 
 using tarvik_test::bytesOf;
+using tarvik_test::clearRecords;
 using tarvik_test::whileBlocked;
 using Lines = std::vector<std::string>;
 
@@ -84,11 +85,6 @@ Lines tail(const Lines& lines, size_t count) {
 std::string openLine(const char* device) {
     return std::string("CreateFileW \"") + device +
            "\" access 0xC0000000 share 3 creation 3 flags 0x10000000 -> h";
-}
-
-void clearRecords() {
-    vboard::clearDebug();
-    vboard::clearTrace();
 }
 
 DCB portDcb(const char* device) { return vboard::serial().state(device)->dcb; }
