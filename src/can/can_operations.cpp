@@ -1,4 +1,4 @@
-// The exported CAN operations. They keep all CAN state in one CanState and reach the controller
+// The exported CAN operations. They keep all CAN state in CanState and reach the controller
 // only through CanControllerDevice. The records outlive CANClose: what one export leaves in them
 // is what the next one sends, across a close and a reopen.
 #include "can/can_operations.h"

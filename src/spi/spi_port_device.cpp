@@ -1,4 +1,4 @@
-// SpiPortDevice: opens "SPI1:" and "SPI2:", keeps each port's bus configuration and exchange
+// SpiPortDevice: opens "SPI1:" and "SPI2:", fills each port's bus configuration and exchange
 // record, and completes every exchange through the named event the driver sets when it is done.
 #include "spi/spi_port_device.h"
 
