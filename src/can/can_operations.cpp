@@ -57,7 +57,8 @@ uint8_t CANOpen(uint32_t port) {
     if (port != kCanPortNumber) return 0;
     // A failed open leaves INVALID_HANDLE_VALUE, which only CANClose clears.
     if (canState.handle != nullptr) return refuse(L"Can't Open Can Port\r\n");
-    if (!canDevice.openController(&canState.handle, L"CAN1:")) return refuse(L"Can't Open Can Port\r\n");
+    if (!canDevice.openController(&canState.handle, L"CAN1:"))
+        return refuse(L"Can't Open Can Port\r\n");
     return 1;
 }
 

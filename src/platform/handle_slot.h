@@ -1,7 +1,7 @@
-// Driver handles as the device objects open them and keep them, in slots. A slot holds 0 (no handle),
-// INVALID_HANDLE_VALUE (a failed open, which each family answers in its own way until the slot
-// is emptied) or an open handle. The device object that opens into a slot also empties it when
-// it closes, so a slot never holds a closed handle.
+// Driver handles as the device objects open them and keep them, in slots. A slot holds 0 (no
+// handle), INVALID_HANDLE_VALUE (a failed open, which each family answers in its own way until
+// the slot is emptied) or an open handle. The device object that opens into a slot also empties
+// it when it closes, so a slot never holds a closed handle.
 #pragma once
 
 #include "tarvik_platform.h"

@@ -10,8 +10,8 @@
 namespace tarvik {
 
 int32_t lookupModuleGpio(uint32_t moduleIndex, uint32_t queryKind) {
-    return tarvik_dll::internal<int32_t (*)(uint32_t, uint32_t)>("?lookupModuleGpio@tarvik@@YAHII@Z")(
-        moduleIndex, queryKind);
+    return tarvik_dll::internal<int32_t (*)(uint32_t, uint32_t)>(
+        "?lookupModuleGpio@tarvik@@YAHII@Z")(moduleIndex, queryKind);
 }
 
 uint16_t nearestPrescaler(uint32_t baseclock, uint32_t bitrate, uint32_t quanta) {
