@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "Tarvik.h"
-#include "api/library_state.h"
+#include "fresh_library.h"
 #include "vboard/vboard.h"
 
 namespace {
@@ -310,7 +310,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vboard::reset();
-    tarvik::resetLibraryState();
+    tarvik_test::freshLibrary();
     vboard::setRecording({vboard::RecordMode::Off, 0});
     vboard::setVirtualSleep(true);
     vboard::can().setReceiveWait(1);

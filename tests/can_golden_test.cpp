@@ -1,5 +1,6 @@
-// A whole CAN scenario against its kept trace: open, 500 kbit/s in loopback behind a filter,
-// a frame sent and read back, a frame from another node, an empty queue, the filter removed.
+// src/can: a whole CAN scenario against its kept trace: open, 500 kbit/s in loopback behind a
+// filter, a frame sent and read back, a frame from another node, an empty queue, the filter
+// removed.
 #include "Tarvik.h"
 #include "can_support.h"
 #include "golden.h"

@@ -1,4 +1,4 @@
-// What the CAN tests share: the requests the library sent to "CAN1:", record bytes, and a
+// src/can: what the CAN tests share: the requests the library sent to "CAN1:", record bytes, and a
 // driver whose answers a test scripts.
 #pragma once
 
@@ -105,8 +105,7 @@ protected:
     // Opens port 1 and forgets what that printed and traced.
     void open() {
         ASSERT_EQ(CANOpen(1), 1);
-        vboard::clearDebug();
-        vboard::clearTrace();
+        tarvik_test::clearRecords();
     }
     std::shared_ptr<ScriptedCan> scripted() {
         auto driver = std::make_shared<ScriptedCan>();

@@ -1,5 +1,5 @@
-// The ten CAN exports: check orders and refusals, the exact records and debug lines of every
-// request, the prescaler the bit rate gives, and transfers on the virtual bus and on a driver
+// src/can: the ten CAN exports: check orders and refusals, the exact records and debug lines of
+// every request, the prescaler the bit rate gives, and transfers on the virtual bus and on a driver
 // that answers as a test scripts it.
 #include <cstring>
 #include <functional>
@@ -248,8 +248,7 @@ TEST_F(CanBitrate, ThePrescalerIsTheNearestInSinglePrecision) {
         EXPECT_EQ(tarvik::nearestPrescaler(r.baseclock, r.bitrate, 1u + r.propseg + r.phase1 + r.phase2),
                   r.prescaler);
         vboard::can().setTiming({r.baseclock, 15, r.propseg, r.phase1, r.phase2, 9});
-        vboard::clearDebug();
-        vboard::clearTrace();
+        tarvik_test::clearRecords();
         CANConfigureMode(1, 0, r.bitrate, 0, 0);
         const auto sent = requests();
         ASSERT_GE(sent.size(), 2u);
@@ -298,8 +297,7 @@ TEST_F(CanFilters, TheIdentifierLimitFollowsTheModesFormat) {
         if (r.extendedId != 0xFFFF) {
             ASSERT_EQ(CANConfigureMode(1, r.extendedId, 500000, 0, 0), 1);
         }
-        vboard::clearDebug();
-        vboard::clearTrace();
+        tarvik_test::clearRecords();
         const uint8_t result = CANConfigureFilter(1, r.filterId, 0x7F0, 1, 2);
         if (r.passes) {
             EXPECT_EQ(result, 1);

@@ -1,8 +1,9 @@
-// Operations on different GPIO indices, different I2C buses and different serial ports, run at
-// the same time from threads of their own, as an application with one thread per peripheral does;
-// with the SPI ports (one thread for both) and the CAN controller besides in the last test.
-// Callers only serialise per index, bus or port, so these must not race in the library nor in the
-// board under it; the ThreadSanitizer build (make tsan) runs them.
+// src/gpio, src/i2c, src/uart, src/spi, src/can: operations on different GPIO indices, different
+// I2C buses and different serial ports, run at the same time from threads of their own, as an
+// application with one thread per peripheral does; with the SPI ports (one thread for both) and the
+// CAN controller besides in the last test. Callers only serialise per index, bus or port, so these
+// must not race in the library nor in the board under it; the ThreadSanitizer build (make tsan)
+// runs them.
 #include <gtest/gtest.h>
 
 #include <atomic>

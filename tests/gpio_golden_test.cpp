@@ -1,4 +1,4 @@
-// A whole GPIO scenario against its kept trace (see golden.h).
+// src/gpio: a whole GPIO scenario against its kept trace (see golden.h).
 #include "Tarvik.h"
 #include "golden.h"
 #include "library_test.h"

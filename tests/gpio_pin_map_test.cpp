@@ -1,4 +1,4 @@
-// The module's pin map: every index, every query kind.
+// src/gpio: the module's pin map: every index, every query kind.
 #include <gtest/gtest.h>
 
 #include "gpio/gpio_pin_map.h"

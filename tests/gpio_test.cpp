@@ -1,5 +1,5 @@
-// The five GPIO exports on the virtual board: the exact requests and debug lines of every path,
-// the RTS lines, the interrupt lifecycle and the handles left behind.
+// src/gpio: the five GPIO exports on the virtual board: the exact requests and debug lines of every
+// path, the RTS lines, the interrupt lifecycle and the handles left behind.
 #include <cstring>
 #include <atomic>
 #include <functional>

@@ -1,4 +1,4 @@
-// A whole I2C scenario against its kept trace (see golden.h): a bus opened and closed,
+// src/i2c: a whole I2C scenario against its kept trace (see golden.h): a bus opened and closed,
 // bytes through the EEPROM and back, the sensor read, and a write nobody answers.
 #include "Tarvik.h"
 #include "golden.h"

@@ -1,5 +1,5 @@
-// The six I2C exports on the virtual board: the bus each one reaches, the exact requests and
-// packets, the debug lines of every path through the shared transfer sequence, and the handles
+// src/i2c: the six I2C exports on the virtual board: the bus each one reaches, the exact requests
+// and packets, the debug lines of every path through the shared transfer sequence, and the handles
 // left behind.
 #include <cstdlib>
 #include <cstring>
@@ -11,9 +11,9 @@
 #include "test_support.h"
 
 using tarvik_test::countOf;
+using tarvik_test::expectHandlesBalanced;
 using tarvik_test::expectNoMisuse;
 using tarvik_test::Lines;
-using tarvik_test::successfulOpens;
 using tarvik_test::traceOf;
 using vboard::Bytes;
 
@@ -62,24 +62,16 @@ void armRejection(DWORD code, unsigned nth = 0) {
 void freshCase() {
     vboard::clearFaults();
     fixTime(11, 22, 33);
-    vboard::clearDebug();
-    vboard::clearTrace();
+    tarvik_test::clearRecords();
     vboard::i2cBus(0).clearTransfers();
 }
 
 // The slot a call leaves behind is empty: closing the bus afterwards closes nothing.
 void expectSlotEmpty(uint32_t bus) {
-    vboard::clearTrace();
-    vboard::clearDebug();
+    tarvik_test::clearRecords();
     I2CClose(bus);
     EXPECT_EQ(countOf("CloseHandle"), 0u) << "the slot still held a handle";
     EXPECT_TRUE(vboard::debugLines().empty());
-}
-
-// Every handle opened was closed again, and only those.
-void expectHandlesBalanced() {
-    EXPECT_EQ(countOf("CloseHandle"), successfulOpens());
-    EXPECT_EQ(vboard::openDriverHandles(), 0u);
 }
 
 // ---- The four transfers and their columns of lines ----
@@ -331,7 +323,7 @@ TEST_F(I2cTransfer, EveryPathPrintsItsFunctionsLines) {
         for (const Scenario& s : kScenarios) {
             SCOPED_TRACE(std::string(e.name) + ", " + s.what);
             vboard::reset();
-            tarvik::resetLibraryState();
+            tarvik_test::freshLibrary();
             freshCase();
             if (s.arrange) s.arrange();
             uint8_t data[1] = {0xAB};

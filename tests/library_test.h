@@ -2,7 +2,7 @@
 // records are forgotten, as if it had just been loaded; no misused handle at the end.
 #pragma once
 
-#include "api/library_state.h"
+#include "fresh_library.h"
 #include "vboard/gtest.h"
 
 namespace tarvik_test {
@@ -12,7 +12,7 @@ protected:
     void SetUp() override {
         // The board's reset closes the handles the library kept; the library then forgets them.
         BoardTest::SetUp();
-        tarvik::resetLibraryState();
+        tarvik_test::freshLibrary();
     }
 };
 

@@ -1,5 +1,5 @@
-// The library as a loader sees it: exactly the listed names, each resolvable, and loading and
-// unloading that does nothing visible.
+// src/api: the library as a loader sees it: exactly the listed names, each resolvable, and loading
+// and unloading that does nothing visible.
 #include <dlfcn.h>
 
 #include <algorithm>

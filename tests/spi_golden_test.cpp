@@ -1,4 +1,4 @@
-// A whole SPI scenario against its kept trace (see golden.h): both ports, the flash's
+// src/spi: a whole SPI scenario against its kept trace (see golden.h): both ports, the flash's
 // identification, a loopback, a refused length, and the shared event closed with one port.
 #include "Tarvik.h"
 #include "golden.h"

@@ -1,6 +1,6 @@
-// The four SPI exports on the virtual board: port and handle checks, the exact exchange record and
-// bus configuration the driver reads, the refusal lines and their order, the shared completion
-// event's lifetime, and whole exchanges with the board's flash and loopback.
+// src/spi: the four SPI exports on the virtual board: port and handle checks, the exact exchange
+// record and bus configuration the driver reads, the refusal lines and their order, the shared
+// completion event's lifetime, and whole exchanges with the board's flash and loopback.
 #include <cstring>
 #include <functional>
 #include <thread>
@@ -80,10 +80,7 @@ protected:
         ASSERT_EQ(SPIConfigure(1, 0, 1000000, 0), 1);
     }
     // Starts the part of a test whose lines and trace are checked.
-    static void mark() {
-        vboard::clearDebug();
-        vboard::clearTrace();
-    }
+    static void mark() { tarvik_test::clearRecords(); }
     uint8_t tx[512] = {};
     uint8_t rx[512] = {};
 };

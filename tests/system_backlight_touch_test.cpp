@@ -1,5 +1,6 @@
-// The backlight and touch exports on the virtual board: the level record and its follow-up, the
-// settings written value by value, the stored calibration deleted, and every refusal.
+// src/system: the backlight and touch exports on the virtual board: the level record and its
+// follow-up, the settings written value by value, the stored calibration deleted, and every
+// refusal.
 #include "Tarvik.h"
 #include "library_test.h"
 #include "system_test_support.h"

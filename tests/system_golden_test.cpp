@@ -1,6 +1,6 @@
-// A whole system-services scenario against its kept trace: registers, backlight, touch, the debug
-// link, and a backup restored with its restart. Any change in what the library asks of the
-// system, in what order, or in what it prints, shows as a diff of tests/golden/.
+// src/system: a whole system-services scenario against its kept trace: registers, backlight, touch,
+// the debug link, and a backup restored with its restart. Any change in what the library asks of
+// the system, in what order, or in what it prints, shows as a diff of tests/golden/.
 #include "Tarvik.h"
 #include "golden.h"
 #include "library_test.h"

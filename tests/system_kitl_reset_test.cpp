@@ -1,5 +1,5 @@
-// The debug link's power and the software reset: the kernel requests sent and the restart of
-// the board by "IOC1:", with the handle an accepted reset leaves open.
+// src/system: the debug link's power and the software reset: the kernel requests sent and the
+// restart of the board by "IOC1:", with the handle an accepted reset leaves open.
 #include <thread>
 
 #include "Tarvik.h"

@@ -1,5 +1,5 @@
-// ReadPhysicalAddress and WritePhysicalAddress on the virtual board: the record in the right
-// buffer, the "Wout:"/"Werr:" lines in order, the read-back's second open and every failure.
+// src/system: ReadPhysicalAddress and WritePhysicalAddress on the virtual board: the record in the
+// right buffer, the "Wout:"/"Werr:" lines in order, the read-back's second open and every failure.
 #include "Tarvik.h"
 #include "library_test.h"
 #include "system_test_support.h"

@@ -1,6 +1,6 @@
-// SaveRegistry, CreateRegistryBackup and RestoreRegistryBackup on the virtual board: the exact
-// sequences of calls, the files on the card and the flash, every branch of the restore, and a
-// whole backup, change, restore and restart on a board folder that outlives the "program".
+// src/system: SaveRegistry, CreateRegistryBackup and RestoreRegistryBackup on the virtual board:
+// the exact sequences of calls, the files on the card and the flash, every branch of the restore,
+// and a whole backup, change, restore and restart on a board folder that outlives the "program".
 #include <unistd.h>
 
 #include <filesystem>

@@ -1,4 +1,4 @@
-// What the system-service tests share: the shared helpers, and faults armed by name.
+// src/system: what the system-service tests share: the shared helpers, and faults armed by name.
 #pragma once
 
 #include <optional>

@@ -104,6 +104,18 @@ inline size_t successfulOpens() {
     return count;
 }
 
+// Forgets the debug lines and the trace, so that what follows is checked on its own.
+inline void clearRecords() {
+    vboard::clearDebug();
+    vboard::clearTrace();
+}
+
+// Every driver handle opened since the trace was cleared was closed again, and only those.
+inline void expectHandlesBalanced() {
+    EXPECT_EQ(countOf("CloseHandle"), successfulOpens());
+    EXPECT_EQ(vboard::openDriverHandles(), 0u);
+}
+
 // One DeviceIoControl as the driver received it. Tests of a single driver state the code and the
 // input only; the device and the output buffer (as it was after the call) are left empty there.
 struct Request {
@@ -176,18 +188,14 @@ inline void runCases(const std::vector<Case>& cases, const CaseRules& rules) {
         SCOPED_TRACE(c.what);
         if (rules.start) rules.start();
         if (c.setUp) c.setUp();
-        vboard::clearDebug();
-        vboard::clearTrace();
+        clearRecords();
         EXPECT_EQ(c.call(), c.result);
         EXPECT_EQ(vboard::debugLines(), c.lines);
         EXPECT_EQ(rules.sent(), c.sent);
         if (c.opens >= 0) {
             EXPECT_EQ(countOf("CreateFileW"), static_cast<size_t>(c.opens));
         }
-        if (rules.closesItsHandles) {
-            EXPECT_EQ(countOf("CloseHandle"), successfulOpens());
-            EXPECT_EQ(vboard::openDriverHandles(), 0u);
-        }
+        if (rules.closesItsHandles) expectHandlesBalanced();
         expectNoMisuse();
     }
 }

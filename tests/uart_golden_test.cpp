@@ -1,7 +1,8 @@
-// A whole UART scenario against its kept trace: both ports opened and configured, a write through
-// the null-modem cable, a read of bytes that arrive while it waits, the buffers and time-outs, a
-// caller's record, and the ports closed. Any change in what the library asks of the system, in
-// what order, or in what it prints, shows as a diff of tests/golden/uart_round_trip.trace.
+// src/uart: a whole UART scenario against its kept trace: both ports opened and configured, a write
+// through the null-modem cable, a read of bytes that arrive while it waits, the buffers and
+// time-outs, a caller's record, and the ports closed. Any change in what the library asks of the
+// system, in what order, or in what it prints, shows as a diff of
+// tests/golden/uart_round_trip.trace.
 #include "Tarvik.h"
 #include "golden.h"
 #include "library_test.h"

@@ -1,5 +1,5 @@
-// Shared by the UART tests: reads that wait for bytes fed from another thread, bounded so that a
-// read that never ends fails the test instead of hanging it.
+// src/uart: shared by the UART tests: reads that wait for bytes fed from another thread, bounded so
+// that a read that never ends fails the test instead of hanging it.
 #pragma once
 
 #include <gtest/gtest.h>

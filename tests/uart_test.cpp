@@ -1,5 +1,5 @@
-// The eight UART exports and SerialPortDevice on the virtual board: the exact debug lines and
-// serial calls of every path, the success test of each call, the pauses, what the ports keep,
+// src/uart: the eight UART exports and SerialPortDevice on the virtual board: the exact debug lines
+// and serial calls of every path, the success test of each call, the pauses, what the ports keep,
 // the handles, and exchanges through the null-modem cable and a host pseudo-terminal.
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -19,6 +19,7 @@
 #include "uart_support.h"
 
 using tarvik_test::bytesOf;
+using tarvik_test::clearRecords;
 using tarvik_test::whileBlocked;
 using Lines = std::vector<std::string>;
 
@@ -84,11 +85,6 @@ Lines tail(const Lines& lines, size_t count) {
 std::string openLine(const char* device) {
     return std::string("CreateFileW \"") + device +
            "\" access 0xC0000000 share 3 creation 3 flags 0x10000000 -> h";
-}
-
-void clearRecords() {
-    vboard::clearDebug();
-    vboard::clearTrace();
 }
 
 DCB portDcb(const char* device) { return vboard::serial().state(device)->dcb; }
@@ -204,7 +200,7 @@ TEST_F(Uart, OpenSetsEachFlowControlAndPausesForIt) {
         SCOPED_TRACE(c.flowControl);
         vboard::reset();
         vboard::setVirtualSleep(true);
-        tarvik::resetLibraryState();
+        tarvik_test::freshLibrary();
         SetLastError(ERROR_SUCCESS);
         EXPECT_EQ(UARTOpen(1, c.flowControl, 115200), 1);
         EXPECT_EQ(vboard::debugLines(), Lines{"VELNA uart mode config operate successful - Rout 0\r\n"});
@@ -534,7 +530,7 @@ TEST_F(Uart, AReadEndedByAClosedHandleFails) {
     EXPECT_EQ(tail(vboard::debugLines(), 2),
               (Lines{"VELNA uart get wait event cannot operate successful - Rerr 6\r\n",
                      "Can't read from RX data buffer\r\n"}));
-    tarvik::resetLibraryState();
+    tarvik_test::freshLibrary();
 }
 
 // ---- Handles ----

@@ -1,4 +1,4 @@
-// The three version queries: the library's constant and the two numbers under HKLM\Ident.
+// src/api: the three version queries: the library's constant and the two numbers under HKLM\Ident.
 #include "Tarvik.h"
 #include "vboard/gtest.h"
 #include "test_support.h"

@@ -1,7 +1,9 @@
 // CanControllerDevice: opens "CAN1:", sends the nine controller requests and reports each one in
 // the debug output with the last error.
 #include "can/can_controller_device.h"
-#include "api/report_lines.h"
+
+#include "platform/handle_slot.h"
+#include "platform/request_lines.h"
 
 namespace tarvik {
 namespace {
@@ -75,8 +77,7 @@ uint16_t nearestPrescaler(uint32_t baseclock, uint32_t bitrate, uint32_t quanta)
 }
 
 bool CanControllerDevice::openController(HANDLE* slot, const WCHAR* device) const {
-    *slot = CreateFileW(device, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        nullptr, OPEN_EXISTING, 0, nullptr);
+    *slot = openDriver(device, 0);
     const int lastError = static_cast<int>(GetLastError());
     if (*slot == INVALID_HANDLE_VALUE) {
         reportHandleError(static_cast<DWORD>(lastError));
@@ -88,7 +89,7 @@ bool CanControllerDevice::openController(HANDLE* slot, const WCHAR* device) cons
 
 void CanControllerDevice::closeController(HANDLE* slot) const {
     // A failed open left nothing to close; the close is reported all the same.
-    if (*slot != INVALID_HANDLE_VALUE) CloseHandle(*slot);
+    closeSlot(*slot);
     NKDbgPrintfW(L"VELNA can close port operate successful - Rout %d\r\n",
                  static_cast<int>(GetLastError()));
 }

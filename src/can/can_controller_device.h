@@ -16,7 +16,7 @@ public:
     // Opens the driver into the slot, whatever CreateFileW answers (a failure leaves
     // INVALID_HANDLE_VALUE there).
     bool openController(HANDLE* slot, const WCHAR* device) const;
-    // Closes the slot's handle and reports it; emptying the slot is the caller's.
+    // Closes the slot's handle, if it holds an open one, empties the slot and reports the close.
     void closeController(HANDLE* slot) const;
 
     // Asks the driver for its timing, chooses the prescaler nearest to the one the bit rate

@@ -1,4 +1,4 @@
-// The exported CAN operations. They keep all CAN state in one CanPort and reach the controller
+// The exported CAN operations. They keep all CAN state in CanState and reach the controller
 // only through CanControllerDevice. The records outlive CANClose: what one export leaves in them
 // is what the next one sends, across a close and a reopen.
 #include "can/can_operations.h"
@@ -7,11 +7,12 @@
 #include <string.h>
 
 #include "can/can_controller_device.h"
+#include "can/can_state.h"
+#include "platform/request_lines.h"
 
 namespace tarvik {
 
 CanControllerDevice canDevice;
-CanPort canPort;
 
 namespace {
 
@@ -22,14 +23,9 @@ constexpr uint32_t kCanPortNumber = 1;
 constexpr int32_t kStandardIdLimit = 0x7FF;
 constexpr int32_t kExtendedIdLimit = 0x1FFFFFFF;
 
-uint8_t refuse(const WCHAR* message) {
-    NKDbgPrintfW(message);
-    return 0;
-}
-
 // Direction 0 is the receive side; any other value the transmit side.
 CanMessageRecord& recordFor(uint8_t direction) {
-    return direction == 0 ? canPort.receiveRecord : canPort.transmitRecord;
+    return direction == 0 ? canState.receiveRecord : canState.transmitRecord;
 }
 
 // A new mode starts both records afresh in its identifier format, without data; the caller's
@@ -50,9 +46,9 @@ uint16_t lengthField(int32_t length) {
 // Hands one record to the driver. The transfer succeeds when the request does and the driver
 // then wrote 0 into the record's status word.
 bool transferRecord(CanMessageRecord& record, const uint32_t& status) {
-    canPort.transferRequest.count = 1;
-    canPort.transferRequest.message = &record;
-    return canDevice.transfer(&canPort.handle, &canPort.transferRequest) && status == 0;
+    canState.transferRequest.count = 1;
+    canState.transferRequest.message = &record;
+    return canDevice.transfer(&canState.handle, &canState.transferRequest) && status == 0;
 }
 
 }  // namespace
@@ -60,19 +56,19 @@ bool transferRecord(CanMessageRecord& record, const uint32_t& status) {
 uint8_t CANOpen(uint32_t port) {
     if (port != kCanPortNumber) return 0;
     // A failed open leaves INVALID_HANDLE_VALUE, which only CANClose clears.
-    if (canPort.handle != nullptr) return refuse(L"Can't Open Can Port\r\n");
-    if (!canDevice.openController(&canPort.handle, L"CAN1:")) return refuse(L"Can't Open Can Port\r\n");
+    if (canState.handle != nullptr) return refuse(L"Can't Open Can Port\r\n");
+    if (!canDevice.openController(&canState.handle, L"CAN1:"))
+        return refuse(L"Can't Open Can Port\r\n");
     return 1;
 }
 
 void CANClose(uint32_t port) {
     if (port != kCanPortNumber) return;
-    if (canPort.handle == nullptr) {
+    if (canState.handle == nullptr) {
         NKDbgPrintfW(L"Can't Close Can Port\r\n");
         return;
     }
-    canDevice.closeController(&canPort.handle);
-    canPort.handle = nullptr;
+    canDevice.closeController(&canState.handle);
 }
 
 uint8_t CANConfigureMode(uint32_t port, uint32_t extendedId, uint32_t bitrate, uint8_t tlprio,
@@ -80,23 +76,23 @@ uint8_t CANConfigureMode(uint32_t port, uint32_t extendedId, uint32_t bitrate, u
     // Callers rely on this order: a bit rate of 0 is refused before the port is looked at.
     if (bitrate == 0) return 0;
     if (port != kCanPortNumber) return 0;
-    if (canPort.handle == nullptr) return refuse(L"Can't Configure Can Port\r\n");
+    if (canState.handle == nullptr) return refuse(L"Can't Configure Can Port\r\n");
 
-    canPort.extendedId = extendedId;
-    startRecord(canPort.receiveRecord, 1, extendedId);
-    startRecord(canPort.transmitRecord, 0, extendedId);
-    if (!canDevice.setBitrate(&canPort.handle, bitrate))
+    canState.extendedId = extendedId;
+    startRecord(canState.receiveRecord, 1, extendedId);
+    startRecord(canState.transmitRecord, 0, extendedId);
+    if (!canDevice.setBitrate(&canState.handle, bitrate))
         return refuse(L"Can't Configure Can Bitrate Port\r\n");
-    if (!canDevice.setTlprio(&canPort.handle, tlprio))
+    if (!canDevice.setTlprio(&canState.handle, tlprio))
         return refuse(L"Can't Configure Can Mode TLPRIO Port\r\n");
-    if (!canDevice.setLoopback(&canPort.handle, loopback))
+    if (!canDevice.setLoopback(&canState.handle, loopback))
         return refuse(L"Can't Configure Can Mode Loopback Port\r\n");
     return 1;
 }
 
 uint8_t CANConfigureTiming(uint32_t port, uint32_t prescaler, uint32_t propseg,
                            uint32_t phase1seg, uint32_t phase2seg, uint32_t auxTiming) {
-    if (port != kCanPortNumber || canPort.handle == nullptr)
+    if (port != kCanPortNumber || canState.handle == nullptr)
         return refuse(L"Can't Configure Can Timeout Port\r\n");
     // The driver keeps its own base clock: the field and the trailing bytes go as 0.
     CanTimingRecord timing = {};
@@ -105,7 +101,7 @@ uint8_t CANConfigureTiming(uint32_t port, uint32_t prescaler, uint32_t propseg,
     timing.phase1seg = static_cast<uint8_t>(phase1seg);
     timing.phase2seg = static_cast<uint8_t>(phase2seg);
     timing.auxTiming = static_cast<uint8_t>(auxTiming);
-    if (!canDevice.setTiming(&canPort.handle, timing))
+    if (!canDevice.setTiming(&canState.handle, timing))
         return refuse(L"Can't Configure Can Timeout Port\r\n");
     return 1;
 }
@@ -115,34 +111,34 @@ uint8_t CANConfigureFilter(uint32_t port, int32_t filterId, uint32_t filterMask,
     if (port != kCanPortNumber) return 0;
     // The identifier format is the one the last CANConfigureMode chose. The comparison is
     // signed, so a negative identifier passes, as callers have come to expect.
-    const int32_t limit = canPort.extendedId == 0 ? kStandardIdLimit : kExtendedIdLimit;
+    const int32_t limit = canState.extendedId == 0 ? kStandardIdLimit : kExtendedIdLimit;
     if (filterId > limit) return refuse(L"Unknown Filter ID\r\n");
 
-    CanFilterRecord& filter = canPort.filterRecord;
+    CanFilterRecord& filter = canState.filterRecord;
     filter.filterId = static_cast<uint32_t>(filterId);
     filter.filterMask = filterMask;
     filter.filterFlag = filterFlag;
     filter.filterSet = 1;
     filter.filterOption = filterOption;
-    if (canPort.handle == nullptr) return refuse(L"Can't Configure Can Filter Port\r\n");
+    if (canState.handle == nullptr) return refuse(L"Can't Configure Can Filter Port\r\n");
     // A second filter is added beside the first, and only the last one can be removed.
-    if (!canDevice.addFilter(&canPort.handle, &canPort.filterHandle, filter))
+    if (!canDevice.addFilter(&canState.handle, &canState.filterHandle, filter))
         return refuse(L"Can't Configure Can Filter Port\r\n");
     return 1;
 }
 
 uint8_t CANResetFilter(uint32_t port) {
     if (port != kCanPortNumber) return 0;
-    CanFilterRecord& filter = canPort.filterRecord;
+    CanFilterRecord& filter = canState.filterRecord;
     filter.filterId = 0;
     filter.filterMask = 0;
     filter.filterFlag = 0;
     filter.filterOption = 0;
     filter.filterSet = 1;
-    if (canPort.handle == nullptr) return refuse(L"Can't Remove Can Filter Port\r\n");
-    if (canPort.filterHandle == 0) return 0;
+    if (canState.handle == nullptr) return refuse(L"Can't Remove Can Filter Port\r\n");
+    if (canState.filterHandle == 0) return 0;
     // The handle is kept after the removal: a second reset asks the driver again.
-    if (!canDevice.removeFilter(&canPort.handle, &canPort.filterHandle))
+    if (!canDevice.removeFilter(&canState.handle, &canState.filterHandle))
         return refuse(L"Can't Remove Can Filter Port\r\n");
     return 1;
 }
@@ -156,7 +152,7 @@ uint8_t CANConfigureMessage(uint32_t port, uint32_t frameFlag, uint32_t messageI
     record.messageId = messageId;
     record.auxByte = auxByte;
     record.auxValue = auxValue;
-    record.status = direction == 0 ? &canPort.receiveStatus : &canPort.transmitStatus;
+    record.status = direction == 0 ? &canState.receiveStatus : &canState.transmitStatus;
     record.transmitFlag = direction == 1 ? 1 : 0;
     return 1;
 }
@@ -181,21 +177,21 @@ uint8_t CANRead(uint32_t port, uint8_t* buffer, int32_t length, uint32_t* status
     if (port != kCanPortNumber) return 0;
     if (buffer == nullptr) return refuse(L"Can't get data buffer\r\n");
     if (length < 1) return refuse(L"Can't get data length less 1\r\n");
-    if (canPort.handle == nullptr) return refuse(L"Can't Read Can data\r\n");
+    if (canState.handle == nullptr) return refuse(L"Can't Read Can data\r\n");
 
     // Zeroed, so that a failed or short receive hands the caller zeros, never old heap data.
     uint8_t* received = static_cast<uint8_t*>(malloc(static_cast<size_t>(length)));
     if (received == nullptr) return refuse(L"Can't Read Can data\r\n");
     memset(received, 0, static_cast<size_t>(length));
 
-    CanMessageRecord& record = canPort.receiveRecord;
+    CanMessageRecord& record = canState.receiveRecord;
     record.receiveFlag = 1;
     record.dataLength = lengthField(length);
     record.transmitFlag = 0;
-    record.status = &canPort.receiveStatus;
+    record.status = &canState.receiveStatus;
     record.data = received;
-    const bool ok = transferRecord(record, canPort.receiveStatus);
-    if (status != nullptr) *status = canPort.receiveStatus;
+    const bool ok = transferRecord(record, canState.receiveStatus);
+    if (status != nullptr) *status = canState.receiveStatus;
     // The caller's buffer receives the whole length, whatever the outcome.
     memcpy(buffer, received, static_cast<size_t>(length));
     free(received);
@@ -206,7 +202,7 @@ uint8_t CANRead(uint32_t port, uint8_t* buffer, int32_t length, uint32_t* status
 uint8_t CANWrite(uint32_t port, const uint8_t* data, int32_t length, uint32_t* status) {
     if (port != kCanPortNumber) return 0;
     if (data == nullptr) return refuse(L"Can't get data buffer\r\n");
-    if (canPort.handle == nullptr) return refuse(L"Can't Write Can data\r\n");
+    if (canState.handle == nullptr) return refuse(L"Can't Write Can data\r\n");
     if (length < 0) return refuse(L"Can't Write Can data\r\n");
 
     // A message without data bytes is valid; at least one byte is taken, as malloc(0) may
@@ -216,20 +212,18 @@ uint8_t CANWrite(uint32_t port, const uint8_t* data, int32_t length, uint32_t* s
     if (sent == nullptr) return refuse(L"Can't Write Can data\r\n");
     memcpy(sent, data, size);
 
-    CanMessageRecord& record = canPort.transmitRecord;
+    CanMessageRecord& record = canState.transmitRecord;
     record.receiveFlag = 0;
     record.dataLength = lengthField(length);
     record.auxWord = 0;
     record.transmitFlag = 1;
-    record.status = &canPort.transmitStatus;
+    record.status = &canState.transmitStatus;
     record.data = sent;
-    const bool ok = transferRecord(record, canPort.transmitStatus);
+    const bool ok = transferRecord(record, canState.transmitStatus);
     free(sent);
-    if (status != nullptr) *status = canPort.transmitStatus;
+    if (status != nullptr) *status = canState.transmitStatus;
     if (!ok) return refuse(L"Can't Write Can data\r\n");
     return 1;
 }
-
-void resetCanState() { canPort = CanPort{}; }
 
 }  // namespace tarvik

@@ -3,28 +3,9 @@
 
 #include <stdint.h>
 
-#include "can/can_records.h"
 #include "tarvik_platform.h"
 
 namespace tarvik {
-
-// Everything the CAN exports keep between calls: the controller's handle, the two message
-// records with their status words, the transfer request they share, and the last filter.
-struct CanPort {
-    HANDLE handle;
-    // The identifier format the last CANConfigureMode chose (0: 11-bit), which the filter's
-    // identifier check follows. The receive record's own field is no guide: the driver writes
-    // each received frame's format into it.
-    uint32_t extendedId;
-    CanMessageRecord receiveRecord;
-    CanMessageRecord transmitRecord;
-    CanTransferRequest transferRequest;
-    CanFilterRecord filterRecord;
-    uint32_t filterHandle;
-    // Written only by the driver, through the records' status pointers.
-    uint32_t receiveStatus;
-    uint32_t transmitStatus;
-};
 
 uint8_t CANOpen(uint32_t port);
 void CANClose(uint32_t port);
@@ -42,9 +23,5 @@ uint8_t CANGetMessageParameter(uint32_t port, uint32_t* messageId, uint32_t* dat
                                uint32_t* transmitFlag, uint8_t direction);
 uint8_t CANRead(uint32_t port, uint8_t* buffer, int32_t length, uint32_t* status);
 uint8_t CANWrite(uint32_t port, const uint8_t* data, int32_t length, uint32_t* status);
-
-// Forgets the handle and every record, as loading the library leaves them (see
-// api/library_state.h).
-void resetCanState();
 
 }  // namespace tarvik

@@ -1,9 +1,10 @@
 // GpioDevice: opens "GIO1:", sends the five pin requests and reports each one in the debug
 // output. The value printed after "gpio" is the 0-based bank, not the GPIO number.
 #include "gpio/gpio_device.h"
-#include "api/report_lines.h"
 
 #include "gpio/gpio_records.h"
+#include "platform/handle_slot.h"
+#include "platform/request_lines.h"
 
 namespace tarvik {
 namespace {
@@ -46,20 +47,13 @@ bool sendAndReport(HANDLE handle, DWORD code, void* record, DWORD size, const Re
     return result != 0;
 }
 
-bool holdsOpenHandle(HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
-
 }  // namespace
 
 void GpioDevice::openDriver(HANDLE& slot) const {
-    slot = CreateFileW(L"GIO1:", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                       nullptr, OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS, nullptr);
+    slot = tarvik::openDriver(L"GIO1:", FILE_FLAG_RANDOM_ACCESS);
 }
 
-void GpioDevice::closeDriver(HANDLE& slot) const {
-    // A failed open left nothing to close, and a handle is closed only once.
-    if (holdsOpenHandle(slot)) CloseHandle(slot);
-    slot = nullptr;
-}
+void GpioDevice::closeDriver(HANDLE& slot) const { closeSlot(slot); }
 
 bool GpioDevice::setDirection(HANDLE slot, int32_t bank, int32_t pin, uint8_t inputFlag,
                               uint32_t interruptMode) const {

@@ -7,15 +7,12 @@
 #include "gpio/gpio_device.h"
 #include "gpio/gpio_pin_map.h"
 #include "gpio/gpio_records.h"
+#include "gpio/gpio_state.h"
+#include "platform/request_lines.h"
 
 namespace tarvik {
 
 GpioDevice gpioDevice;
-
-// One slot per module index that reaches the driver, 1 to 34; the slot of index i is entry i - 1.
-// A slot holds only the handle a set interrupt keeps open, and 0 otherwise.
-constexpr uint32_t kGpioSlotCount = 34;
-HANDLE gpioHandles[kGpioSlotCount];
 
 namespace {
 
@@ -32,7 +29,7 @@ ModuleGpio lookUp(uint32_t index) {
 }
 
 HANDLE* interruptSlot(uint32_t index) {
-    return index >= 1 && index <= kGpioSlotCount ? &gpioHandles[index - 1] : nullptr;
+    return index >= 1 && index <= kGpioSlotCount ? &gpioState.interruptSlots[index - 1] : nullptr;
 }
 
 // The module's UART RTS lines, indices 24 to 29, are wired with a fixed direction. They have no
@@ -50,16 +47,12 @@ const RtsLine* rtsLine(uint32_t index) {
     return nullptr;
 }
 
-uint8_t refuseMissingGpio() {
-    NKDbgPrintfW(L"VELNA gpio doesn't exist\r\n");
-    return 0;
-}
+uint8_t refuseMissingGpio() { return refuse(L"VELNA gpio doesn't exist\r\n"); }
 
 // Gives up an interrupt's handle: closes it and empties the slot.
 uint8_t dropInterrupt(HANDLE& slot, const WCHAR* message) {
     gpioDevice.closeDriver(slot);
-    NKDbgPrintfW(message);
-    return 0;
+    return refuse(message);
 }
 
 }  // namespace
@@ -131,9 +124,8 @@ uint8_t GPIOSetInterrupt(uint32_t index, uint32_t mode, HANDLE event) {
     if (*slot == nullptr) {
         gpioDevice.openDriver(*slot);
         if (*slot == INVALID_HANDLE_VALUE) {
-            *slot = nullptr;
-            NKDbgPrintfW(L"VELNA gpio handle error\r\n");
-            return 0;
+            gpioDevice.closeDriver(*slot);
+            return refuse(L"VELNA gpio handle error\r\n");
         }
     }
     if (!ResetEvent(event))
@@ -151,8 +143,7 @@ uint8_t GPIOClearInterrupt(uint32_t index) {
     if (!gpio.exists() || slot == nullptr) return refuseMissingGpio();
     if (*slot == nullptr) {
         // No interrupt is set: there is no handle to send the clear on.
-        NKDbgPrintfW(L"VELNA gpio clear interrupt doesn't operate successful\r\n");
-        return 0;
+        return refuse(L"VELNA gpio clear interrupt doesn't operate successful\r\n");
     }
     if (gpioDevice.clearEvent(*slot, gpio.bank, gpio.pin))
         NKDbgPrintfW(L"VELNA gpio clear interrupt operate successful\r\n");
@@ -161,10 +152,6 @@ uint8_t GPIOClearInterrupt(uint32_t index) {
     gpioDevice.closeDriver(*slot);
     // The caller learns only that the driver was asked; a rejection shows in the debug output.
     return 1;
-}
-
-void resetGpioState() {
-    for (HANDLE& slot : gpioHandles) slot = nullptr;
 }
 
 }  // namespace tarvik

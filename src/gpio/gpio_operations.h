@@ -13,7 +13,4 @@ uint8_t GPIOGetPin(uint32_t index);
 uint8_t GPIOSetInterrupt(uint32_t index, uint32_t mode, HANDLE event);
 uint8_t GPIOClearInterrupt(uint32_t index);
 
-// Empties every slot, as loading the library leaves them (see api/library_state.h).
-void resetGpioState();
-
 }  // namespace tarvik

@@ -2,12 +2,13 @@
 // with the driver's transfer request. Every transfer starts by pointing the device at a
 // register: the register number, then a zero byte.
 #include "i2c/i2c_bus_device.h"
-#include "api/report_lines.h"
 
 #include <stdlib.h>
 #include <string.h>
 
 #include "i2c/i2c_records.h"
+#include "platform/handle_slot.h"
+#include "platform/request_lines.h"
 
 namespace tarvik {
 namespace {
@@ -39,13 +40,6 @@ BOOL send(HANDLE handle, DWORD code, void* in, DWORD inSize, void* out, DWORD ou
     return DeviceIoControl(handle, code, in, inSize, out, outSize, nullptr, nullptr);
 }
 
-// Closes the slot's handle, if it holds an open one, and empties it. A failed open left
-// INVALID_HANDLE_VALUE, which is no handle and is not closed.
-void releaseSlot(HANDLE* slot) {
-    if (*slot != nullptr && *slot != INVALID_HANDLE_VALUE) CloseHandle(*slot);
-    *slot = nullptr;
-}
-
 BOOL sendTransfer(HANDLE handle, I2cPacket* packets, int32_t count) {
     I2cTransferBlock block = {packets, count};
     return send(handle, IOCTL_I2C_TRANSFER, &block, sizeof block, nullptr, 0);
@@ -62,8 +56,7 @@ bool I2cBusDevice::openBus(HANDLE* slot, uint32_t bus, uint32_t /*frequencyCode*
                            uint32_t frequencyHz) const {
     const WCHAR* name = i2cBusDeviceName(bus);
     if (slot == nullptr || name == nullptr) return false;
-    *slot = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        nullptr, OPEN_EXISTING, 0, nullptr);
+    *slot = openDriver(name, 0);
     if (*slot == INVALID_HANDLE_VALUE) {
         reportHandleError(GetLastError());
         return false;
@@ -81,7 +74,7 @@ bool I2cBusDevice::openBus(HANDLE* slot, uint32_t bus, uint32_t /*frequencyCode*
 
 bool I2cBusDevice::closeBus(HANDLE* slot) const {
     if (slot == nullptr || *slot == nullptr) return false;
-    releaseSlot(slot);
+    closeSlot(*slot);
     return true;
 }
 
@@ -93,7 +86,7 @@ bool I2cBusDevice::writeBusData(HANDLE* slot, uint8_t deviceAddress, uint8_t reg
     uint8_t* buffer = static_cast<uint8_t*>(malloc(size));
     if (buffer == nullptr) {
         // Nothing can be sent; the handle is given up as after any transfer.
-        releaseSlot(slot);
+        closeSlot(*slot);
         return report(FALSE, kWriteLines);
     }
     buffer[0] = registerNumber;
@@ -102,7 +95,7 @@ bool I2cBusDevice::writeBusData(HANDLE* slot, uint8_t deviceAddress, uint8_t reg
     int32_t resultWord = 0;
     I2cPacket packet = {deviceAddress, I2C_DIRECTION_WRITE, buffer, size, &resultWord};
     const BOOL result = sendTransfer(*slot, &packet, 1);
-    releaseSlot(slot);
+    closeSlot(*slot);
     free(buffer);
     return report(result, kWriteLines);
 }
@@ -118,7 +111,7 @@ bool I2cBusDevice::readBusData(HANDLE* slot, uint8_t deviceAddress, uint8_t regi
         {deviceAddress, I2C_DIRECTION_READ, destination, length, &resultWord},
     };
     const BOOL result = sendTransfer(*slot, packets, 2);
-    releaseSlot(slot);
+    closeSlot(*slot);
     return report(result, kReadLines);
 }
 

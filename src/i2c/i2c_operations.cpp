@@ -4,22 +4,21 @@
 #include "i2c/i2c_operations.h"
 
 #include "i2c/i2c_bus_device.h"
+#include "i2c/i2c_state.h"
+#include "platform/handle_slot.h"
+#include "platform/request_lines.h"
 #include "tarvik_platform.h"
 
 namespace tarvik {
 
 I2cBusDevice i2cBusDevice;
 
-// One slot per module bus.
-constexpr uint32_t kI2cBusCount = 3;
-HANDLE i2cHandles[kI2cBusCount];
-
 namespace {
 
 // Every transfer runs at standard mode, whatever I2COpen chose.
 constexpr uint32_t kTransferFrequencyHz = 100000;
 
-HANDLE* busSlot(uint32_t bus) { return bus < kI2cBusCount ? &i2cHandles[bus] : nullptr; }
+HANDLE* busSlot(uint32_t bus) { return bus < kI2cBusCount ? &i2cState.busSlots[bus] : nullptr; }
 
 // The frequencies I2COpen offers, by code; 0 marks a code it refuses.
 constexpr uint32_t kFrequencies[] = {100000, 400000, 0, 1600000, 2400000, 3600000};
@@ -82,10 +81,8 @@ uint8_t transfer(const Transfer& kind, uint32_t bus, uint32_t frequencyCode, uin
     HANDLE* slot = busSlot(bus);
     if (slot == nullptr) return 0;
     // Bytes cannot come from or go to nowhere; the bus is left as it is.
-    if ((kind.reads ? destination == nullptr : source == nullptr) && length > 0) {
-        NKDbgPrintfW(kind.failed);
-        return 0;
-    }
+    if ((kind.reads ? destination == nullptr : source == nullptr) && length > 0)
+        return refuse(kind.failed);
     // A handle I2COpen kept is closed before the transfer opens its own, so none is lost.
     i2cBusDevice.closeBus(slot);
 
@@ -94,10 +91,7 @@ uint8_t transfer(const Transfer& kind, uint32_t bus, uint32_t frequencyCode, uin
         NKDbgPrintfW(kind.slotEmpty);
         return configured ? 1 : 0;
     }
-    if (*slot == INVALID_HANDLE_VALUE) {
-        NKDbgPrintfW(kind.invalidHandle);
-        return 0;
-    }
+    if (*slot == INVALID_HANDLE_VALUE) return refuse(kind.invalidHandle);
     if (!configured && kind.configurationFailed != nullptr) {
         NKDbgPrintfW(kind.configurationFailed);
         i2cBusDevice.closeBus(slot);
@@ -116,18 +110,12 @@ uint8_t transfer(const Transfer& kind, uint32_t bus, uint32_t frequencyCode, uin
 
 uint8_t I2COpen(uint32_t bus, uint32_t frequencyCode) {
     const uint32_t frequency = frequencyOf(frequencyCode);
-    if (frequency == 0) {
-        NKDbgPrintfW(L"VELNA i2c freq not supported\r\n");
-        return 0;
-    }
+    if (frequency == 0) return refuse(L"VELNA i2c freq not supported\r\n");
     HANDLE* slot = busSlot(bus);
-    if (slot == nullptr) {
-        NKDbgPrintfW(L"Can't Open I2c Port\r\n");
-        return 0;
-    }
+    if (slot == nullptr) return refuse(L"Can't Open I2c Port\r\n");
     // A bus already open stays as it is. A failed open left no handle, so it is tried again
     // rather than reported as open.
-    if (*slot != nullptr && *slot != INVALID_HANDLE_VALUE) return 1;
+    if (holdsHandle(*slot)) return 1;
     return i2cBusDevice.openBus(slot, bus, frequencyCode, frequency) ? 1 : 0;
 }
 
@@ -160,10 +148,6 @@ uint8_t I2CWriteMultipleBytes(uint32_t bus, uint32_t frequencyCode, uint8_t slav
                               uint8_t registerAddress, uint8_t length, const uint8_t* data) {
     return transfer(kWriteMultiple, bus, frequencyCode, slaveAddress, registerAddress, data,
                     nullptr, length);
-}
-
-void resetI2cState() {
-    for (HANDLE& slot : i2cHandles) slot = nullptr;
 }
 
 }  // namespace tarvik

@@ -16,7 +16,4 @@ uint8_t I2CWrite(uint32_t bus, uint32_t frequencyCode, uint8_t slaveAddress,
 uint8_t I2CWriteMultipleBytes(uint32_t bus, uint32_t frequencyCode, uint8_t slaveAddress,
                               uint8_t registerAddress, uint8_t length, const uint8_t* data);
 
-// Empties every bus slot, as loading the library leaves them (see api/library_state.h).
-void resetI2cState();
-
 }  // namespace tarvik

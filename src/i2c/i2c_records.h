@@ -6,11 +6,6 @@
 
 #include "tarvik_platform.h"
 
-// winioctl.h has it on the device; the host seam names only the types the other families use.
-#ifndef FILE_DEVICE_BUS_EXTENDER
-#define FILE_DEVICE_BUS_EXTENDER 0x0000002Au
-#endif
-
 namespace tarvik {
 
 constexpr DWORD IOCTL_I2C_SET_MASTER_MODE =

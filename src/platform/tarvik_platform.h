@@ -103,6 +103,7 @@ typedef struct _OVERLAPPED* LPOVERLAPPED;
     (((DeviceType) << 16) | ((Access) << 14) | ((Function) << 2) | (Method))
 #define FILE_DEVICE_HAL 0x00000101u
 #define FILE_DEVICE_UNKNOWN 0x00000022u
+#define FILE_DEVICE_BUS_EXTENDER 0x0000002Au
 #define METHOD_BUFFERED 0u
 #define FILE_ANY_ACCESS 0u
 #define FILE_READ_ACCESS 1u
@@ -281,17 +282,7 @@ BOOL SetCurrentUser(LPCWSTR name, BYTE* data, DWORD size, BOOL flag);
 #ifdef __cplusplus
 }
 
-/* The serial records cross into the serial driver byte for byte, as the device lays them out. */
-static_assert(sizeof(DCB) == 28, "DCB is 28 bytes");
-static_assert(offsetof(DCB, BaudRate) == 4 && offsetof(DCB, wReserved) == 12 &&
-                  offsetof(DCB, XonLim) == 14 && offsetof(DCB, XoffLim) == 16 &&
-                  offsetof(DCB, ByteSize) == 18 && offsetof(DCB, Parity) == 19 &&
-                  offsetof(DCB, StopBits) == 20 && offsetof(DCB, XonChar) == 21 &&
-                  offsetof(DCB, XoffChar) == 22 && offsetof(DCB, ErrorChar) == 23 &&
-                  offsetof(DCB, EofChar) == 24 && offsetof(DCB, EvtChar) == 25 &&
-                  offsetof(DCB, wReserved1) == 26,
-              "DCB field offsets");
-static_assert(sizeof(COMMTIMEOUTS) == 20, "COMMTIMEOUTS is 20 bytes");
+/* GetSystemTime fills the caller's record as the device lays it out. */
 static_assert(sizeof(SYSTEMTIME) == 16 && offsetof(SYSTEMTIME, wHour) == 8 &&
                   offsetof(SYSTEMTIME, wSecond) == 12,
               "SYSTEMTIME layout");

@@ -12,8 +12,4 @@ void SPIClose(uint32_t port);
 uint8_t SPIConfigure(uint32_t port, uint32_t mode, uint32_t frequency, uint32_t configByte);
 uint8_t SPIExchange(uint32_t port, int32_t bitLength, const uint8_t* txBuffer, uint8_t* rxBuffer);
 
-// Forgets the kept handles, the event and the port records, as loading the library leaves them
-// (see api/library_state.h). Nothing is closed.
-void resetSpiState();
-
 }  // namespace tarvik

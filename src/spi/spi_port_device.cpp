@@ -1,20 +1,19 @@
-// SpiPortDevice: opens "SPI1:" and "SPI2:", keeps each port's bus configuration and exchange
+// SpiPortDevice: opens "SPI1:" and "SPI2:", fills each port's bus configuration and exchange
 // record, and completes every exchange through the named event the driver sets when it is done.
 #include "spi/spi_port_device.h"
-#include "api/report_lines.h"
+
+#include "platform/handle_slot.h"
+#include "platform/request_lines.h"
 
 namespace tarvik {
-
-SpiPortRecords spiPortRecords[kSpiPortCount];
-
 namespace {
 
 // Port 0 is the board's "SPI1:" on chip select 2, port 1 its "SPI2:" on chip select 0.
-struct SpiPort {
+struct SpiWiring {
     const WCHAR* deviceName;
     uint8_t chipSelect;
 };
-constexpr SpiPort kSpiPorts[kSpiPortCount] = {{L"SPI1:", 2}, {L"SPI2:", 0}};
+constexpr SpiWiring kSpiWiring[kSpiPortCount] = {{L"SPI1:", 2}, {L"SPI2:", 0}};
 
 // The usual SPI mode numbering: clock polarity in the high bit, clock phase in the low one.
 struct SpiMode {
@@ -24,25 +23,17 @@ struct SpiMode {
 constexpr SpiMode kSpiModes[] = {{0, 0}, {0, 1}, {1, 0}, {1, 1}};
 constexpr uint32_t kSpiModeCount = sizeof kSpiModes / sizeof kSpiModes[0];
 
-// The two lines that report a platform step, both with the last error. The failed
-// initialisation line has no space before its dash; devices in the field print it that way.
-struct ReportLines {
-    const WCHAR* succeeded;
-    const WCHAR* failed;
-};
-constexpr ReportLines kInitLines = {L"VELNA spi init operate successful - Rout %d\r\n",
-                                    L"VELNA spi init cannot operate successful- Rerr %d\r\n"};
-constexpr ReportLines kExchangeLines = {
+// Each platform step is reported by a RequestLines pair, both lines with the last error. The
+// failed initialisation line has no space before its dash; devices in the field print it that way.
+constexpr RequestLines kInitLines = {L"VELNA spi init operate successful - Rout %d\r\n",
+                                     L"VELNA spi init cannot operate successful- Rerr %d\r\n"};
+constexpr RequestLines kExchangeLines = {
     L"VELNA spi exchange data operate successful - Rout %d\r\n",
     L"VELNA spi exchange data cannot operate successful - Rerr %d\r\n"};
 
-bool report(const ReportLines& lines, bool succeeded, DWORD lastError) {
-    NKDbgPrintfW(succeeded ? lines.succeeded : lines.failed, static_cast<int>(lastError));
+bool report(const RequestLines& lines, bool succeeded, DWORD lastError) {
+    NKDbgPrintfW(succeeded ? lines.accepted : lines.rejected, static_cast<int>(lastError));
     return succeeded;
-}
-
-SpiPortRecords* recordsOf(uint32_t port) {
-    return port < kSpiPortCount ? &spiPortRecords[port] : nullptr;
 }
 
 // 32-bit words the exchange spans: the signed quotient, truncated, plus one when bits remain
@@ -53,37 +44,30 @@ uint32_t wordsFor(int32_t bitLength) {
 
 }  // namespace
 
-bool SpiPortDevice::openSpiPort(HANDLE* slot, uint32_t port) {
-    SpiPortRecords* records = recordsOf(port);
-    if (slot == nullptr || records == nullptr) return false;
+bool SpiPortDevice::openSpiPort(SpiPort& port, uint32_t number) const {
+    if (number >= kSpiPortCount) return false;
     // Set before the driver is opened and kept whatever follows.
-    records->busConfig.chipSelect = kSpiPorts[port].chipSelect;
-    records->exchange.busConfig = &records->busConfig;
-    *slot = CreateFileW(kSpiPorts[port].deviceName, GENERIC_READ | GENERIC_WRITE,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                        FILE_FLAG_RANDOM_ACCESS, nullptr);
-    if (*slot == INVALID_HANDLE_VALUE) {
+    port.busConfig.chipSelect = kSpiWiring[number].chipSelect;
+    port.exchange.busConfig = &port.busConfig;
+    port.handle = openDriver(kSpiWiring[number].deviceName, FILE_FLAG_RANDOM_ACCESS);
+    if (port.handle == INVALID_HANDLE_VALUE) {
         reportHandleError(GetLastError());
         return false;
     }
     return true;
 }
 
-bool SpiPortDevice::closeSpiPort(HANDLE* slot) {
-    if (slot == nullptr || *slot == nullptr) return false;
-    // A failed open left nothing to close.
-    if (*slot != INVALID_HANDLE_VALUE) CloseHandle(*slot);
+bool SpiPortDevice::closeSpiPort(SpiPort& port, HANDLE& exchangeEvent) const {
+    if (port.handle == nullptr) return false;
+    closeSlot(port.handle);
     // The event belongs to both ports: closing either one ends the waits of both.
-    if (exchangeEvent != nullptr) CloseHandle(exchangeEvent);
-    exchangeEvent = nullptr;
+    closeSlot(exchangeEvent);
     return true;
 }
 
-bool SpiPortDevice::configureSpiPort(uint32_t port, uint32_t frequency, uint32_t mode,
-                                     uint8_t configByte) {
-    SpiPortRecords* records = recordsOf(port);
-    if (records == nullptr) return false;
-    SpiBusConfig& config = records->busConfig;
+bool SpiPortDevice::configureSpiPort(SpiPort& port, HANDLE& exchangeEvent, uint32_t frequency,
+                                     uint32_t mode, uint8_t configByte) const {
+    SpiBusConfig& config = port.busConfig;
     // Kept even when the mode is refused.
     config.frequency = frequency;
     if (mode >= kSpiModeCount) return false;
@@ -98,18 +82,16 @@ bool SpiPortDevice::configureSpiPort(uint32_t port, uint32_t frequency, uint32_t
     // the earlier one is closed after it, which leaves the named event alive in between.
     HANDLE created = CreateEventW(nullptr, FALSE, FALSE, kSpiEventName);
     const DWORD lastError = GetLastError();
-    if (exchangeEvent != nullptr) CloseHandle(exchangeEvent);
+    closeSlot(exchangeEvent);
     exchangeEvent = created;
     if (created == nullptr) return report(kInitLines, false, lastError);
-    records->exchange.eventName = kSpiEventName;
-    records->exchange.eventNameTag = kSpiEventNameTag;
+    port.exchange.eventName = kSpiEventName;
+    port.exchange.eventNameTag = kSpiEventNameTag;
     return report(kInitLines, true, lastError);
 }
 
-bool SpiPortDevice::exchangeSpiData(HANDLE* slot, uint32_t port, int32_t bitLength,
-                                    const uint8_t* txBuffer, uint8_t* rxBuffer) {
-    SpiPortRecords* records = recordsOf(port);
-    if (slot == nullptr || records == nullptr) return false;
+bool SpiPortDevice::exchangeSpiData(SpiPort& port, HANDLE exchangeEvent, int32_t bitLength,
+                                    const uint8_t* txBuffer, uint8_t* rxBuffer) const {
     if (txBuffer == nullptr) {
         NKDbgPrintfW(L"SPI output data buffer error - Werr\r\n");
         return false;
@@ -123,14 +105,14 @@ bool SpiPortDevice::exchangeSpiData(HANDLE* slot, uint32_t port, int32_t bitLeng
         return false;
     }
     // A negative length is the driver's to refuse; it goes out as it came.
-    SpiExchangeRecord& exchange = records->exchange;
-    records->busConfig.bitCount = bitLength;
+    SpiExchangeRecord& exchange = port.exchange;
+    port.busConfig.bitCount = bitLength;
     exchange.wordCount = wordsFor(bitLength);
     exchange.txBuffer = txBuffer;
     exchange.rxBuffer = rxBuffer;
-    if (*slot == nullptr) return false;
+    if (port.handle == nullptr) return false;
 
-    if (!DeviceIoControl(*slot, IOCTL_SPI_EXCHANGE, &exchange, sizeof exchange, nullptr, 0,
+    if (!DeviceIoControl(port.handle, IOCTL_SPI_EXCHANGE, &exchange, sizeof exchange, nullptr, 0,
                          nullptr, nullptr))
         return report(kExchangeLines, false, GetLastError());
     // The driver sets the event it was named once the data has moved. A refused request, a

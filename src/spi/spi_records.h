@@ -7,11 +7,6 @@
 
 #include "tarvik_platform.h"
 
-// The device's winioctl.h has it; the host's platform seam does not.
-#ifndef FILE_DEVICE_BUS_EXTENDER
-#define FILE_DEVICE_BUS_EXTENDER 0x0000002Au
-#endif
-
 namespace tarvik {
 
 constexpr DWORD IOCTL_SPI_EXCHANGE =

@@ -1,8 +1,9 @@
 // BacklightDevice: the level goes to "BKL1:" as a request pair; the time-outs go to the
 // registry key the platform's backlight settings live in, which is opened and never created.
 #include "system/backlight_device.h"
-#include "api/report_lines.h"
 
+#include "platform/handle_slot.h"
+#include "platform/request_lines.h"
 #include "system/backlight_records.h"
 #include "tarvik_platform.h"
 
@@ -46,9 +47,7 @@ bool writeBoth(const SettingValue (&values)[2], DWORD number) {
 }  // namespace
 
 bool BacklightDevice::setLevel(uint32_t level) const {
-    HANDLE handle = CreateFileW(L"BKL1:", GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                nullptr);
+    HANDLE handle = openDriver(L"BKL1:", 0);
     if (handle == INVALID_HANDLE_VALUE) {
         reportHandleError(GetLastError());
         return false;

@@ -1,5 +1,5 @@
-// The backlight driver's requests and its level record, and the registry values of the
-// per-user backlight settings.
+// The backlight driver's requests and its level record. (The per-user settings it reads from the
+// registry are written by BacklightDevice, value by value.)
 #pragma once
 
 #include <stddef.h>

@@ -2,13 +2,11 @@
 // the "Wout:" lines. Device numbers 1 to 9 select "PHY1:" to "PHY9:"; there is no device 0.
 #include "system/physical_access_device.h"
 
+#include "platform/handle_slot.h"
 #include "system/physical_access_records.h"
 
 namespace tarvik {
 namespace {
-
-constexpr DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;
-constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 // The driver of each device number; entry 0 is empty because no driver has that number.
 constexpr const WCHAR* kDrivers[] = {nullptr,  L"PHY1:", L"PHY2:", L"PHY3:", L"PHY4:",
@@ -34,8 +32,7 @@ bool access(uint8_t device, const AccessLines& lines, DWORD code, PhysicalAccess
         NKDbgPrintfW(lines.openFailed, static_cast<int>(ERROR_FILE_NOT_FOUND));
         return false;
     }
-    HANDLE handle = CreateFileW(kDrivers[device], kReadWrite, kShareReadWrite, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = openDriver(kDrivers[device], FILE_ATTRIBUTE_NORMAL);
     if (handle == INVALID_HANDLE_VALUE) {
         NKDbgPrintfW(lines.openFailed, static_cast<int>(GetLastError()));
         return false;
@@ -66,8 +63,7 @@ bool PhysicalAccessDevice::writeRegister(uint8_t device, uint32_t address, uint8
 }
 
 bool PhysicalAccessDevice::requestReset() const {
-    HANDLE handle = CreateFileW(L"IOC1:", kReadWrite, kShareReadWrite, nullptr, OPEN_EXISTING, 0,
-                                nullptr);
+    HANDLE handle = openDriver(L"IOC1:", 0);
     if (handle == INVALID_HANDLE_VALUE) return false;
     if (DeviceIoControl(handle, IOCTL_IOC_RESET, nullptr, 0, nullptr, 0, nullptr, nullptr))
         return true;  // the module is restarting: the handle is never closed

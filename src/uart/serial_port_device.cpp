@@ -2,10 +2,11 @@
 // and arms them, and moves data, reporting each platform call in the debug output. Every line
 // carries the last error, the success lines too.
 #include "uart/serial_port_device.h"
-#include "api/report_lines.h"
 
 #include <string.h>
 
+#include "platform/handle_slot.h"
+#include "platform/request_lines.h"
 #include "uart/uart_records.h"
 
 namespace tarvik {
@@ -19,52 +20,47 @@ bool succeeded(BOOL result, Success test) {
     return test == Success::NonZero ? result != 0 : result == 1;
 }
 
-// The two lines that report a call; a null line is not printed.
-struct ReportLines {
-    const WCHAR* succeeded;
-    const WCHAR* failed;
-};
-
+// Each call is reported by a RequestLines pair; a null line is not printed.
 // The send-buffer flush prints the receive buffer's lines, and the time-out read prints the
 // time-out write's: callers grep the debug output for these exact texts.
-constexpr ReportLines kClearBufferLines = {
+constexpr RequestLines kClearBufferLines = {
     L"VELNA uart clear receive buffer operate successful - Rout %d\r\n",
     L"VELNA uart clear receive buffer cannot operate successful - Rerr %d\r\n"};
-constexpr ReportLines kTimeoutLines = {
+constexpr RequestLines kTimeoutLines = {
     L"VELNA uart set timeouts operate successful - Rout %d\r\n",
     L"VELNA uart set timeouts cannot operate successful - Rerr %d\r\n"};
-constexpr ReportLines kWaitMaskLines = {
+constexpr RequestLines kWaitMaskLines = {
     nullptr, L"VELNA uart set wait event cannot operate successful - Rerr %d\r\n"};
-constexpr ReportLines kWaitEventLines = {
+constexpr RequestLines kWaitEventLines = {
     nullptr, L"VELNA uart get wait event cannot operate successful - Rerr %d\r\n"};
-constexpr ReportLines kWriteLines = {
+constexpr RequestLines kWriteLines = {
     L"VELNA uart write data buffer operate successful - Rout %d\r\n",
     L"VELNA uart write data buffer cannot operate successful - Rerr %d\r\n"};
-constexpr ReportLines kReadLines = {
+constexpr RequestLines kReadLines = {
     L"VELNA uart read data buffer operate successful - Rout %d\r\n",
     L"VELNA uart read data buffer cannot operate successful - Rerr %d\r\n"};
 
-// The two configurations differ only in their lines.
+// The two configurations differ only in their lines: the failed read of the driver's record,
+// and the pair that reports applying it.
 struct ConfigureLines {
     const WCHAR* getFailed;
-    const WCHAR* setFailed;
-    const WCHAR* succeeded;
+    RequestLines set;
 };
 constexpr ConfigureLines kModeLines = {
     L"VELNA uart get mode config cannot operate successful - Rerr %d\r\n",
-    L"VELNA uart set mode config cannot operate successful - Rerr %d\r\n",
-    L"VELNA uart mode config operate successful - Rout %d\r\n"};
+    {L"VELNA uart mode config operate successful - Rout %d\r\n",
+     L"VELNA uart set mode config cannot operate successful - Rerr %d\r\n"}};
 constexpr ConfigureLines kStructureLines = {
     L"VELNA uart get config cannot operate successful - Rerr %d\r\n",
-    L"VELNA uart set config cannot operate successful - Rerr %d\r\n",
-    L"VELNA uart config operate successful - Rout %d\r\n"};
+    {L"VELNA uart config operate successful - Rout %d\r\n",
+     L"VELNA uart set config cannot operate successful - Rerr %d\r\n"}};
 
 int lastError() { return static_cast<int>(GetLastError()); }
 
 // Judges a call's result and prints its line with the last error taken right after it.
-bool report(BOOL result, Success test, const ReportLines& lines) {
+bool report(BOOL result, Success test, const RequestLines& lines) {
     const bool ok = succeeded(result, test);
-    const WCHAR* line = ok ? lines.succeeded : lines.failed;
+    const WCHAR* line = ok ? lines.accepted : lines.rejected;
     if (line != nullptr) NKDbgPrintfW(line, lastError());
     return ok;
 }
@@ -95,12 +91,12 @@ DWORD settlePause(const DCB& dcb) {
 // The end both configurations share: apply the record, let the port settle, report.
 bool applyState(HANDLE handle, DCB* dcb, const ConfigureLines& lines) {
     if (!SetCommState(handle, dcb)) {
-        NKDbgPrintfW(lines.setFailed, lastError());
+        NKDbgPrintfW(lines.set.rejected, lastError());
         return false;
     }
     const int error = lastError();
     Sleep(settlePause(*dcb));
-    NKDbgPrintfW(lines.succeeded, error);
+    NKDbgPrintfW(lines.set.accepted, error);
     return true;
 }
 
@@ -125,8 +121,7 @@ void flushBoth(HANDLE handle) {
 bool SerialPortDevice::openPort(HANDLE* slot, uint32_t port) const {
     const WCHAR* name = port == 1 ? L"COM1:" : port == 2 ? L"COM2:" : nullptr;
     if (name == nullptr) return false;
-    *slot = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        nullptr, OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS, nullptr);
+    *slot = openDriver(name, FILE_FLAG_RANDOM_ACCESS);
     if (*slot == INVALID_HANDLE_VALUE) {
         reportHandleError(GetLastError());
         return false;
@@ -135,8 +130,7 @@ bool SerialPortDevice::openPort(HANDLE* slot, uint32_t port) const {
 }
 
 bool SerialPortDevice::closePort(HANDLE* slot) const {
-    // A failed open left nothing to close: closing INVALID_HANDLE_VALUE would be a misuse.
-    if (*slot != nullptr && *slot != INVALID_HANDLE_VALUE) CloseHandle(*slot);
+    closeSlot(*slot);
     return true;
 }
 

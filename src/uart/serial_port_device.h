@@ -15,7 +15,7 @@ public:
     // Port 1 is "COM1:", port 2 "COM2:"; any other number is refused without a line and leaves
     // the slot alone. The handle CreateFileW answers is stored whatever it is.
     bool openPort(HANDLE* slot, uint32_t port) const;
-    // Closes the slot's handle; the slot itself is the caller's to empty.
+    // Closes the slot's handle, if it holds an open one, and empties the slot.
     bool closePort(HANDLE* slot) const;
 
     bool configureMode(HANDLE* slot, DCB* dcb, int32_t flowControl, int32_t parity,

@@ -2,19 +2,14 @@
 // UARTOpen to UARTClose; every platform call goes through SerialPortDevice.
 #include "uart/uart_operations.h"
 
-#include <string.h>
-
+#include "platform/request_lines.h"
 #include "uart/serial_port_device.h"
 #include "uart/uart_records.h"
+#include "uart/uart_state.h"
 
 namespace tarvik {
 
 SerialPortDevice serialPortDevice;
-
-// Ports 1, 2 and 3; the record of port p is entry p - 1. Port 3 passes every port check but has
-// no device, so it never opens.
-constexpr uint32_t kUartPortCount = 3;
-UartPort uartPorts[kUartPortCount];
 
 namespace {
 
@@ -26,14 +21,9 @@ constexpr DWORD kWriteTotalTimeout = 30000;
 
 // The port's record, or null after the refusal line.
 UartPort* selectPort(uint32_t port) {
-    if (port >= 1 && port <= kUartPortCount) return &uartPorts[port - 1];
+    if (port >= 1 && port <= kUartPortCount) return &uartState.ports[port - 1];
     NKDbgPrintfW(L"Can't select Uart Port\r\n");
     return nullptr;
-}
-
-uint8_t refuse(const WCHAR* line) {
-    NKDbgPrintfW(line);
-    return 0;
 }
 
 bool isOpen(const UartPort& record) { return record.handle != nullptr; }
@@ -55,10 +45,7 @@ uint8_t UARTOpen(uint32_t port, int32_t flowControl, int32_t baudRate) {
     if (record == nullptr) return 0;
     if (record->handle == INVALID_HANDLE_VALUE) return refuse(L"Can't Open Uart Port\r\n");
     // Opening a port that is open gives up the old handle first, rather than losing it.
-    if (isOpen(*record)) {
-        serialPortDevice.closePort(&record->handle);
-        record->handle = nullptr;
-    }
+    if (isOpen(*record)) serialPortDevice.closePort(&record->handle);
     if (!serialPortDevice.openPort(&record->handle, port)) return 0;
     if (!serialPortDevice.setWaitEvents(&record->handle)) return 0;
     // Eight data bits, no parity, one stop bit.
@@ -76,7 +63,6 @@ void UARTClose(uint32_t port) {
         return;
     }
     serialPortDevice.closePort(&record->handle);
-    record->handle = nullptr;
 }
 
 uint8_t UARTConfigure(uint32_t port, int32_t flowControl, int32_t parity, int32_t stopBits,
@@ -163,7 +149,5 @@ uint8_t UARTWrite(uint32_t port, const char* data) {
         return refuse(L"Can't write to Uart Port device\r\n");
     return 1;
 }
-
-void resetUartState() { memset(uartPorts, 0, sizeof uartPorts); }
 
 }  // namespace tarvik

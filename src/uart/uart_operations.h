@@ -17,8 +17,4 @@ uint8_t UARTClearBuffer(uint32_t port);
 uint8_t UARTRead(uint32_t port, uint32_t size, uint8_t* buffer);
 uint8_t UARTWrite(uint32_t port, const char* data);
 
-// Forgets every port's handle and records, as loading the library leaves them (see
-// api/library_state.h).
-void resetUartState();
-
 }  // namespace tarvik

@@ -1,12 +1,24 @@
-// The UART family's records: what each port keeps between calls, and the serial constants the
-// library hands to the platform's serial calls. The DCB and COMMTIMEOUTS records themselves are
-// the platform's own (tarvik_platform.h).
+// The serial driver's records and requests. Its records are the platform's DCB and COMMTIMEOUTS
+// (declared by the seam, since Tarvik.h takes a DCB); its requests are the event masks and wait
+// words the library hands to the platform's serial calls, and the flow control the exports take.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
 
 #include "tarvik_platform.h"
+
+// The serial records cross into the serial driver byte for byte, as the device lays them out.
+static_assert(sizeof(DCB) == 28, "DCB is 28 bytes");
+static_assert(offsetof(DCB, BaudRate) == 4 && offsetof(DCB, wReserved) == 12 &&
+                  offsetof(DCB, XonLim) == 14 && offsetof(DCB, XoffLim) == 16 &&
+                  offsetof(DCB, ByteSize) == 18 && offsetof(DCB, Parity) == 19 &&
+                  offsetof(DCB, StopBits) == 20 && offsetof(DCB, XonChar) == 21 &&
+                  offsetof(DCB, XoffChar) == 22 && offsetof(DCB, ErrorChar) == 23 &&
+                  offsetof(DCB, EofChar) == 24 && offsetof(DCB, EvtChar) == 25 &&
+                  offsetof(DCB, wReserved1) == 26,
+              "DCB field offsets");
+static_assert(sizeof(COMMTIMEOUTS) == 20, "COMMTIMEOUTS is 20 bytes");
 
 namespace tarvik {
 
@@ -24,19 +36,5 @@ enum SerialFlowControl : int32_t {
     kFlowHardware = 1,
     kFlowSoftware = 2,
 };
-
-// One serial port as the library keeps it, from load to unload.
-struct UartPort {
-    HANDLE handle;          // 0 not open, INVALID_HANDLE_VALUE after a failed open, else open
-    DCB dcb;                // refreshed from the driver by every configuration
-    COMMTIMEOUTS timeouts;  // filled from the driver, changed by a read or a write
-    int32_t baudRate;       // the rate of the last UARTConfigure, for the read pause only
-};
-// On the 32-bit module the record is exactly these fields, one after the other.
-static_assert(sizeof(void*) != 4 || sizeof(UartPort) == 56, "UartPort is 56 bytes");
-static_assert(sizeof(void*) != 4 ||
-                  (offsetof(UartPort, dcb) == 4 && offsetof(UartPort, timeouts) == 32 &&
-                   offsetof(UartPort, baudRate) == 52),
-              "UartPort layout");
 
 }  // namespace tarvik

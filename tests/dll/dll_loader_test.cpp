@@ -1,7 +1,7 @@
 // The PE loader and the stand-in of coredll that the `dll` preset runs Tarvik.dll with: where the
-// image is mapped, which imports it refuses, what the DLL does with a byte argument whose upper
-// bits are set, its own division helpers, and the conversions between the module's 2-byte WCHAR
-// and the board's.
+// image is mapped, a fresh copy for each test, which imports it refuses, what the DLL does with a
+// byte argument whose upper bits are set, its own division helpers, and the conversions between
+// the module's 2-byte WCHAR and the board's.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -19,6 +19,7 @@
 #include "Tarvik.h"
 #include "dll/coredll_shims.h"
 #include "dll/loaded_dll.h"
+#include "fresh_library.h"
 #include "test_support.h"
 #include "vboard/gtest.h"
 #include "vboard/system.h"
@@ -108,6 +109,20 @@ TEST(DllLoader, MapsTheImageAwayFromItsPreferredBaseWhereItRunsAsWell) {
     }
     EXPECT_EQ(traces[0], traces[1]);
     EXPECT_FALSE(traces[0].empty());
+}
+
+// A test's fresh library is a fresh copy of the DLL: the handle the last copy kept is forgotten
+// with it, as in a process of its own, and the DLL needs no hook of its own for it.
+class FreshLibrary : public vboard::testing::BoardTest {};
+
+TEST_F(FreshLibrary, IsAFreshCopyOfTheDllThatKeepsNothing) {
+    ASSERT_EQ(CANOpen(1), 1);
+    // The power-on board closes the handle the copy kept; a copy that still held it would refuse
+    // the open.
+    vboard::reset();
+    tarvik_test::freshLibrary();
+    EXPECT_EQ(CANOpen(1), 1);
+    CANClose(1);
 }
 
 TEST(DllLoader, RefusesAnImageItCannotBindNamingEachImport) {

@@ -1,5 +1,5 @@
 // Loads Tarvik.dll before main and points each export symbol's jump (trampolines.S, made from
-// the export list) at the DLL's entry of that name.
+// the export list) at the DLL's entry of that name; a test's fresh library is a fresh copy of it.
 #include "loaded_dll.h"
 
 #include <unistd.h>
@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "coredll_shims.h"
+#include "fresh_library.h"
 
 // The DLL's entry of each export, in the order of the export list; the jumps read them.
 extern "C" __attribute__((visibility("hidden"))) void* tarvik_dll_entries[];
@@ -21,7 +22,7 @@ const char* const kExportNames[] = {
 #undef TARVIK_DLL_EXPORT
 };
 
-// Made by the constructor below, which runs before any static object is constructed.
+// Made by load(), which the constructor below runs before any static object is constructed.
 PeImage* loadedImage = nullptr;
 MapFile* loadedMap = nullptr;
 
@@ -32,7 +33,7 @@ MapFile* loadedMap = nullptr;
 }
 
 // TARVIK_DLL names another DLL to load (its map beside it); by default the one `make dll` writes.
-__attribute__((constructor(101))) void loadTarvikDll() {
+void load() {
     const char* chosen = std::getenv("TARVIK_DLL");
     const std::string path = chosen != nullptr && *chosen != 0 ? chosen : TARVIK_DLL_FILE;
     loadedImage = new PeImage(path, coredllBinder(TARVIK_COREDLL_DEF));
@@ -49,6 +50,8 @@ __attribute__((constructor(101))) void loadTarvikDll() {
     }
 }
 
+__attribute__((constructor(101))) void loadTarvikDll() { load(); }
+
 }  // namespace
 
 const PeImage& image() { return *loadedImage; }
@@ -60,6 +63,17 @@ void* internal(const std::string& symbol) {
     return address;
 }
 
+void loadFresh() {
+    delete loadedMap;
+    loadedMap = nullptr;
+    delete loadedImage;  // DllMain's detach, then its pages unmapped
+    loadedImage = nullptr;
+    load();
+}
+
 }  // namespace tarvik_dll
+
+// Exactly as a process of its own would have it: the DLL's globals as its file holds them.
+void tarvik_test::freshLibrary() { tarvik_dll::loadFresh(); }
 
 void* tarvik_dll_entries[sizeof tarvik_dll::kExportNames / sizeof tarvik_dll::kExportNames[0]];

@@ -24,7 +24,8 @@ constexpr int kExportDirectory = 0, kImportDirectory = 1, kRelocationDirectory =
               kTlsDirectory = 9;
 // Base relocation types of an ARM image: padding, a 32-bit address, a Thumb-2 movw/movt pair.
 constexpr int kRelocationAbsolute = 0, kRelocationHighLow = 3, kRelocationThumbMov32 = 7;
-constexpr uint32_t kDllProcessAttach = 1;
+constexpr uint32_t kDllProcessDetach = 0, kDllProcessAttach = 1;
+using DllMain = int (*)(void* module, uint32_t reason, void* reserved);
 
 std::string hex(uint32_t value) {
     char text[16];
@@ -77,7 +78,10 @@ PeImage::PeImage(const std::string& path, const Binder& bind) {
 }
 
 PeImage::~PeImage() {
-    if (base_ != nullptr) munmap(base_, size_);
+    if (base_ == nullptr) return;
+    // As the module's loader unloads a DLL: its entry is told, and only then are its pages gone.
+    if (entry_ != 0) reinterpret_cast<DllMain>(base_ + entry_)(base_, kDllProcessDetach, nullptr);
+    munmap(base_, size_);
 }
 
 std::string PeImage::load(const std::vector<uint8_t>& file, const Binder& bind) {
@@ -259,11 +263,11 @@ std::string PeImage::load(const std::vector<uint8_t>& file, const Binder& bind) 
     __builtin___clear_cache(reinterpret_cast<char*>(base_), reinterpret_cast<char*>(base_ + size_));
 
     if (entry != 0) {
-        using DllMain = int (*)(void* module, uint32_t reason, void* reserved);
         if (!inImage(entry, 2)) return "entry point out of the image";
         const auto dllMain = reinterpret_cast<DllMain>(base_ + entry);
         if (!dllMain(base_, kDllProcessAttach, nullptr))
             return "DllMain refused the process attach";
+        entry_ = entry;
     }
     return "";
 }

@@ -1,8 +1,9 @@
 // A PE loader for ARMv7 Linux: maps the module's Tarvik.dll the way the module's loader does, so
 // that the test suites run its very code (under qemu-arm on an x86 host). It maps the sections
 // away from the preferred base, applies the base relocations, binds the imports through a caller's
-// binder, protects the sections and calls DllMain. Both sides use the same ARM procedure call
-// standard, so an export is called through a plain function pointer.
+// binder, protects the sections and calls DllMain; unloading calls DllMain again and unmaps it.
+// Both sides use the same ARM procedure call standard, so an export is called through a plain
+// function pointer.
 #pragma once
 
 #include <cstdint>
@@ -30,6 +31,7 @@ public:
     // Loads the file: on failure the image is empty and error() says why, naming every import
     // that could not be bound.
     PeImage(const std::string& path, const Binder& bind);
+    // Unloads a loaded image: DllMain's process detach, then its pages unmapped.
     ~PeImage();
     PeImage(const PeImage&) = delete;
     PeImage& operator=(const PeImage&) = delete;
@@ -50,6 +52,7 @@ private:
 
     uint8_t* base_ = nullptr;
     size_t size_ = 0;
+    uint32_t entry_ = 0;  // DllMain's RVA, 0 for none
     uint32_t preferredBase_ = 0;
     uint32_t timeDateStamp_ = 0;
     std::vector<std::pair<uint32_t, uint32_t>> code_;  // RVA ranges of executable sections

@@ -1,6 +1,8 @@
-// What every family's device object shares in reporting a platform call: the pair of debug
-// lines for its outcome, and the line that gives the platform's error code after a failure.
+// What every family shares in its debug lines: the pair that reports a platform call's outcome,
+// the line that gives the platform's error code after a failure, and an export's refusal.
 #pragma once
+
+#include <stdint.h>
 
 #include "tarvik_platform.h"
 
@@ -15,6 +17,12 @@ struct RequestLines {
 // "VELNA HANDLE ERROR: %d\r\n" with an error code taken right after the failed call.
 inline void reportHandleError(DWORD error) {
     NKDbgPrintfW(L"VELNA HANDLE ERROR: %d\r\n", static_cast<int>(error));
+}
+
+// An export that refuses prints its line and answers 0.
+inline uint8_t refuse(const WCHAR* line) {
+    NKDbgPrintfW(line);
+    return 0;
 }
 
 }  // namespace tarvik
