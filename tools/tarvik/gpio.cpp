@@ -3,22 +3,15 @@
 
 #include "Tarvik.h"
 #include "tool.h"
+#include "vboard/gpio.h"
 
 namespace tarvik_tool {
 
 std::optional<std::pair<int, int>> gpioPad(uint32_t index) {
-    // Module index -> i.MX6 bank.pin, as Tarvik.h documents the module's numbering.
-    static constexpr struct {
-        uint32_t index;
-        int bank;
-        int pin;
-    } kPads[] = {{1, 0, 2},   {2, 0, 4},   {3, 0, 5},   {4, 5, 3},   {5, 3, 5},   {6, 3, 20},
-                 {7, 2, 27},  {8, 3, 7},   {9, 3, 8},   {10, 5, 14}, {11, 5, 15}, {12, 3, 9},
-                 {13, 6, 0},  {14, 6, 1},  {15, 4, 21}, {16, 6, 13}, {17, 0, 18}, {18, 0, 16},
-                 {19, 0, 17}, {20, 0, 19}, {21, 0, 20}, {22, 4, 18}, {23, 4, 19}, {34, 0, 21}};
-    for (const auto& pad : kPads)
-        if (pad.index == index) return std::make_pair(pad.bank, pad.pin);
-    return std::nullopt;
+    // The board's own table of the module's connector: the tool names the pads the board drives.
+    const auto pad = vboard::gpioPadOf(index);
+    if (!pad) return std::nullopt;
+    return std::make_pair(pad->bank, pad->pin);
 }
 
 namespace {
