@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -108,8 +109,17 @@ public:
     Bytes contents() const override;
     uint32_t pointer() const;
 
+    // Called with the part's whole contents after each write cycle (a write packet that carried
+    // data) and each preload, one call at a time: how the board keeps the part's contents in
+    // its board folder. Null keeps them nowhere.
+    void keepWith(std::function<void(const Bytes&)> keeper);
+
 private:
     bool busyLocked() const;
+    bool writeLocked(const uint8_t* data, size_t length);
+    void kept();
+    std::mutex keeping_;  // taken before lock_
+    std::function<void(const Bytes&)> keeper_;
     mutable std::mutex lock_;
     Bytes memory_;
     size_t pageSize_;

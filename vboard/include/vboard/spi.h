@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -84,8 +85,14 @@ public:
     std::vector<uint8_t> read(uint32_t address, size_t length) const;
     const Config& config() const { return config_; }
 
+    // Called with the whole array after each program(), one call at a time: how the board keeps
+    // the flash's contents in its board folder. Null keeps them nowhere.
+    void keepWith(std::function<void(const std::vector<uint8_t>&)> keeper);
+
 private:
     uint8_t at(uint32_t address) const;  // with the lock held
+    std::mutex keeping_;  // taken before lock_
+    std::function<void(const std::vector<uint8_t>&)> keeper_;
     Config config_;
     mutable std::mutex lock_;  // a test may program the array while the library reads it
     std::vector<uint8_t> programmed_;  // grows as it is programmed; beyond it the array is erased
