@@ -16,7 +16,8 @@ void installCan(Host& host) {
     host.installModel(installed, controller, {{kCanDevice, controller}});
     CanController* model = controller.get();
     host.addDirective(Directive{
-        "can", "can inject <frame> | can clock <hz> | can rx-wait <ms> | can log <file>|off | can reset",
+        "can", "can inject <frame> | can clock <hz> | can rx-wait <ms> | can log <file>|off | can bus <name>|off | "
+        "can reset",
         [model](const std::vector<std::string>& words, const std::string&) {
             return canDirective(*model, words);
         }});
@@ -32,5 +33,16 @@ void installCan(Host& host) {
 }
 
 CanControl& can() { return installed.get(); }
+
+std::string joinCanBus(const std::string& name) {
+    CanController& controller = installed.get();
+    if (name.empty() || name == "off") {
+        controller.leaveBus();
+        return "";
+    }
+    return controller.joinBus(name);
+}
+
+std::string canBus() { return installed.get().bus(); }
 
 }  // namespace vboard
