@@ -152,7 +152,8 @@ CanControl& can();
 // (the folder `$XDG_RUNTIME_DIR/tarvik/can/<name>/`, or `/tmp/tarvik-<uid>/can/<name>/` without
 // that variable, closed to other users), and the last member to leave, or to end normally,
 // removes it; what a killed member leaves is removed by the next member that meets it. The bus is
-// wiring: power-ons, reset() and `can reset` keep it. Answers "" once joined, else why not.
+// wiring: the module's own reset and `can reset` keep it; reset() leaves it, and the board is on
+// the bus its configuration joins again. Answers "" once joined, else why not.
 std::string joinCanBus(const std::string& name);
 // The bus joined, "" for none.
 std::string canBus();

@@ -85,7 +85,6 @@ BoardImage loadBoardImage(const std::string& name, size_t size, const std::strin
         image.state = BoardImage::kRefused;
         image.problem = image.path + ": " + why + "; it is left as it is, and " + part +
                         " is not kept in it";
-        reportBoardProblem(image.problem);
         return image;
     };
     if (size > kMaxBoardImage) return refuse(part + " is larger than the board keeps (16 MiB)");

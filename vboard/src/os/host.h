@@ -56,7 +56,7 @@ private:
 // each power-on step sees it.
 class Host {
 public:
-    explicit Host(Board& board) : board_(board) {}
+    explicit Host(Board& board, bool restart = false) : board_(board), restart_(restart) {}
 
     // ---- While the family installs ----
 
@@ -92,6 +92,9 @@ public:
 
     // Puts a driver on the board under a device name, replacing any there.
     void addDriver(const std::string& device, std::shared_ptr<StreamDriver> driver);
+    // Whether this power-on is a restart by a driver (the module's software reset), which keeps
+    // the board's wiring, rather than the board's building or a reset from the control API.
+    bool restarting() const { return restart_; }
 
     // ---- For the configuration language (control/), once ----
 
@@ -103,6 +106,7 @@ public:
 
 private:
     Board& board_;
+    bool restart_;
 };
 
 // Where the board's parts are installed from, when it is built. Defined outside os/: the list of

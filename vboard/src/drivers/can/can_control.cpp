@@ -15,6 +15,11 @@ void installCan(Host& host) {
     // "CAN1:" is on the board.
     host.installModel(installed, controller, {{kCanDevice, controller}});
     CanController* model = controller.get();
+    // The module's own reset keeps it on its bus; a board built afresh (a reset from the control
+    // API) is on the bus its configuration joins, which is applied again after this.
+    host.onPowerOn([model](Host& on) {
+        if (!on.restarting()) model->leaveBus();
+    });
     host.addDirective(Directive{
         "can", "can inject <frame> | can clock <hz> | can rx-wait <ms> | can log <file>|off | can bus <name>|off | "
         "can reset",

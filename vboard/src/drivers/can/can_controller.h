@@ -109,7 +109,8 @@ public:    CanController() = default;
     // The board's power-on: the reset state, and filter handles counted from 1 again.
     void powerOn();
     // Joins the CAN bus of that name shared by the user's processes, leaving the one joined
-    // before ("" when joined, else why not). The bus is wiring: a power-on or a reset keeps it.
+    // before ("" when joined, else why not). The bus is wiring: `can reset` and the module's own
+    // reset keep it.
     std::string joinBus(const std::string& name);
     void leaveBus();
     // The bus joined, "" for none.
