@@ -213,19 +213,27 @@ CanBusLink::CanBusLink(std::string name, std::string folder, std::string self, i
       stop_(stop),
       owner_(static_cast<long>(::getpid())),
       deliver_(std::move(deliver)) {
-    reader_ = std::thread([this] { receive(); });
+    reader_.reset(new std::thread([this] { receive(); }));
 }
 
 CanBusLink::~CanBusLink() {
+    if (static_cast<long>(::getpid()) != owner_) {
+        // A child that inherited the link: the thread is the parent's, and so are the eventfd it
+        // waits on and the socket's name. Only the child's descriptors go.
+        (void)reader_.release();
+        for (auto& peer : peers_) ::close(peer.second.fd);
+        ::close(socket_);
+        ::close(stop_);
+        return;
+    }
     const uint64_t one = 1;
     if (::write(stop_, &one, sizeof one) < 0) {
         // An eventfd takes a write unless its counter is full, which one write never makes it.
     }
-    reader_.join();
+    reader_->join();
     for (auto& peer : peers_) ::close(peer.second.fd);
     ::close(socket_);
     ::close(stop_);
-    if (static_cast<long>(::getpid()) != owner_) return;
     ::unlink((folder_ + "/" + self_).c_str());
     // Dead members' sockets would keep the folder; then the last one out removes it.
     for (const std::string& node : nodes(folder_)) {

@@ -78,7 +78,8 @@ private:
     std::mutex sending_;        // one frame on the bus at a time from this member
     std::map<std::string, Peer> peers_;
     std::atomic<uint64_t> undelivered_{0};
-    std::thread reader_;
+    // On the heap: a child process that inherited the link leaves the parent's thread alone.
+    std::unique_ptr<std::thread> reader_;
 };
 
 // How long a member with a full queue is waited for before its frames are counted lost.
