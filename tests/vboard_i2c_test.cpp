@@ -487,11 +487,11 @@ TEST_F(I2cBus, AnImageThatDoesNotFitThePartIsRefusedAndLeftAsItIs) {
     };
     const std::vector<Case> cases = {
         {"another size", std::string(100, 'x'), false, "",
-         image + ": it holds 100 bytes, the EEPROM on bus 0 at 0x50 32768 (remove the file, or give the part its size)"},
+         image + ": it holds 100 bytes, but the EEPROM on bus 0 at 0x50 holds 32768 (remove the file, or give the part its size)"},
         {"a symbolic link", std::string(32768, 'x'), true, "",
          image + ": a symbolic link, which the board does not follow"},
         {"a part of another size attached", std::string(32768, 'x'), false, "i2c attach 0 0x50 eeprom 256",
-         image + ": it holds 32768 bytes, the EEPROM on bus 0 at 0x50 256"},
+         image + ": it holds 32768 bytes, but the EEPROM on bus 0 at 0x50 holds 256"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -218,9 +218,9 @@ TEST(BoardFolder, AWriteCycleIsKeptWhenTheProcessIsKilledAfterIt) {
 namespace {
 
 // A case's bus environment: its own runtime folder, and a configuration joining the bus "plant".
-std::map<std::string, std::string> busEnvironment(const std::string& runtime, const std::string& extra = "") {
+std::map<std::string, std::string> busEnvironment(const std::string& runtime) {
     return {{"XDG_RUNTIME_DIR", runtime},
-            {"VBOARD_CONFIG", writeFile("bus.cfg", "can bus plant\ncan rx-wait 1000\n" + extra)}};
+            {"VBOARD_CONFIG", writeFile("bus.cfg", "can bus plant\ncan rx-wait 1000\n")}};
 }
 
 }  // namespace

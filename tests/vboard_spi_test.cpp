@@ -305,7 +305,7 @@ TEST_F(SpiPort, TheFlashKeepsItsArrayInTheBoardFolder) {
 
     std::ofstream(image, std::ios::binary | std::ios::trunc) << "short";
     tarvik_test::expectConfigLine("spi attach 0 flash",
-                                  image + ": it holds 5 bytes, the flash on SPI port 0 chip select 2 1048576");
+                                  image + ": it holds 5 bytes, but the flash on SPI port 0 chip select 2 holds 1048576");
     EXPECT_EQ(flash, vboard::spi().device(0)) << "the flash wired before stays";
     EXPECT_EQ(imageBytes(), "short");
     vboard::setBoardFolder("");

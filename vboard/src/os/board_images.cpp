@@ -106,7 +106,7 @@ BoardImage loadBoardImage(const std::string& name, size_t size, const std::strin
     struct stat info;
     if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return refuse("not a regular file");
     if (static_cast<uint64_t>(info.st_size) != size)
-        return refuse("it holds " + std::to_string(info.st_size) + " bytes, " + part + " " +
+        return refuse("it holds " + std::to_string(info.st_size) + " bytes, but " + part + " holds " +
                       std::to_string(size) + " (remove the file, or give the part its size)");
     image.data.resize(size);
     if (!readExactly(file.get(), image.data.data(), size)) {

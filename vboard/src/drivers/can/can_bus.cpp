@@ -265,11 +265,13 @@ void CanBusLink::send(const CanFrame& frame) {
 
     for (auto it = peers_.begin(); it != peers_.end();) {
         Peer& peer = it->second;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kCanBusWaitMs);
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(kCanBusWaitMs);
         bool sent = false;
         bool dead = false;
         for (;;) {
-            if (::send(peer.fd, wire, sizeof wire, MSG_DONTWAIT | MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof wire)) {
+            const ssize_t n = ::send(peer.fd, wire, sizeof wire, MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (n == static_cast<ssize_t>(sizeof wire)) {
                 sent = true;
                 break;
             }

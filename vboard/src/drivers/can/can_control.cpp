@@ -21,8 +21,9 @@ void installCan(Host& host) {
         if (!on.restarting()) model->leaveBus();
     });
     host.addDirective(Directive{
-        "can", "can inject <frame> | can clock <hz> | can rx-wait <ms> | can log <file>|off | can bus <name>|off | "
-        "can reset",
+        "can",
+        "can inject <frame> | can clock <hz> | can rx-wait <ms> | can log <file>|off | "
+        "can bus <name>|off | can reset",
         [model](const std::vector<std::string>& words, const std::string&) {
             return canDirective(*model, words);
         }});
