@@ -484,12 +484,17 @@ std::string runtimeFolder() {
 }  // namespace
 
 // Frames between the board's controller and another member: through the board's filters one way,
-// to the other member whatever the board's loopback the other way, never back to a sender
-// without loopback.
+// stamped on the board's clock as they arrive; to the other member whatever the board's loopback
+// the other way, never back to a sender without loopback.
 TEST_F(CanController, AMemberOfASharedBusHearsTheOthersThroughItsFilters) {
     runtimeFolder();
     tarvik_test::expectConfigLine("can bus t", "");
     EXPECT_EQ(vboard::canBus(), "t");
+    // Each board stamps a frame on its own clock as it arrives.
+    const std::string log = ::testing::TempDir() + "vboard_can_bus_" + std::to_string(::getpid()) + ".log";
+    std::remove(log.c_str());
+    vboard::setSystemTime(SYSTEMTIME{2024, 12, 0, 8, 9, 30, 52, 249});
+    tarvik_test::expectConfigLine("can log " + log, "");
     OtherMember other;
     ASSERT_NE(addFilter(0x123, 0x7FF), 0u);
     other.send("124#01");
@@ -500,6 +505,11 @@ TEST_F(CanController, AMemberOfASharedBusHearsTheOthersThroughItsFilters) {
     EXPECT_TRUE(traffic[1].received);
     EXPECT_FALSE(traffic[1].fromBoard);
     EXPECT_EQ(vboard::can().pending(), 1u);
+    tarvik_test::expectConfigLine("can log off", "");
+    std::ifstream logged(log);
+    std::stringstream lines;
+    lines << logged.rdbuf();
+    EXPECT_EQ(lines.str(), "(1733650252.249000) can1 124#01\n(1733650252.249000) can1 123#0203\n");
 
     uint8_t data[1] = {0x55};
     CanMessageRecord out = message(true, 0x321, false, data, 1);
