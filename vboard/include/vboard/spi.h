@@ -15,6 +15,11 @@
 // Control side (this header): attach device models, ones of your own included, look at what each
 // exchange carried. Ports are numbered as the library numbers them: port 0 is "SPI1:" (the
 // board's flash on chip select 2), port 1 is "SPI2:" (a loopback on chip select 0).
+//
+// With a board folder (setBoardFolder) every flash keeps its array there, as the raw image
+// "spi<port>-cs<chip select>.flash.bin" beside the folder's volumes: read when the flash comes
+// under the folder (and at reset()), written whole after each program. An image of another size
+// than the flash is refused and left as it is (storageProblems; the "spi attach" line fails).
 #pragma once
 
 #include <cstdint>
