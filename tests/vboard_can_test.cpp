@@ -2,14 +2,23 @@
 // "CAN1:": the records it takes and refuses, filters per open, transfers and their status words, a
 // receive that waits and one abandoned by a close, the bus's other nodes, the candump log, the
 // trace and the directives.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
 #include "can/can_records.h"
+#include "drivers/can/can_bus.h"
 #include "model_support.h"
 #include "test_support.h"
 #include "vboard/gtest.h"
@@ -360,7 +369,7 @@ TEST_F(CanController, LogsTheBusInCandumpsFormat) {
 TEST_F(CanController, DirectivesPlayTheOtherNodesAndSetTheController) {
     const std::string usage =
         "expected: can inject <frame> | can clock <hz> | can rx-wait <ms> | can log <file>|off | "
-        "can reset";
+        "can bus <name>|off | can reset";
     struct Row {
         const char* line;
         std::string problem;
@@ -423,4 +432,115 @@ TEST_F(CanController, ADeviceModelMayUseTheControlSideFromInsideARequest) {
     EXPECT_EQ(in.messageId, 0x121u);
     EXPECT_EQ(Bytes(back, back + in.dataLength), (Bytes{0xAB, 0xCD}));
     EXPECT_TRUE(CloseHandle(node));
+}
+
+// ---- One bus between processes ----
+
+namespace {
+
+// Another member of the bus "t", played here by a link of its own; what it hears is kept.
+class OtherMember {
+public:
+    OtherMember() {
+        std::string problem;
+        link_ = vboard::CanBusLink::join("t", [this](const vboard::CanFrame& frame) {
+            std::lock_guard<std::mutex> hold(lock_);
+            heard_.push_back(vboard::formatCanFrame(frame));
+            arrived_.notify_all();
+        }, problem);
+        EXPECT_TRUE(link_) << problem;
+    }
+    void send(const std::string& frame) { link_->send(*vboard::parseCanFrame(frame)); }
+    // What it heard once it has heard `count` frames (or the wait gave up).
+    std::vector<std::string> heard(size_t count) {
+        std::unique_lock<std::mutex> hold(lock_);
+        arrived_.wait_for(hold, std::chrono::seconds(60), [&] { return heard_.size() >= count; });
+        return heard_;
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable arrived_;
+    std::vector<std::string> heard_;
+    std::unique_ptr<vboard::CanBusLink> link_;
+};
+
+// The frames on the board's bus once it has seen `count`.
+std::vector<vboard::CanBusFrame> trafficOnce(size_t count) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (vboard::can().traffic().size() < count && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return vboard::can().traffic();
+}
+
+std::string runtimeFolder() {
+    const std::string runtime = ::testing::TempDir() + "vboard_can_runtime_" + std::to_string(::getpid());
+    std::filesystem::remove_all(runtime);
+    std::filesystem::create_directories(runtime);
+    ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    return runtime;
+}
+
+}  // namespace
+
+// Frames between the board's controller and another member: through the board's filters one way,
+// stamped on the board's clock as they arrive; to the other member whatever the board's loopback
+// the other way, never back to a sender without loopback.
+TEST_F(CanController, AMemberOfASharedBusHearsTheOthersThroughItsFilters) {
+    runtimeFolder();
+    tarvik_test::expectConfigLine("can bus t", "");
+    EXPECT_EQ(vboard::canBus(), "t");
+    // Each board stamps a frame on its own clock as it arrives.
+    const std::string log = ::testing::TempDir() + "vboard_can_bus_" + std::to_string(::getpid()) + ".log";
+    std::remove(log.c_str());
+    vboard::setSystemTime(SYSTEMTIME{2024, 12, 0, 8, 9, 30, 52, 249});
+    tarvik_test::expectConfigLine("can log " + log, "");
+    OtherMember other;
+    ASSERT_NE(addFilter(0x123, 0x7FF), 0u);
+    other.send("124#01");
+    other.send("123#0203");
+    const auto traffic = trafficOnce(2);
+    ASSERT_EQ(traffic.size(), 2u);
+    EXPECT_FALSE(traffic[0].received);
+    EXPECT_TRUE(traffic[1].received);
+    EXPECT_FALSE(traffic[1].fromBoard);
+    EXPECT_EQ(vboard::can().pending(), 1u);
+    tarvik_test::expectConfigLine("can log off", "");
+    std::ifstream logged(log);
+    std::stringstream lines;
+    lines << logged.rdbuf();
+    EXPECT_EQ(lines.str(), "(1733650252.249000) can1 124#01\n(1733650252.249000) can1 123#0203\n");
+
+    uint8_t data[1] = {0x55};
+    CanMessageRecord out = message(true, 0x321, false, data, 1);
+    EXPECT_TRUE(transfer(out));
+    vboard::can().inject(*vboard::parseCanFrame("456#66"));
+    EXPECT_EQ(other.heard(2), (std::vector<std::string>{"321#55", "456#66"}));
+    EXPECT_EQ(vboard::can().pending(), 1u) << "no loopback: the board does not hear its own frame";
+    // A board reset from the control API is on the bus its configuration joins: none here.
+    EXPECT_TRUE(CloseHandle(h));
+    h = nullptr;
+    vboard::reset();
+    EXPECT_EQ(vboard::canBus(), "");
+}
+
+TEST_F(CanController, BusNamesAndAForeignRuntimeFolderAreRefused) {
+    const std::string runtime = runtimeFolder();
+    const std::string rule = " (1 to 32 letters, digits, '-', '_' or '.', not starting with '.')";
+    struct Case {
+        std::string line, problem;
+    };
+    const std::vector<Case> cases = {
+        {"can bus ../up", "bad CAN bus name '../up'" + rule},
+        {"can bus a/b", "bad CAN bus name 'a/b'" + rule},
+        {"can bus .hidden", "bad CAN bus name '.hidden'" + rule},
+        {"can bus " + std::string(33, 'n'), "bad CAN bus name '" + std::string(33, 'n') + "'" + rule},
+        {"can bus", "expected: can inject <frame>"},
+    };
+    for (const Case& c : cases) tarvik_test::expectConfigLine(c.line, c.problem);
+    std::filesystem::create_directory(runtime + "/tarvik");
+    ::chmod((runtime + "/tarvik").c_str(), 0755);
+    tarvik_test::expectConfigLine(
+        "can bus t", runtime + "/tarvik is not the user's own folder with mode 0700; the bus is not joined");
+    EXPECT_EQ(vboard::canBus(), "");
 }

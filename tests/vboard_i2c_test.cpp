@@ -1,7 +1,12 @@
 // vboard/src/drivers/i2c: the board's I2C buses alone, as the library reaches them through "I2C1:"
 // to "I2C3:": the requests they take and refuse, transfers against the EEPROM and the sensor, NAKs,
 // the trace decode, the "i2c" directives and the C entry points.
+#include <unistd.h>
+
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <thread>
 #include <tuple>
 
@@ -464,4 +469,56 @@ TEST_F(I2cBus, ADeviceMayUseTheControlSideFromInsideAPacket) {
     EXPECT_TRUE(transfer({writePacket(0x30, command), readPacket(0x30, answer)}));
     EXPECT_EQ(device->seen, 1u) << "the first transfer, kept once it was done";
     EXPECT_EQ(answer, Bytes{2}) << "the EEPROM at 0x50, and itself";
+}
+
+// With a board folder the EEPROM keeps its contents in an image named by bus and address. One
+// that does not fit the part is refused, named in the message, and left as it was: the part
+// works from its erased state and its writes go nowhere near the file.
+TEST_F(I2cBus, AnImageThatDoesNotFitThePartIsRefusedAndLeftAsItIs) {
+    const std::string board = ::testing::TempDir() + "vboard_i2c_images_" + std::to_string(::getpid());
+    const std::string image = board + "/i2c0-0x50.eeprom.bin";
+    const std::string outside = board + "-outside.bin";
+    struct Case {
+        const char* name;
+        std::string contents;  // the image's bytes
+        bool link;             // the image is a link to a file outside the folder of this size
+        const char* directive; // attaches the part, or "" for the power-on part
+        std::string problem;
+    };
+    const std::vector<Case> cases = {
+        {"another size", std::string(100, 'x'), false, "",
+         image + ": it holds 100 bytes, but the EEPROM on bus 0 at 0x50 holds 32768 (remove the file, or give the part its size)"},
+        {"a symbolic link", std::string(32768, 'x'), true, "",
+         image + ": a symbolic link, which the board does not follow"},
+        {"a part of another size attached", std::string(32768, 'x'), false, "i2c attach 0 0x50 eeprom 256",
+         image + ": it holds 32768 bytes, but the EEPROM on bus 0 at 0x50 holds 256"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // A fresh, erased part, kept nowhere.
+        vboard::setBoardFolder("");
+        vboard::i2cBus(0).attach(0x50, std::make_shared<vboard::I2cEeprom>());
+        std::filesystem::remove_all(board);
+        std::filesystem::create_directories(board);
+        std::ofstream(c.link ? outside : image, std::ios::binary) << c.contents;
+        if (c.link) std::filesystem::create_symlink(outside, image);
+        ASSERT_TRUE(vboard::setBoardFolder(board));
+        if (*c.directive != '\0') {
+            tarvik_test::expectConfigLine(c.directive, c.problem);
+        } else {
+            const auto problems = vboard::storageProblems();
+            ASSERT_FALSE(problems.empty());
+            EXPECT_EQ(problems.back().find(c.problem), 0u) << problems.back();
+        }
+        // Erased when it was refused at power-on; the directive's part was not attached at all.
+        EXPECT_EQ(readEeprom(0x50, 0, 2), (*c.directive ? Bytes{'x', 'x'} : Bytes{0xFF, 0xFF}));
+        ASSERT_TRUE(writeEeprom(0x50, 0, {1, 2}));
+        std::ifstream kept(c.link ? outside : image, std::ios::binary);
+        const std::string after((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
+        if (*c.directive != '\0')  // the part there still keeps its contents in the image
+            EXPECT_EQ(after.substr(0, 3), "\x01\x02x");
+        else
+            EXPECT_EQ(after, c.contents);
+    }
+    vboard::setBoardFolder("");
 }

@@ -1,8 +1,13 @@
 // vboard/src/drivers/spi: the board's SPI ports alone, as the library reaches them through "SPI1:"
 // and "SPI2:": the records they take and refuse, the named event they set, the device models, the
 // trace decode, the "spi" directives and the C entries.
+#include <unistd.h>
+
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <thread>
 
 #include "spi/spi_records.h"
@@ -275,4 +280,33 @@ TEST_F(SpiPort, ADeviceMayUseTheControlSideFromInsideAnExchange) {
     EXPECT_EQ(device->seen, 0u) << "an exchange is kept once it is done";
     EXPECT_TRUE(device->itself);
     EXPECT_EQ(rx[0], 0x5A);
+}
+
+// With a board folder the flash keeps its array in an image named by port and chip select: each
+// program is in it at once, a reset of the ports takes it up again, and one of another size is
+// refused, named and left as it is.
+TEST_F(SpiPort, TheFlashKeepsItsArrayInTheBoardFolder) {
+    const std::string board = ::testing::TempDir() + "vboard_spi_images_" + std::to_string(::getpid());
+    const std::string image = board + "/spi0-cs2.flash.bin";
+    std::filesystem::remove_all(board);
+    ASSERT_TRUE(vboard::setBoardFolder(board));
+    tarvik_test::expectConfigLine("spi flash 0 0x10 DE AD", "");
+    auto imageBytes = [&] {
+        std::ifstream in(image, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    const std::string kept = imageBytes();
+    ASSERT_EQ(kept.size(), size_t{1} << 20);
+    EXPECT_EQ(kept.substr(0x0F, 4), "\xFF\xDE\xAD\xFF");
+    tarvik_test::expectConfigLine("spi reset", "");
+    auto flash = std::dynamic_pointer_cast<vboard::SpiNorFlash>(vboard::spi().device(0));
+    ASSERT_TRUE(flash);
+    EXPECT_EQ(flash->read(0x10, 2), (Bytes{0xDE, 0xAD}));
+
+    std::ofstream(image, std::ios::binary | std::ios::trunc) << "short";
+    tarvik_test::expectConfigLine("spi attach 0 flash",
+                                  image + ": it holds 5 bytes, but the flash on SPI port 0 chip select 2 holds 1048576");
+    EXPECT_EQ(flash, vboard::spi().device(0)) << "the flash wired before stays";
+    EXPECT_EQ(imageBytes(), "short");
+    vboard::setBoardFolder("");
 }

@@ -142,4 +142,20 @@ public:
 // The board's CAN controller (the model behind "CAN1:", also while the device is removed).
 CanControl& can();
 
+// One CAN bus between processes. joinCanBus("plant") (the directive `can bus plant`) joins the
+// board's controller to the bus of that name shared by the user's processes: every frame one
+// member's controller sends (and every frame injected into one) reaches each other member's
+// controller as a frame from the bus, through that controller's filters, stamped on its board's
+// clock as it arrives; the sender's own controller hears it only in loopback, as on a bus of its
+// own. A name is 1 to 32 letters, digits, '-', '_' or '.', not starting with '.'. Joining another
+// bus leaves the one joined; "" or "off" leaves it. No daemon: the first member makes the bus
+// (the folder `$XDG_RUNTIME_DIR/tarvik/can/<name>/`, or `/tmp/tarvik-<uid>/can/<name>/` without
+// that variable, closed to other users), and the last member to leave, or to end normally,
+// removes it; what a killed member leaves is removed by the next member that meets it. The bus is
+// wiring: the module's own reset and `can reset` keep it; reset() leaves it, and the board is on
+// the bus its configuration joins again. Answers "" once joined, else why not.
+std::string joinCanBus(const std::string& name);
+// The bus joined, "" for none.
+std::string canBus();
+
 }  // namespace vboard

@@ -15,10 +15,16 @@
 // 0x01, 16, data) reads bytes 0x0100 to 0x010F. The packets carry the address as the library was
 // given it, so a device attached here at 0x50 answers the library's 0x50. The power-on board has
 // a 32 KiB EEPROM on bus 0 at 0x50 and a temperature sensor on bus 2 at 0x48.
+//
+// With a board folder (setBoardFolder) every EEPROM keeps its contents there, as the raw image
+// "i2c<bus>-0x<address>.eeprom.bin" beside the folder's volumes: read when the part comes under
+// the folder, written whole after each write cycle and each preload. An image of another size
+// than the part is refused and left as it is (storageProblems; the "i2c attach" line fails).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -108,8 +114,17 @@ public:
     Bytes contents() const override;
     uint32_t pointer() const;
 
+    // Called with the part's whole contents after each write cycle (a write packet that carried
+    // data) and each preload, one call at a time: how the board keeps the part's contents in
+    // its board folder. Null keeps them nowhere.
+    void keepWith(std::function<void(const Bytes&)> keeper);
+
 private:
     bool busyLocked() const;
+    bool writeLocked(const uint8_t* data, size_t length);
+    void kept();
+    std::mutex keeping_;  // taken before lock_
+    std::function<void(const Bytes&)> keeper_;
     mutable std::mutex lock_;
     Bytes memory_;
     size_t pageSize_;

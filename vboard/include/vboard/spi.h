@@ -15,9 +15,15 @@
 // Control side (this header): attach device models, ones of your own included, look at what each
 // exchange carried. Ports are numbered as the library numbers them: port 0 is "SPI1:" (the
 // board's flash on chip select 2), port 1 is "SPI2:" (a loopback on chip select 0).
+//
+// With a board folder (setBoardFolder) every flash keeps its array there, as the raw image
+// "spi<port>-cs<chip select>.flash.bin" beside the folder's volumes: read when the flash comes
+// under the folder (and at reset()), written whole after each program. An image of another size
+// than the flash is refused and left as it is (storageProblems; the "spi attach" line fails).
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -84,8 +90,14 @@ public:
     std::vector<uint8_t> read(uint32_t address, size_t length) const;
     const Config& config() const { return config_; }
 
+    // Called with the whole array after each program(), one call at a time: how the board keeps
+    // the flash's contents in its board folder. Null keeps them nowhere.
+    void keepWith(std::function<void(const std::vector<uint8_t>&)> keeper);
+
 private:
     uint8_t at(uint32_t address) const;  // with the lock held
+    std::mutex keeping_;  // taken before lock_
+    std::function<void(const std::vector<uint8_t>&)> keeper_;
     Config config_;
     mutable std::mutex lock_;  // a test may program the array while the library reads it
     std::vector<uint8_t> programmed_;  // grows as it is programmed; beyond it the array is erased

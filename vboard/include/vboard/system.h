@@ -146,7 +146,8 @@ struct BoardFileEntry {
 std::vector<BoardFileEntry> listBoardFiles(const std::string& cePattern);
 // The hive of HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER as its file would hold it.
 std::string hiveText(HKEY root);
-// Hive files refused and folders that could not be used, since the board was reset.
+// Hive files refused, folders that could not be used, and part images (an EEPROM's, a flash's)
+// refused or not written, since the board was reset.
 std::vector<std::string> storageProblems();
 
 }  // namespace vboard

@@ -203,6 +203,8 @@ public:
     // The configuration language's: once the board is built, and after every reset.
     std::vector<std::function<void()>> startSteps;
     std::vector<std::function<void()>> resetSteps;
+    // The families' parts kept in the board folder: run whenever the folder is chosen.
+    std::vector<std::function<void()>> folderSteps;
 };
 
 // The board, built and started on first use; it lives until the process ends.

@@ -223,6 +223,13 @@ bool BoardStorage::useFolderLocked(const std::string& folder) {
             host::Fd inner = host::openIn(root.get(), volume, O_PATH | O_DIRECTORY);
             if (inner.valid()) sweep(inner.get(), folder + "/" + volume, 0, links, linkCount);
         }
+        // The parts' images sit at the top, beside the volumes: so may a temporary one of theirs.
+        for (const std::string& name : host::entries(root.get())) {
+            struct stat info;
+            if (isTemporary(name) && ::fstatat(root.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISREG(info.st_mode))
+                ::unlinkat(root.get(), name.c_str(), 0);
+        }
         for (const std::string& link : links) {
             const std::string problem = link + ": a symbolic link, which the board does not follow";
             std::fprintf(stderr, "vboard: %s\n", problem.c_str());
@@ -556,6 +563,7 @@ void installStorage(Board& board, SystemServices& services) {
         // A restart keeps the files; a reset from the control API starts the storage afresh.
         if (!system->restarting) storage->coldStart();
         loadHives(*target, *storage);
+        for (const auto& step : target->folderSteps) step();
     });
     board.addDirective(Directive{
         "board", "board <folder>",
@@ -564,6 +572,7 @@ void installStorage(Board& board, SystemServices& services) {
             const std::string folder = configValue(rest, 0);
             if (!storage->useFolder(folder)) return "cannot use the board folder '" + folder + "'";
             loadHives(*target, *storage);
+            for (const auto& step : target->folderSteps) step();
             return "";
         }});
     board.addDirective(Directive{
@@ -580,10 +589,13 @@ BoardStorage& boardStorage() {
     return *installed;
 }
 
+BoardStorage& installedStorage() { return *installed; }
+
 bool setBoardFolder(const std::string& folder) {
     BoardStorage& storage = boardStorage();
     if (!storage.useFolder(folder)) return false;
     loadHives(board(), storage);
+    for (const auto& step : board().folderSteps) step();
     return true;
 }
 

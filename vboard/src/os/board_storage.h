@@ -106,6 +106,8 @@ private:
 };
 
 BoardStorage& boardStorage();
+// The same without starting the board: for what runs while it starts (its power-on steps).
+BoardStorage& installedStorage();
 
 // Loads the registry from the hive files on the flash, first putting a staged system hive in
 // place; a hive without a file, or whose file is refused, gets its defaults. Then the user hive

@@ -22,6 +22,8 @@ void Host::nameRequests(const std::string& family, const std::vector<RequestName
     for (const RequestName& r : names) board_.requests.push_back(NamedRequest{family, r.name, r.code});
 }
 
+void Host::onBoardFolder(std::function<void()> step) { board_.folderSteps.push_back(std::move(step)); }
+
 const BoardClock& Host::clock() const { return board_.clock; }
 
 void Host::addDriver(const std::string& device, std::shared_ptr<StreamDriver> driver) {

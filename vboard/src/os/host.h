@@ -56,7 +56,7 @@ private:
 // each power-on step sees it.
 class Host {
 public:
-    explicit Host(Board& board) : board_(board) {}
+    explicit Host(Board& board, bool restart = false) : board_(board), restart_(restart) {}
 
     // ---- While the family installs ----
 
@@ -80,6 +80,11 @@ public:
     // The requests of the family's drivers, for faults to name. `family` is the letters of the
     // device names ("GIO" for "GIO1:").
     void nameRequests(const std::string& family, const std::vector<RequestName>& names);
+    // A step run whenever the board folder is chosen: at every power-on once the storage has
+    // chosen it (after every family's power-on step), and after the "board" directive or
+    // setBoardFolder. It runs without the board's lock held. Where a part that keeps its
+    // contents (an EEPROM, a flash) finds its image again.
+    void onBoardFolder(std::function<void()> step);
     // The board's clock, for a model that stamps what it records over time.
     const BoardClock& clock() const;
 
@@ -87,6 +92,9 @@ public:
 
     // Puts a driver on the board under a device name, replacing any there.
     void addDriver(const std::string& device, std::shared_ptr<StreamDriver> driver);
+    // Whether this power-on is a restart by a driver (the module's software reset), which keeps
+    // the board's wiring, rather than the board's building or a reset from the control API.
+    bool restarting() const { return restart_; }
 
     // ---- For the configuration language (control/), once ----
 
@@ -98,6 +106,7 @@ public:
 
 private:
     Board& board_;
+    bool restart_;
 };
 
 // Where the board's parts are installed from, when it is built. Defined outside os/: the list of
@@ -121,6 +130,37 @@ void recordMisuse(std::string text);
 // The time GetSystemTime answers when it is pinned (setSystemTime, the `time` directive);
 // nullopt while it follows the host's clock.
 std::optional<SYSTEMTIME> fixedSystemTime();
+
+// ---- Parts that keep their contents: raw images in the board folder ----
+
+// The largest image the board keeps or reads: 16 MiB, all a 24-bit flash address reaches.
+constexpr size_t kMaxBoardImage = size_t{16} << 20;
+
+// What the board folder holds for a part.
+struct BoardImage {
+    enum State { kNoFolder, kAbsent, kLoaded, kRefused };
+    State state = kNoFolder;
+    std::string folder;   // the board folder it was looked for in ("" without one)
+    std::string path;     // the image's host path, for messages
+    Bytes data;           // kLoaded: exactly the part's size
+    std::string problem;  // kRefused: why, naming the file
+};
+
+// Looks for the image `name` (one file name, at the top of the board folder beside its volumes)
+// of a part of `size` bytes, described as `part` ("the EEPROM on bus 0 at 0x50") in messages.
+// An image of another size, larger than kMaxBoardImage, or that is a symbolic link or no regular
+// file is refused whole and left as it is; the caller reports the refusal or answers it.
+BoardImage loadBoardImage(const std::string& name, size_t size, const std::string& part);
+
+// What a part calls with its whole contents after each write cycle: keeps them as the image
+// `name` in `folder`, written whole to a temporary file renamed into place, so that a process
+// killed at any moment leaves the old image or the new one. A failure is reported once per
+// keeper, and the part works on.
+using ImageKeeper = std::function<void(const Bytes&)>;
+ImageKeeper keepBoardImage(const std::string& folder, const std::string& name);
+
+// Records a problem of the board folder (see storageProblems) and says it on stderr.
+void reportBoardProblem(const std::string& problem);
 
 // Restarts the board from inside a request on one of its opens, `instance` of `driver`. Every
 // other open is closed as a reset closes it, waiting for its calls in flight; the calling open

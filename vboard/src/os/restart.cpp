@@ -54,7 +54,7 @@ void restartBoard(const StreamDriver* callerDriver, uint64_t callerInstance) {
         // The devices come up in their power-on state, the storage keeps its files and the
         // registry is loaded from its hives.
         services.restarting = true;
-        Host host(b);
+        Host host(b, true);
         for (const auto& step : b.powerOnSteps) step(host);
         services.restarting = false;
         services.noteRestart();

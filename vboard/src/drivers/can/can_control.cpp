@@ -15,8 +15,15 @@ void installCan(Host& host) {
     // "CAN1:" is on the board.
     host.installModel(installed, controller, {{kCanDevice, controller}});
     CanController* model = controller.get();
+    // The module's own reset keeps it on its bus; a board built afresh (a reset from the control
+    // API) is on the bus its configuration joins, which is applied again after this.
+    host.onPowerOn([model](Host& on) {
+        if (!on.restarting()) model->leaveBus();
+    });
     host.addDirective(Directive{
-        "can", "can inject <frame> | can clock <hz> | can rx-wait <ms> | can log <file>|off | can reset",
+        "can",
+        "can inject <frame> | can clock <hz> | can rx-wait <ms> | can log <file>|off | "
+        "can bus <name>|off | can reset",
         [model](const std::vector<std::string>& words, const std::string&) {
             return canDirective(*model, words);
         }});
@@ -32,5 +39,16 @@ void installCan(Host& host) {
 }
 
 CanControl& can() { return installed.get(); }
+
+std::string joinCanBus(const std::string& name) {
+    CanController& controller = installed.get();
+    if (name.empty() || name == "off") {
+        controller.leaveBus();
+        return "";
+    }
+    return controller.joinBus(name);
+}
+
+std::string canBus() { return installed.get().bus(); }
 
 }  // namespace vboard

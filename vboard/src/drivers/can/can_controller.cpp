@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstddef>
 #include <cstring>
 #include <ctime>
@@ -266,8 +267,12 @@ DWORD CanController::send(CanMessageRecord& record, IoRequest& request) {
     const uint32_t status = valid ? kCanStatusOk : kCanStatusBadFrame;
     if (valid) {
         const std::string stamp = busTime();
-        std::lock_guard<std::mutex> hold(lock_);
-        putOnBusLocked(frame, stamp, true, loopback_);
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            putOnBusLocked(frame, stamp, true, loopback_);
+        }
+        // The other members of a shared bus hear it; this controller only in loopback, as above.
+        if (auto bus = link()) bus->send(frame);
     }
     std::memcpy(record.status, &status, sizeof status);
     if (request.traced) {
@@ -383,8 +388,88 @@ bool CanController::inject(const CanFrame& frame) {
         frame.remoteLength > kClassicDataBytes)
         return false;
     const std::string stamp = busTime();
+    bool queued;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        queued = putOnBusLocked(frame, stamp, false, true);
+    }
+    // Another node on a shared bus is heard by every member.
+    if (auto bus = link()) bus->send(frame);
+    return queued;
+}
+
+void CanController::arrive(const CanFrame& frame) {
+    // Stamped as it reaches this controller, on this board's clock.
+    const std::string stamp = busTime();
     std::lock_guard<std::mutex> hold(lock_);
-    return putOnBusLocked(frame, stamp, false, true);
+    putOnBusLocked(frame, stamp, false, true);
+}
+
+// ---- The bus shared with other processes ----
+
+namespace {
+
+// The controllers on a shared bus, which leave it as the process ends normally.
+std::mutex joinedLock;
+std::set<CanController*>* joined = nullptr;  // never destroyed: the exit handler runs late
+
+void leaveAtExit() {
+    std::vector<CanController*> members;
+    {
+        std::lock_guard<std::mutex> hold(joinedLock);
+        if (joined != nullptr) members.assign(joined->begin(), joined->end());
+    }
+    for (CanController* member : members) member->leaveBus();
+}
+
+}  // namespace
+
+CanController::~CanController() { leaveBus(); }
+
+std::shared_ptr<CanBusLink> CanController::link() const {
+    std::lock_guard<std::mutex> hold(busLock_);
+    return link_;
+}
+
+std::string CanController::bus() const {
+    std::lock_guard<std::mutex> hold(busLock_);
+    return link_ ? link_->name() : "";
+}
+
+std::string CanController::joinBus(const std::string& name) {
+    if (bus() == name) return "";
+    // Checked before the old bus is left: a bad name changes nothing.
+    const std::string bad = canBusNameProblem(name);
+    if (!bad.empty()) return bad;
+    leaveBus();
+    std::string problem;
+    std::unique_ptr<CanBusLink> joinedLink =
+        CanBusLink::join(name, [this](const CanFrame& frame) { arrive(frame); }, problem);
+    if (!joinedLink) return problem;
+    {
+        std::lock_guard<std::mutex> hold(busLock_);
+        link_ = std::move(joinedLink);
+    }
+    static std::once_flag exitHandler;
+    std::call_once(exitHandler, [] { std::atexit(leaveAtExit); });
+    std::lock_guard<std::mutex> hold(joinedLock);
+    if (joined == nullptr) joined = new std::set<CanController*>();
+    joined->insert(this);
+    return "";
+}
+
+void CanController::leaveBus() {
+    std::shared_ptr<CanBusLink> old;
+    {
+        std::lock_guard<std::mutex> hold(busLock_);
+        old = std::move(link_);
+    }
+    {
+        std::lock_guard<std::mutex> hold(joinedLock);
+        if (joined != nullptr) joined->erase(this);
+    }
+    // Left once no send holds it any more: its thread is stopped, its socket removed.
+    old.reset();
 }
 
 std::vector<CanBusFrame> CanController::traffic() const {

@@ -17,6 +17,7 @@
 #include <set>
 #include <vector>
 
+#include "drivers/can/can_bus.h"
 #include "os/host.h"
 #include "vboard/can.h"
 #include "vboard/vboard.h"
@@ -79,7 +80,10 @@ struct CanFilterRecord {
 };
 
 class CanController : public StreamDriver, public CanControl {
-public:
+public:    CanController() = default;
+    // A controller that goes away leaves its bus first.
+    ~CanController() override;
+
     DWORD ioControl(IoRequest& request) override;
     // Wakes a receive waiting on this open; it fails.
     void preClose(uint64_t instance) override;
@@ -104,6 +108,13 @@ public:
     void reset() override;
     // The board's power-on: the reset state, and filter handles counted from 1 again.
     void powerOn();
+    // Joins the CAN bus of that name shared by the user's processes, leaving the one joined
+    // before ("" when joined, else why not). The bus is wiring: `can reset` and the module's own
+    // reset keep it.
+    std::string joinBus(const std::string& name);
+    void leaveBus();
+    // The bus joined, "" for none.
+    std::string bus() const;
 
 private:
     DWORD getTiming(IoRequest& request);
@@ -136,6 +147,13 @@ private:
     std::set<uint64_t> closing_;  // opens whose handle is being closed
     Window<CanBusFrame> traffic_;
     std::FILE* log_ = nullptr;
+
+    // A frame from another member of the bus, as it arrives.
+    void arrive(const CanFrame& frame);
+    // The bus joined, if any: taken under busLock_, used without it.
+    std::shared_ptr<CanBusLink> link() const;
+    mutable std::mutex busLock_;
+    std::shared_ptr<CanBusLink> link_;
 };
 
 // Renders a CAN request for the trace, or declines a call that is not one.

@@ -1,5 +1,5 @@
 // The CAN directive of a board configuration: "can inject 123#DEADBEEF", "can clock <hz>",
-// "can rx-wait <ms>", "can log <file>|off", "can reset".
+// "can rx-wait <ms>", "can log <file>|off", "can bus <name>|off", "can reset".
 #include <cerrno>
 #include <cstring>
 
@@ -10,13 +10,20 @@ namespace vboard {
 std::string canDirective(CanController& can, const std::vector<std::string>& words) {
     const std::string usage =
         "expected: can inject <frame> | can clock <hz> | can rx-wait <ms> | can log <file>|off | "
-        "can reset";
+        "can bus <name>|off | can reset";
     const std::string sub = words.size() > 1 ? words[1] : "";
     if (sub == "reset" && words.size() == 2) {
         can.reset();
         return "";
     }
     if (words.size() != 3) return usage;
+    if (sub == "bus") {
+        if (words[2] == "off") {
+            can.leaveBus();
+            return "";
+        }
+        return can.joinBus(words[2]);
+    }
     if (sub == "inject") {
         auto frame = parseCanFrame(words[2]);
         if (!frame) return "not a CAN frame: '" + words[2] + "' (expected e.g. 123#DEADBEEF)";

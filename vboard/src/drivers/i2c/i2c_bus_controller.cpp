@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "os/text.h"
 
@@ -124,17 +125,71 @@ DWORD I2cBusController::transfer(IoRequest& request) {
 
 // ---- Control side ----
 
+std::string I2cBusController::keep(uint8_t address, const std::shared_ptr<I2cDevice>& device,
+                                   bool report) {
+    auto eeprom = std::dynamic_pointer_cast<I2cEeprom>(device);
+    if (!eeprom) return "";
+    eeprom->keepWith(nullptr);
+    char name[32];
+    std::snprintf(name, sizeof name, "i2c%d-0x%02x.eeprom.bin", bus_, address);
+    const std::string part = "the EEPROM on bus " + std::to_string(bus_) + " at " + i2cAddressText(address);
+    BoardImage image = loadBoardImage(name, eeprom->size(), part);
+    if (image.state == BoardImage::kRefused) {
+        if (report) reportBoardProblem(image.problem);
+        return image.problem;
+    }
+    if (image.state == BoardImage::kLoaded) eeprom->preload(0, image.data);
+    if (image.state != BoardImage::kNoFolder) eeprom->keepWith(keepBoardImage(image.folder, name));
+    return "";
+}
+
+void I2cBusController::put(uint8_t address, std::shared_ptr<I2cDevice> device) {
+    std::shared_ptr<I2cDevice> old;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        old = std::exchange(devices_[address], std::move(device));
+    }
+    // The part taken off keeps its contents no more: its place's image is the new part's.
+    if (auto eeprom = std::dynamic_pointer_cast<I2cEeprom>(old)) eeprom->keepWith(nullptr);
+}
+
+std::string I2cBusController::attachKept(uint8_t address, std::shared_ptr<I2cDevice> device) {
+    const std::string problem = keep(address, device, false);
+    if (problem.empty()) put(address, std::move(device));
+    return problem;
+}
+
 void I2cBusController::attach(uint8_t address, std::shared_ptr<I2cDevice> device) {
-    std::lock_guard<std::mutex> hold(lock_);
-    if (device)
-        devices_[address] = std::move(device);
-    else
-        devices_.erase(address);
+    if (!device) {
+        detach(address);
+        return;
+    }
+    // Attached all the same when its image does not fit: that is reported (storageProblems),
+    // and the part works unkept.
+    put(address, device);
+    keep(address, device, true);
 }
 
 bool I2cBusController::detach(uint8_t address) {
-    std::lock_guard<std::mutex> hold(lock_);
-    return devices_.erase(address) > 0;
+    std::shared_ptr<I2cDevice> old;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        auto it = devices_.find(address);
+        if (it == devices_.end()) return false;
+        old = std::move(it->second);
+        devices_.erase(it);
+    }
+    if (auto eeprom = std::dynamic_pointer_cast<I2cEeprom>(old)) eeprom->keepWith(nullptr);
+    return true;
+}
+
+void I2cBusController::keepInFolder() {
+    std::map<uint8_t, std::shared_ptr<I2cDevice>> devices;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        devices = devices_;
+    }
+    for (const auto& entry : devices) keep(entry.first, entry.second, true);
 }
 
 std::shared_ptr<I2cDevice> I2cBusController::device(uint8_t address) const {
@@ -172,6 +227,10 @@ void I2cBusController::clearTransfers() {
 
 void I2cBusController::powerOn() {
     std::lock_guard<std::mutex> hold(lock_);
+    // The parts of before keep nothing more, should a test still hold one: the fresh ones take
+    // up their images once the board folder is chosen.
+    for (const auto& entry : devices_)
+        if (auto eeprom = std::dynamic_pointer_cast<I2cEeprom>(entry.second)) eeprom->keepWith(nullptr);
     devices_.clear();
     // The module's configuration EEPROM sits on its first bus; the board's temperature sensor
     // on the third.

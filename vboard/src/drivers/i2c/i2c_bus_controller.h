@@ -62,8 +62,19 @@ public:
 
     // The board's power-on: the bus's default devices, fresh, and the controller unconfigured.
     void powerOn();
+    // Attaches a device, an EEPROM kept in the board folder's image of its bus and address
+    // ("i2c0-0x50.eeprom.bin") when there is a folder: its contents come from the image when
+    // there is one, and go to it after each write cycle. An image that does not fit the part is
+    // left as it is and the device not attached: the answer is why ("" when attached).
+    std::string attachKept(uint8_t address, std::shared_ptr<I2cDevice> device);
+    // The board folder was chosen: each EEPROM on the bus takes its image up again.
+    void keepInFolder();
 
 private:
+    // Binds an EEPROM to its image (a no-op for other devices): "" or why not, reported or not.
+    std::string keep(uint8_t address, const std::shared_ptr<I2cDevice>& device, bool report);
+    // Puts a device at an address; the one it replaces keeps nothing more.
+    void put(uint8_t address, std::shared_ptr<I2cDevice> device);
     DWORD setFrequency(const IoRequest& request);
     DWORD confirm(IoRequest& request);
     DWORD transfer(IoRequest& request);
@@ -83,6 +94,8 @@ private:
 
 // "0x50": an address as the trace and the directive's problems write it.
 std::string i2cAddressText(uint8_t address);
+// The controller of a bus, 0 to 2, on the started board.
+I2cBusController& i2cController(int bus);
 
 // The "i2c" directive and its usage.
 constexpr const char* kI2cUsage =

@@ -17,6 +17,10 @@ void installI2c(Host& host) {
         auto controller = std::make_shared<I2cBusController>(bus);
         host.installModel(installed[bus], controller, {{controller->device(), controller}});
     }
+    // Each bus's EEPROMs find their images once the storage has chosen the board folder.
+    host.onBoardFolder([] {
+        for (int bus = 0; bus < kI2cBuses; ++bus) installed[bus].kept().keepInFolder();
+    });
     host.addDirective(Directive{
         "i2c", kI2cUsage,
         [](const std::vector<std::string>& words, const std::string&) { return i2cDirective(words); }});
@@ -29,6 +33,11 @@ void installI2c(Host& host) {
 I2cBusControl& i2cBus(int bus) {
     startBoard();
     if (bus < 0 || bus >= kI2cBuses) throw std::out_of_range("no I2C bus " + std::to_string(bus));
+    return installed[bus].get();
+}
+
+I2cBusController& i2cController(int bus) {
+    i2cBus(bus);
     return installed[bus].get();
 }
 

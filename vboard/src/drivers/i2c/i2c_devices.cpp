@@ -35,7 +35,16 @@ bool I2cEeprom::busyLocked() const {
 }
 
 bool I2cEeprom::write(const uint8_t* data, size_t length) {
-    std::lock_guard<std::mutex> hold(lock_);
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (!writeLocked(data, length)) return false;
+    }
+    // The write cycle that stores a page: the part keeps it, whatever happens next.
+    if (length > 2) kept();
+    return true;
+}
+
+bool I2cEeprom::writeLocked(const uint8_t* data, size_t length) {
     if (busyLocked()) return false;
     busyUntil_ = 0;
     if (length < 2) return true;
@@ -66,10 +75,25 @@ bool I2cEeprom::read(uint8_t* data, size_t length) {
 }
 
 bool I2cEeprom::preload(uint32_t offset, const Bytes& bytes) {
-    std::lock_guard<std::mutex> hold(lock_);
-    if (offset > memory_.size() || bytes.size() > memory_.size() - offset) return false;
-    std::copy(bytes.begin(), bytes.end(), memory_.begin() + offset);
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (offset > memory_.size() || bytes.size() > memory_.size() - offset) return false;
+        std::copy(bytes.begin(), bytes.end(), memory_.begin() + offset);
+    }
+    kept();
     return true;
+}
+
+void I2cEeprom::keepWith(std::function<void(const Bytes&)> keeper) {
+    std::lock_guard<std::mutex> hold(keeping_);
+    keeper_ = std::move(keeper);
+}
+
+void I2cEeprom::kept() {
+    // One keeper call at a time, each with the contents as they are once it has its turn: the
+    // last call made keeps every write that came before it.
+    std::lock_guard<std::mutex> hold(keeping_);
+    if (keeper_) keeper_(contents());
 }
 
 size_t I2cEeprom::size() const {

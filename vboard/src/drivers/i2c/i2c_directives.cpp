@@ -68,8 +68,7 @@ std::string attachDirective(const std::vector<std::string>& w) {
     } else {
         return "unknown device '" + w[4] + "' (eeprom [<size>] or sensor)";
     }
-    i2cBus(bus).attach(address, std::move(device));
-    return "";
+    return i2cController(bus).attachKept(address, std::move(device));
 }
 
 std::string detachDirective(const std::vector<std::string>& w) {

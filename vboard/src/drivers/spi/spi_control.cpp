@@ -17,6 +17,8 @@ void installSpi(Host& host) {
                       {{kSpiDevices[0], std::make_shared<SpiPortDriver>(ports, 0)},
                        {kSpiDevices[1], std::make_shared<SpiPortDriver>(ports, 1)}});
     SpiPorts* model = ports.get();
+    // The flashes find their images once the storage has chosen the board folder.
+    host.onBoardFolder([model] { model->keepInFolder(); });
     host.addDirective(Directive{
         "spi",
         "spi attach <port> loopback|flash|none [<chip select>] | spi flash <port> <address> "

@@ -64,12 +64,23 @@ void SpiNorFlash::exchange(const SpiBusSettings& bus, const uint8_t* tx, uint8_t
 }
 
 void SpiNorFlash::program(uint32_t address, const std::vector<uint8_t>& data) {
-    std::lock_guard<std::mutex> hold(lock_);
-    for (size_t i = 0; i < data.size(); ++i) {
-        const uint32_t where = static_cast<uint32_t>((address + i) % config_.size);
-        if (where >= programmed_.size()) programmed_.resize(where + 1, 0xFF);
-        programmed_[where] = data[i];
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        for (size_t i = 0; i < data.size(); ++i) {
+            const uint32_t where = static_cast<uint32_t>((address + i) % config_.size);
+            if (where >= programmed_.size()) programmed_.resize(where + 1, 0xFF);
+            programmed_[where] = data[i];
+        }
     }
+    // One keeper call at a time, each with the array as it is once it has its turn: the last
+    // call made keeps every program that came before it.
+    std::lock_guard<std::mutex> hold(keeping_);
+    if (keeper_) keeper_(read(0, config_.size));
+}
+
+void SpiNorFlash::keepWith(std::function<void(const std::vector<uint8_t>&)> keeper) {
+    std::lock_guard<std::mutex> hold(keeping_);
+    keeper_ = std::move(keeper);
 }
 
 std::vector<uint8_t> SpiNorFlash::read(uint32_t address, size_t length) const {

@@ -22,8 +22,7 @@ std::string attachDirective(SpiPorts& ports, const std::vector<std::string>& wor
         return "no chip select " + words[4] + " on an SPI port (0 to 3)";
     std::shared_ptr<SpiDevice> device = makeSpiDevice(words[3]);
     if (!device && words[3] != "none") return "no SPI device model '" + words[3] + "' (loopback, flash, none)";
-    if (!ports.attach(port, device, static_cast<int>(chipSelect))) return usage;
-    return "";
+    return ports.attachKept(port, device, static_cast<int>(chipSelect));
 }
 
 std::string flashDirective(SpiPorts& ports, const std::vector<std::string>& words) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
+#include <utility>
 
 #include "os/text.h"
 
@@ -145,13 +146,67 @@ void SpiPorts::keep(SpiExchange&& seen) {
 
 // ---- Control side ----
 
-bool SpiPorts::attach(int port, std::shared_ptr<SpiDevice> device, int chipSelect) {
+namespace {
+
+void unkeep(const std::shared_ptr<SpiDevice>& device) {
+    if (auto flash = std::dynamic_pointer_cast<SpiNorFlash>(device)) flash->keepWith(nullptr);
+}
+
+bool wiredPlace(int port, int& chipSelect) {
     if (port < 0 || port >= kSpiPorts) return false;
     if (chipSelect == -1) chipSelect = spiWiredChipSelect(port);
-    if (chipSelect < 0 || chipSelect >= kSpiChipSelects) return false;
-    std::lock_guard<std::mutex> hold(lock_);
-    devices_[port][chipSelect] = std::move(device);
+    return chipSelect >= 0 && chipSelect < kSpiChipSelects;
+}
+
+}  // namespace
+
+std::string SpiPorts::keep(int port, int chipSelect, const std::shared_ptr<SpiDevice>& device,
+                           bool report) {
+    auto flash = std::dynamic_pointer_cast<SpiNorFlash>(device);
+    if (!flash) return "";
+    flash->keepWith(nullptr);
+    const std::string name = "spi" + std::to_string(port) + "-cs" + std::to_string(chipSelect) + ".flash.bin";
+    const std::string part = "the flash on SPI port " + std::to_string(port) + " chip select " +
+                             std::to_string(chipSelect);
+    BoardImage image = loadBoardImage(name, flash->config().size, part);
+    if (image.state == BoardImage::kRefused) {
+        if (report) reportBoardProblem(image.problem);
+        return image.problem;
+    }
+    if (image.state == BoardImage::kLoaded) flash->program(0, image.data);
+    if (image.state != BoardImage::kNoFolder) flash->keepWith(keepBoardImage(image.folder, name));
+    return "";
+}
+
+void SpiPorts::put(int port, int chipSelect, std::shared_ptr<SpiDevice> device) {
+    std::shared_ptr<SpiDevice> old;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        old = std::exchange(devices_[port][chipSelect], std::move(device));
+    }
+    unkeep(old);
+}
+
+bool SpiPorts::attach(int port, std::shared_ptr<SpiDevice> device, int chipSelect) {
+    if (!wiredPlace(port, chipSelect)) return false;
+    // Wired all the same when its image does not fit: that is reported (storageProblems), and
+    // the flash works unkept.
+    put(port, chipSelect, device);
+    keep(port, chipSelect, device, true);
     return true;
+}
+
+std::string SpiPorts::attachKept(int port, std::shared_ptr<SpiDevice> device, int chipSelect) {
+    if (!wiredPlace(port, chipSelect)) return "no such port or chip select";
+    const std::string problem = keep(port, chipSelect, device, false);
+    if (problem.empty()) put(port, chipSelect, std::move(device));
+    return problem;
+}
+
+void SpiPorts::keepInFolder() {
+    for (int port = 0; port < kSpiPorts; ++port)
+        for (int chipSelect = 0; chipSelect < kSpiChipSelects; ++chipSelect)
+            keep(port, chipSelect, device(port, chipSelect), true);
 }
 
 std::shared_ptr<SpiDevice> SpiPorts::device(int port, int chipSelect) const {
@@ -168,9 +223,17 @@ std::vector<SpiExchange> SpiPorts::exchanges() const {
 }
 
 void SpiPorts::reset() {
+    resetDevices();
+    keepInFolder();
+}
+
+void SpiPorts::resetDevices() {
     std::lock_guard<std::mutex> hold(lock_);
     for (auto& port : devices_)
-        for (auto& device : port) device.reset();
+        for (auto& device : port) {
+            unkeep(device);
+            device.reset();
+        }
     devices_[0][spiWiredChipSelect(0)] = makeSpiDevice("flash");
     devices_[1][spiWiredChipSelect(1)] = makeSpiDevice("loopback");
     exchanges_.clear();
@@ -178,6 +241,6 @@ void SpiPorts::reset() {
     completions_.clear();
 }
 
-void SpiPorts::powerOn() { reset(); }
+void SpiPorts::powerOn() { resetDevices(); }
 
 }  // namespace vboard

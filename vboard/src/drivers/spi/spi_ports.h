@@ -57,10 +57,24 @@ public:
     std::shared_ptr<SpiDevice> device(int port, int chipSelect) const override;
     std::vector<SpiExchange> exchanges() const override;
     void reset() override;
-    // The board's power-on: its own devices, no exchange seen.
+    // The board's power-on: its own devices, no exchange seen; the flash takes up its image once
+    // the board folder is chosen.
     void powerOn();
+    // Wires a device as attach() does, a flash kept in the board folder's image of its port and
+    // chip select ("spi0-cs2.flash.bin") when there is a folder: its contents come from the image
+    // when there is one and go to it after each program. An image that does not fit the part is
+    // left as it is and the device not wired: the answer is why ("" when wired).
+    std::string attachKept(int port, std::shared_ptr<SpiDevice> device, int chipSelect);
+    // The board folder was chosen: each flash takes its image up again.
+    void keepInFolder();
 
 private:
+    // Binds a flash to its image (a no-op for other devices): "" or why not, reported or not.
+    std::string keep(int port, int chipSelect, const std::shared_ptr<SpiDevice>& device, bool report);
+    // Wires a device; the one it replaces keeps nothing more.
+    void put(int port, int chipSelect, std::shared_ptr<SpiDevice> device);
+    // The board's own devices back, nothing kept yet.
+    void resetDevices();
     // Takes the request's record apart and checks it, noting in `seen` what it names (the event,
     // the bus configuration, the word count); ERROR_SUCCESS when the data can move.
     DWORD parseRequest(const IoRequest& request, SpiExchangeRecord& record, SpiExchange& seen) const;
