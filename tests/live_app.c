@@ -7,6 +7,7 @@
  *   read <port> <count>     UARTRead one byte at a time, <count> times, then prints them
  *   toggle <index> <count>  drives the output to and fro, <count> level changes
  *   write <port> <text>     UARTOpen and UARTWrite, the port left open
+ *   i2c <bus> <address>     I2CRead of register 0
  *   print                   a call that fails and says so on the debug output
  */
 #include <stdio.h>
@@ -39,6 +40,9 @@ int main(void) {
             text[strcspn(text, "\n")] = 0;
             UARTOpen(a, 0, 115200);
             UARTWrite(a, text);
+        } else if (sscanf(line, "i2c %u %u", &a, &b) == 2) {
+            uint8_t value = 0;
+            I2CRead(a, 0, (uint8_t)b, 0, &value);
         } else if (strncmp(line, "print", 5) == 0) {
             UARTClose(2);
         }

@@ -231,6 +231,9 @@ TEST(LiveBoard, StreamsWhatItWatches) {
     ASSERT_EQ(watcher.command("watch gpio debug can", kPatience), "ok watching=gpio,debug,can");
     app.run("pin 1 1");
     app.run("print");
+    ASSERT_EQ(watcher.command("unwatch debug", kPatience), "ok watching=gpio,can");
+    ASSERT_EQ(watcher.command("watch i2c", kPatience), "ok watching=gpio,can,i2c");
+    app.run("i2c 0 80");
     ASSERT_EQ(other.command("can inject 123#DEADBEEF", kPatience), "ok");
     ASSERT_EQ(watcher.command("json on", kPatience), "{\"ok\":true}");
     ASSERT_EQ(other.command("can inject 1ABCDEF0#R2", kPatience), "ok");
@@ -246,6 +249,14 @@ TEST(LiveBoard, StreamsWhatItWatches) {
         "event gpio  index=1 pad=0.2 level=1",
         "event debug  line=\"VELNA set gpio 0 pin 2 - Rout 1\"",
         "event debug  line=\"Can't Close Uart Port\"",
+        // Every call on the bus's driver, the transfer decoded.
+        "event i2c  bus=0 device=I2C2: line=\"CreateFileW \\\"I2C2:\\\" access 0xC0000000 share 3 creation 3 "
+        "flags 0x0 -> h2\"",
+        "event i2c  bus=0 device=I2C2: line=\"I2C2: SET_MASTER_MODE -> ok\"",
+        "event i2c  bus=0 device=I2C2: line=\"I2C2: SET_FREQUENCY 100000 -> ok\"",
+        "event i2c  bus=0 device=I2C2: line=\"I2C2: CONFIRM word 1 -> ok\"",
+        "event i2c  bus=0 device=I2C2: line=\"I2C2: TRANSFER [W 0x50: 00 00][R 0x50: 1 byte] -> ok\"",
+        "event i2c  bus=0 device=I2C2: line=\"CloseHandle h2 \\\"I2C2:\\\" -> ok\"",
         "event can  dir=rx id=123 extended=false rtr=false data=deadbeef accepted=true",
         "{\"event\":\"can\",,\"dir\":\"rx\",\"id\":\"1ABCDEF0\",\"extended\":true,\"rtr\":true,\"data\":\"\","
         "\"accepted\":true,\"length\":2}",
@@ -261,9 +272,14 @@ TEST(LiveBoard, SerialWriteIsPacedToTheApplicationsReads) {
     App app({{"VBOARD_LISTEN", path}});
     AttachClient client;
     connect(client, path);
+    ASSERT_EQ(client.command("watch serial COM1", kPatience), "ok watching=serial");
     app.start("read 1 7");
     ASSERT_EQ(client.command("serial write COM1 hi\\tyou\\n", kPatience), "ok bytes=7");
     EXPECT_EQ(app.line(), "read hi\tyou");
+    // Each byte reached the application's receive side on its own.
+    for (const char* expected : {"data=68 text=h", "data=69 text=i", "data=09 text=\"\\\\t\"", "data=79 text=y"})
+        EXPECT_NE(client.readLine(kPatience).value_or("").find(std::string("port=COM1 dir=rx ") + expected),
+                  std::string::npos) << expected;
 }
 
 // A watcher that reads nothing costs the application nothing: its oldest events go, and it is
