@@ -2,7 +2,8 @@
  * An application for the live board's tests: it runs on a board that listens (VBOARD_LISTEN) and
  * does what its standard input says, one command a line, answering "done" on its standard
  * output after each, so that a test knows what the application has done; it ends at the end of
- * its input.
+ * its input, saying how many threads the process still has once the board's exit handlers for
+ * what the program wired since it started have run.
  *   pin <index> <level>     GPIOSetDirection to an output at that level
  *   read <port> <count>     UARTRead one byte at a time, <count> times, then prints them
  *   toggle <index> <count>  drives the output to and fro, <count> level changes
@@ -10,14 +11,27 @@
  *   i2c <bus> <address>     I2CRead of register 0
  *   print                   a call that fails and says so on the debug output
  */
+#include <dirent.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "Tarvik.h"
 
+/* Registered before anything the program wires, so it runs after their exit handlers. */
+static void reportThreads(void) {
+    int threads = 0;
+    DIR* tasks = opendir("/proc/self/task");
+    for (struct dirent* e; tasks != NULL && (e = readdir(tasks)) != NULL;)
+        if (e->d_name[0] != '.') ++threads;
+    if (tasks != NULL) closedir(tasks);
+    printf("threads at exit %d\n", threads);
+}
+
 int main(void) {
     char line[256];
     setvbuf(stdout, NULL, _IOLBF, 0);
+    atexit(reportThreads);
     printf("ready\n");
     while (fgets(line, sizeof line, stdin) != NULL) {
         unsigned a = 0, b = 0;

@@ -408,11 +408,14 @@ TEST(LiveBoard, RefusesAnotherUser) {
 }
 
 // What the port sent just before the program ended reaches the program at the far end of its
-// pseudo-terminal: the terminal's hang-up at the end of the process would discard it unread.
-TEST(LiveBoard, APseudoTerminalDeliversTheLastBytesBeforeTheProcessEnds) {
-    const std::string config = scratchFolder() + "/pty.conf";
-    std::ofstream(config) << "serial COM1 pty\n";
-    App app({{"VBOARD_CONFIG", config}});
+// pseudo-terminal (the terminal's hang-up at the end of the process would discard it unread), and
+// the terminal's thread has ended before the process does.
+TEST(LiveBoard, APseudoTerminalDeliversTheLastBytesAndEndsItsThreadAtTheEnd) {
+    const std::string path = socketPath("pty");
+    App app({{"VBOARD_LISTEN", path}});
+    AttachClient client;
+    connect(client, path);
+    ASSERT_EQ(client.command("serial COM1 pty", kPatience), "ok");
     const std::string said = "is wired to the pseudo-terminal ";
     // The whole line, its path ending in its LF.
     std::string terminal;
@@ -437,6 +440,8 @@ TEST(LiveBoard, APseudoTerminalDeliversTheLastBytesBeforeTheProcessEnds) {
     for (ssize_t n; got.size() < 3 && (n = ::read(far, buffer, sizeof buffer)) > 0;) got.append(buffer, static_cast<size_t>(n));
     ::close(far);
     EXPECT_EQ(got, "BYE");
+    // The main thread and the listener's, whose own exit handler comes later.
+    EXPECT_EQ(app.line(), "threads at exit 2");
     EXPECT_EQ(app.end(), 0);
 }
 
