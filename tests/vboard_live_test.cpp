@@ -126,9 +126,10 @@ public:
     int end() {
         if (pid_ <= 0) return status_;
         closeInput();
-        std::fclose(from_);
+        // Its output stays open until it has ended: what it says at exit must not kill it.
         int status = 0;
         ::waitpid(pid_, &status, 0);
+        std::fclose(from_);
         pid_ = 0;
         status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         return status_;

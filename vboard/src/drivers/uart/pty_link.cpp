@@ -13,7 +13,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <vector>
 
 namespace vboard {
@@ -55,8 +54,6 @@ OpenLinks& openLinks() {
 
 // How long the end of the process waits for a far end that reads nothing more.
 constexpr std::chrono::milliseconds kDrainPatience(2000);
-// How long the terminal's queue must stay empty to be read (see drain()).
-constexpr std::chrono::milliseconds kSettle(20);
 
 }  // namespace
 
@@ -112,24 +109,20 @@ void PtyLink::drain() {
     using Clock = std::chrono::steady_clock;
     size_t last = SIZE_MAX;
     Clock::time_point progress = Clock::now();
-    std::optional<Clock::time_point> empty;
     while (!stop_) {
         size_t waiting;
         {
             std::lock_guard<std::mutex> hold(lock_);
             waiting = pending_.size();
         }
+        // Bytes written to the terminal reach its input queue through a kernel worker, a moment
+        // later; a poll of the terminal finishes that work first, so that the count is whole.
+        pollfd input{slave_, POLLIN, 0};
+        const bool pending = ::poll(&input, 1, 0) > 0 && (input.revents & POLLIN) != 0;
         int unread = 0;
-        if (::ioctl(slave_, FIONREAD, &unread) != 0) unread = 0;
-        const size_t left = waiting + static_cast<size_t>(std::max(unread, 0));
-        // Bytes written to the terminal reach its input queue through the kernel's own worker,
-        // a moment later: the queue must stay empty a while before it is taken as read.
-        if (left == 0) {
-            if (!empty) empty = Clock::now();
-            if (Clock::now() - *empty >= kSettle) return;
-        } else {
-            empty.reset();
-        }
+        if (pending && (::ioctl(slave_, FIONREAD, &unread) != 0 || unread <= 0)) unread = 1;
+        const size_t left = waiting + static_cast<size_t>(pending ? unread : 0);
+        if (left == 0) return;
         if (left < last) {
             last = left;
             progress = Clock::now();
