@@ -481,12 +481,12 @@ std::vector<LiveLineReader::Line> LiveLineReader::feed(const char* bytes, size_t
         const char* newline = static_cast<const char*>(std::memchr(bytes + i, '\n', size - i));
         const size_t end = newline ? static_cast<size_t>(newline - bytes) : size;
         if (!skipping_) {
-            // Only what fits is kept: the bytes past the limit tell that the line is too long.
-            const size_t room = kLiveLineLimit + 1 - partial_.size();
+            // Only what can still make a line is kept: the limit, a CR that may end the line
+            // (no part of it, taking no room), and one byte more, which tells that it is too long.
+            const size_t room = kLiveLineLimit + 2 - partial_.size();
             partial_.append(bytes + i, std::min(end - i, room));
-            // A CR that ends the line is no part of it, and takes no room.
-            if (partial_.size() > kLiveLineLimit &&
-                !(newline && partial_.size() == kLiveLineLimit + 1 && partial_.back() == '\r')) {
+            const size_t kept = partial_.size();
+            if (kept > kLiveLineLimit + 1 || (kept == kLiveLineLimit + 1 && partial_.back() != '\r')) {
                 lines.push_back(Line{"", true});
                 partial_.clear();
                 skipping_ = true;
