@@ -9,6 +9,7 @@
  *   toggle <index> <count>  drives the output to and fro, <count> level changes
  *   write <port> <text>     UARTOpen and UARTWrite, the port left open
  *   i2c <bus> <address>     I2CRead of register 0
+ *   listen <where>          vboard_listen, then its problem or "listening"
  *   print                   a call that fails and says so on the debug output
  */
 #include <dirent.h>
@@ -17,6 +18,7 @@
 #include <string.h>
 
 #include "Tarvik.h"
+#include "vboard/vboard_c.h"
 
 /* Registered before anything the program wires, so it runs after their exit handlers. */
 static void reportThreads(void) {
@@ -57,6 +59,11 @@ int main(void) {
         } else if (sscanf(line, "i2c %u %u", &a, &b) == 2) {
             uint8_t value = 0;
             I2CRead(a, 0, (uint8_t)b, 0, &value);
+        } else if (strncmp(line, "listen ", 7) == 0) {
+            line[strcspn(line, "\n")] = 0;
+            char* problem = vboard_listen(line + 7);
+            printf("%s\n", problem != NULL ? problem : "listening");
+            vboard_free(problem);
         } else if (strncmp(line, "print", 5) == 0) {
             UARTClose(2);
         }

@@ -153,6 +153,40 @@ void connect(AttachClient& client, const std::string& path) {
     ASSERT_TRUE(client.connect(path, problem)) << problem;
 }
 
+// The board listens when the environment, its configuration or the program asks, and only then.
+TEST(LiveBoard, ListensWhenAskedAndOnlyThen) {
+    const std::string config = scratchFolder() + "/listen.conf";
+    std::ofstream(config) << "listen " << socketPath("by-config") << "  # a comment is no part of it\n";
+    struct Case {
+        std::map<std::string, std::string> env;
+        std::string command;  // for the application, before the socket is looked for
+        std::string path;     // "" when it must not listen
+    };
+    const std::vector<Case> cases = {
+        {{{"VBOARD_LISTEN", socketPath("by-env")}}, "", socketPath("by-env")},
+        {{{"VBOARD_CONFIG", config}}, "", socketPath("by-config")},
+        {{}, "listen " + socketPath("by-call"), socketPath("by-call")},
+        {{}, "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        App app(c.env);
+        if (!c.command.empty()) {
+            EXPECT_EQ(app.run(c.command), "listening");
+        }
+        if (c.path.empty()) {
+            // Two threads would be the listener's.
+            app.closeInput();
+            EXPECT_EQ(app.line(), "threads at exit 1");
+            continue;
+        }
+        AttachClient client;
+        connect(client, c.path);
+        EXPECT_EQ(client.command("hello", kPatience).value_or("").compare(0, 3, "ok "), 0);
+        EXPECT_EQ(app.run("listen /elsewhere.sock"), "the board listens on " + c.path + " already");
+    }
+}
+
 // Every answer is one line, exactly as a client reads it.
 TEST(LiveBoard, AnswersEachCommandWithOneLine) {
     const std::string path = socketPath("answers");
