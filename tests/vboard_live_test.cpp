@@ -480,4 +480,42 @@ TEST(LiveBoard, APseudoTerminalDeliversTheLastBytesAndEndsItsThreadAtTheEnd) {
     EXPECT_EQ(app.end(), 0);
 }
 
+#ifdef TARVIK_TOOL
+// The tool's side: the boards that listen, and a running board's look.
+TEST(LiveBoard, TheToolListsTheBoardsAndShowsOne) {
+    const std::string runtime = scratchFolder() + "/tool-runtime";
+    ::mkdir(runtime.c_str(), 0700);
+    App app({{"VBOARD_LISTEN", "auto"}, {"XDG_RUNTIME_DIR", runtime}});
+    app.run("pin 1 1");
+    const std::string folder = runtime + "/tarvik";
+    const std::string path = folder + "/" + std::to_string(app.pid()) + ".sock";
+    // The files of a process that ended without removing them are no board.
+    const pid_t gone = ::fork();
+    if (gone == 0) ::_exit(0);
+    ::waitpid(gone, nullptr, 0);
+    std::ofstream(folder + "/" + std::to_string(gone) + ".info")
+        << "pid=" << gone << "\nprogram=gone\nsocket=" << folder << "/" << gone << ".sock\n";
+    auto tool = [&](const std::string& words) {
+        const std::string command = "XDG_RUNTIME_DIR=" + runtime + " " + TARVIK_TOOL + " -q " + words + " 2>&1";
+        FILE* out = ::popen(command.c_str(), "r");
+        std::string text;
+        char chunk[4096];
+        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, out)) > 0;) text.append(chunk, n);
+        const int status = ::pclose(out);
+        return std::make_pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1, text);
+    };
+    EXPECT_EQ(tool("boards"), std::make_pair(0, std::to_string(app.pid()) + " live_app " + path + "\n"));
+    const auto [status, shown] = tool("--attach " + std::to_string(app.pid()) + " board show");
+    EXPECT_EQ(status, 0) << shown;
+    const std::string first = "gpio: index=1 pad=0.2 direction=out level=1 driven=false interrupt=none; ";
+    EXPECT_EQ(shown.compare(0, first.size(), first), 0) << shown;
+    EXPECT_NE(shown.find("\nserial: port=COM1 open=false baud=9600 link=\"null-modem COM2\""), std::string::npos)
+        << shown;
+    // A command that does not know a running board yet refuses, rather than run on one of its own.
+    EXPECT_EQ(tool("--attach " + path + " gpio get 1"),
+              std::make_pair(2, std::string("tarvik: --attach: 'gpio get' does not work on a running board yet; "
+                                            "'board show' does\n")));
+}
+#endif
+
 }  // namespace
