@@ -391,6 +391,11 @@ TEST(LiveBoard, KeepsItsSocketToItsUserAndRemovesItAtTheEnd) {
             << second.err();
         EXPECT_NE(second.err().find(" already\n"), std::string::npos) << second.err();
     }
+    // A child the program forks and that ends with exit() leaves the socket to its parent.
+    app.run("fork");
+    AttachClient client;
+    connect(client, path);
+    EXPECT_EQ(client.command("hello", kPatience).value_or("").compare(0, 3, "ok "), 0);
     EXPECT_EQ(app.end(), 0);
     EXPECT_FALSE(exists(path));
     EXPECT_FALSE(exists(info));
@@ -404,7 +409,6 @@ TEST(LiveBoard, KeepsItsSocketToItsUserAndRemovesItAtTheEnd) {
     ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ::close(fd);
     App taker({{"VBOARD_LISTEN", stale}});
-    AttachClient client;
     connect(client, stale);
     EXPECT_EQ(client.command("hello", kPatience).value_or("").compare(0, 3, "ok "), 0);
 }

@@ -169,6 +169,7 @@ private:
     std::thread thread_;
     std::vector<std::unique_ptr<Client>> clients_;  // the serving thread's alone
     bool exitHandler_ = false;
+    pid_t owner_ = 0;  // the process that listens
 };
 
 Listener& listener() {
@@ -223,6 +224,7 @@ std::string Listener::start(const std::string& where) {
     infoPath_ = infoPathOf(socketPath);
     writeInfo(infoPath_, socketPath);
     stopping_ = false;
+    owner_ = ::getpid();
     thread_ = std::thread([this] { serve(); });
     // The files go when the program ends, and the thread with them.
     if (!exitHandler_) {
@@ -236,7 +238,9 @@ void Listener::stop() {
     std::thread serving;
     {
         std::lock_guard<std::mutex> hold(lock_);
-        if (listen_ < 0) return;
+        // A child the program forked ends without the thread, which it does not have, and leaves
+        // the socket to its parent.
+        if (listen_ < 0 || owner_ != ::getpid()) return;
         stopping_ = true;
         wake();
         serving = std::move(thread_);

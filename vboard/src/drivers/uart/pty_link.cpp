@@ -46,6 +46,7 @@ struct OpenLinks {
     std::mutex lock;
     std::vector<PtyLink*> links;
     bool handler = false;
+    pid_t owner = 0;  // the process whose links they are
 };
 OpenLinks& openLinks() {
     static OpenLinks* kept = new OpenLinks();  // reached from an exit handler: never destroyed
@@ -87,6 +88,7 @@ std::shared_ptr<PtyLink> PtyLink::open(Deliver deliver, std::string& problem) {
     OpenLinks& all = openLinks();
     std::lock_guard<std::mutex> hold(all.lock);
     all.links.push_back(self);
+    all.owner = ::getpid();
     // Without it the process would end with the thread running (a leak to memory checkers) and
     // the terminal's unread bytes discarded by its hang-up.
     if (!all.handler) {
@@ -99,6 +101,9 @@ std::shared_ptr<PtyLink> PtyLink::open(Deliver deliver, std::string& problem) {
 void PtyLink::finishAll() {
     OpenLinks& all = openLinks();
     std::lock_guard<std::mutex> hold(all.lock);
+    // A child the program forked has none of the links' threads, and leaves the terminals to
+    // its parent.
+    if (all.owner != ::getpid()) return;
     for (PtyLink* link : all.links) {
         link->drain();
         link->stopThread();
