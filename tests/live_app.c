@@ -2,8 +2,8 @@
  * An application for the live board's tests: it runs on a board that listens (VBOARD_LISTEN) and
  * does what its standard input says, one command a line, answering "done" on its standard
  * output after each, so that a test knows what the application has done; it ends at the end of
- * its input, saying how many threads the process still has once the board's exit handlers for
- * what the program wired since it started have run.
+ * its input, saying how many threads the process has more than when main started, once the
+ * board's exit handlers for what the program wired since then have run.
  *   pin <index> <level>     GPIOSetDirection to an output at that level
  *   read <port> <count>     UARTRead one byte at a time, <count> times, then prints them
  *   toggle <index> <count>  drives the output to and fro, <count> level changes
@@ -24,22 +24,28 @@
 #include "vboard/vboard_c.h"
 
 static pid_t mainProcess;
+static int threadsAtStart;
 
-/* Registered before anything the program wires, so it runs after their exit handlers. */
-static void reportThreads(void) {
-    int threads = 0;
-    if (getpid() != mainProcess) return;
+static int threads(void) {
+    int count = 0;
     DIR* tasks = opendir("/proc/self/task");
     for (struct dirent* e; tasks != NULL && (e = readdir(tasks)) != NULL;)
-        if (e->d_name[0] != '.') ++threads;
+        if (e->d_name[0] != '.') ++count;
     if (tasks != NULL) closedir(tasks);
-    printf("threads at exit %d\n", threads);
+    return count;
+}
+
+/* Registered before anything the program wires, so it runs after their exit handlers. Counted
+   from main's start, so that an emulator's own threads do not count. */
+static void reportThreads(void) {
+    if (getpid() == mainProcess) printf("threads at exit %+d\n", threads() - threadsAtStart);
 }
 
 int main(void) {
     char line[256];
     setvbuf(stdout, NULL, _IOLBF, 0);
     mainProcess = getpid();
+    threadsAtStart = threads();
     atexit(reportThreads);
     printf("ready\n");
     while (fgets(line, sizeof line, stdin) != NULL) {
