@@ -156,6 +156,7 @@ void addCommands(CLI::App& app, Tool& tool, bool session) {
     addTourCommand(app, tool);
     if (!session) addSessionCommands(app, tool);
     addBoardCommands(app, tool);
+    addLiveCommands(app, tool);
 }
 
 namespace {

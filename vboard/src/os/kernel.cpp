@@ -427,7 +427,9 @@ void GetSystemTime(LPSYSTEMTIME time) {
 namespace vboard {
 
 const std::vector<std::string>& platformCalls() {
-    static const std::vector<std::string> names = {
+    // Never destroyed, like the board: a live board's client may arm a fault while the program
+    // ends, and the list is made at the first one, after the listener's exit handler.
+    static const std::vector<std::string>* names = new std::vector<std::string>{
         "CloseHandle",     "CopyFileW",        "CreateEventW",     "CreateFileW",
         "DeleteFileW",     "DeviceIoControl",  "EventModify",      "FindClose",
         "FindFirstFileW",  "GetCommState",     "GetCommTimeouts",  "GetLastError",
@@ -438,7 +440,7 @@ const std::vector<std::string>& platformCalls() {
         "SetCurrentUser",  "SetFileAttributesW", "Sleep",          "TouchCalibrate",
         "WaitCommEvent",   "WaitForSingleObject", "WriteFile",
     };
-    return names;
+    return *names;
 }
 
 // ---- Control API: events ----

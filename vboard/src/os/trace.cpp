@@ -39,6 +39,20 @@ std::string renderTrace(const TraceEntry& e) {
     return who + ": " + body + outcome(e);
 }
 
+void publishTrace(const TraceEntry& entry, std::string rendered) {
+    const bool trace = liveWatched(LiveKind::Trace);
+    const std::string& d = entry.device;
+    const bool onBus = d.size() == 5 && d[4] == ':' && d[3] >= '1' && d[3] <= '9';
+    const bool i2c = onBus && d.compare(0, 3, "I2C") == 0 && liveWatched(LiveKind::I2c);
+    const bool spi = onBus && d.compare(0, 3, "SPI") == 0 && liveWatched(LiveKind::Spi);
+    if (!trace && !i2c && !spi) return;
+    if (rendered.empty()) rendered = renderTrace(entry);
+    // The watcher's side numbers the bus or port as the control API does (i2cBusDevice).
+    if (i2c || spi)
+        publishLive(LiveEvent{i2c ? LiveKind::I2c : LiveKind::Spi, 0, d, {{"device", d}, {"line", rendered}}});
+    if (trace) publishLive(LiveEvent{LiveKind::Trace, 0, "", {{"line", std::move(rendered)}}});
+}
+
 // ---- Control API: trace ----
 
 std::vector<TraceEntry> trace() {

@@ -7,13 +7,14 @@
 namespace vboard {
 
 const std::vector<RequestName>& serialRequestNames() {
-    static const std::vector<RequestName> names = {
+    // Never destroyed, like the board: the trace is decoded while a program's threads end.
+    static const std::vector<RequestName>* names = new std::vector<RequestName>{
         {"GET_WAIT_MASK", kSerialGetWaitMask}, {"SET_WAIT_MASK", kSerialSetWaitMask},
         {"WAIT_ON_MASK", kSerialWaitOnMask},   {"SET_TIMEOUTS", kSerialSetTimeouts},
         {"GET_TIMEOUTS", kSerialGetTimeouts},  {"PURGE", kSerialPurge},
         {"GET_DCB", kSerialGetDcb},            {"SET_DCB", kSerialSetDcb},
     };
-    return names;
+    return *names;
 }
 
 namespace {
