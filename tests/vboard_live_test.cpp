@@ -254,6 +254,12 @@ TEST(LiveBoard, ShowsTheBoardAsTheApplicationLeftIt) {
     EXPECT_EQ(client.command("show can", kPatience).value_or(""),
               "{\"ok\":true,\"open\":false,\"bitrate\":250000,\"mode\":\"normal\",\"tlprio\":false,"
               "\"filters\":[],\"pending\":0,\"overruns\":0,\"bus\":null}");
+    // Wired to a shared bus, the controller names it.
+    const std::string bus = "show-" + std::to_string(getpid());
+    ASSERT_EQ(client.command("can bus " + bus, kPatience), "{\"ok\":true}");
+    EXPECT_NE(client.command("show can", kPatience).value_or("").find("\"bus\":\"" + bus + "\"}"),
+              std::string::npos);
+    EXPECT_EQ(client.command("can bus off", kPatience), "{\"ok\":true}");
 }
 
 // Events stream as they happen, in text and in JSON, whoever made them happen: the application

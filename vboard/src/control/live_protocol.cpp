@@ -378,7 +378,9 @@ Value showCan() {
     }
     data.add("pending", Value::number(c.pending()));
     data.add("overruns", Value::number(c.overruns()));
-    data.add("bus", Value());
+    // The shared bus the controller is wired to (`can bus NAME`), null when it is alone.
+    const std::string bus = canBus();
+    data.add("bus", bus.empty() ? Value() : Value::text(bus));
     return data;
 }
 
