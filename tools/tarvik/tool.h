@@ -110,6 +110,8 @@ void addTourCommand(CLI::App& app, Tool& tool);
 void addSessionCommands(CLI::App& app, Tool& tool);
 // The virtual board's own commands (board show, drive ...): board_commands.cpp, host builds only.
 void addBoardCommands(CLI::App& app, Tool& tool);
+// tarvik panel: a running board in the browser (panel*.cpp), only at the top level.
+void addPanelCommand(CLI::App& app, Tool& tool);
 
 // ---- What the virtual board tells uart recv and ask about a port (board_commands.cpp) ----
 // The library's read cannot say whether bytes arrived while it waits; the board can, so that the
