@@ -62,13 +62,15 @@ int exitStatus(int raw) { return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERM
 
 // Waits until the application's board answers on its socket; false (with why) when it ended or
 // did not listen within 20 s.
-bool awaitBoard(const std::string& socket, pid_t child, std::string& why) {
+// A child that ended is reaped here (`child` becomes -1).
+bool awaitBoard(const std::string& socket, pid_t& child, std::string& why) {
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (std::chrono::steady_clock::now() < limit) {
         int raw = 0;
         if (::waitpid(child, &raw, WNOHANG) == child) {
             why = "the application ended (status " + std::to_string(exitStatus(raw)) +
                   ") before its board listened";
+            child = -1;
             return false;
         }
         struct stat st {};
@@ -82,7 +84,8 @@ bool awaitBoard(const std::string& socket, pid_t child, std::string& why) {
 void endApplication(pid_t child) {
     ::kill(child, SIGTERM);
     for (int i = 0; i < 250; ++i) {
-        if (::waitpid(child, nullptr, WNOHANG) == child) return;
+        const pid_t ended = ::waitpid(child, nullptr, WNOHANG);
+        if (ended == child || ended < 0) return;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     ::kill(child, SIGKILL);
@@ -115,11 +118,11 @@ int runPanel(const PanelArgs& args) {
         privateDir = pattern;
         socket = privateDir + "/board.sock";
         child = startApplication(args.command, socket, original);
-        std::string why;
+        std::string why = "cannot start the application";
         if (child < 0 || !awaitBoard(socket, child, why)) {
             if (child > 0) endApplication(child);
             std::filesystem::remove_all(privateDir);
-            throw Failure("panel: " + (child < 0 ? std::string("cannot start the application") : why));
+            throw Failure("panel: " + why);
         }
     }
     const auto cleanup = [&] {

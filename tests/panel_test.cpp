@@ -1,0 +1,179 @@
+// tarvik panel without a browser: the tool started as a person starts it, on
+// examples/line_controller, and its HTTP server asked with raw requests: who gets in (the token,
+// the Host, the Origin), what a page may send, and how bad requests are answered.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Panel {
+    pid_t pid = -1;
+    int out = -1;   // its stdout
+    int port = 0;
+    std::string token;
+    std::string text;  // what it printed
+};
+
+// Starts `tarvik ARGS` with stdout on a pipe; when `url` is set, waits for the address line.
+Panel startPanel(const std::vector<std::string>& args, bool url) {
+    int pipes[2];
+    EXPECT_EQ(::pipe(pipes), 0);
+    Panel p;
+    p.pid = ::fork();
+    if (p.pid == 0) {
+        ::dup2(pipes[1], 1);
+        ::close(pipes[0]);
+        ::setenv("VBOARD_DEBUG", "", 1);
+        std::vector<std::string> words = {TARVIK_TOOL};
+        words.insert(words.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& w : words) argv.push_back(w.data());
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(pipes[1]);
+    p.out = pipes[0];
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    static const std::regex kAddress(R"(http://127\.0\.0\.1:([0-9]+)/\?token=([0-9a-f]{64})\n)");
+    std::smatch found;
+    while (url && !std::regex_search(p.text, found, kAddress) && std::chrono::steady_clock::now() < limit) {
+        pollfd f{p.out, POLLIN, 0};
+        char chunk[512];
+        if (::poll(&f, 1, 200) <= 0) continue;
+        const ssize_t n = ::read(p.out, chunk, sizeof chunk);
+        if (n <= 0) break;
+        p.text.append(chunk, static_cast<size_t>(n));
+    }
+    if (url && std::regex_search(p.text, found, kAddress)) {
+        p.port = std::stoi(found[1]);
+        p.token = found[2];
+    }
+    return p;
+}
+
+int endPanel(Panel& p, bool interrupt) {
+    if (interrupt) ::kill(p.pid, SIGINT);
+    int raw = 0;
+    ::waitpid(p.pid, &raw, 0);
+    ::close(p.out);
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+}
+
+// One request as written, the whole answer as read (the server closes after it).
+std::string ask(int port, const std::string& request) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << std::strerror(errno);
+    EXPECT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+    std::string answer;
+    char chunk[4096];
+    for (;;) {
+        pollfd f{fd, POLLIN, 0};
+        if (::poll(&f, 1, 10000) <= 0) break;
+        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        if (n <= 0) break;
+        answer.append(chunk, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return answer;
+}
+
+TEST(Panel, RefusesWhatIsNotItsOwnPagesAndAnswersBadRequests) {
+    Panel p = startPanel({"panel", "--", LINE_CONTROLLER}, true);
+    ASSERT_NE(p.port, 0) << "no address printed: " << p.text;
+    const std::string self = "127.0.0.1:" + std::to_string(p.port);
+    const std::string wrong(64, '0');
+    const std::string json = "Content-Type: application/json\r\n";
+    const auto get = [&](const std::string& target, const std::string& headers) {
+        return "GET " + target + " HTTP/1.1\r\n" + headers + "Connection: close\r\n\r\n";
+    };
+    const auto post = [&](const std::string& target, const std::string& headers, const std::string& body) {
+        return "POST " + target + " HTTP/1.1\r\nHost: " + self + "\r\n" + headers + "Content-Length: " +
+               std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    };
+    const std::string host = "Host: " + self + "\r\n";
+    const std::string t = "token=" + p.token;
+    struct Case {
+        const char* what;
+        std::string request;
+        int status;
+        std::string says;
+    } cases[] = {
+        {"the page", get("/?" + t, host), 200, "<meta name=\"tarvik-token\" content=\"" + p.token + "\">"},
+        {"the token in a header", get("/panel.js", host + "X-Tarvik-Token: " + p.token + "\r\n"), 200, "EventSource"},
+        {"no token", get("/", host), 403, "the token is missing"},
+        {"a wrong token", get("/?token=" + wrong, host), 403, "the token is wrong"},
+        {"a short token", get("/?token=" + p.token.substr(1), host), 403, "the token is wrong"},
+        {"another Host", get("/?" + t, "Host: attacker.example:" + std::to_string(p.port) + "\r\n"), 403,
+         "not for this server"},
+        {"no Host", get("/?" + t, ""), 403, "not for this server"},
+        {"another Origin", get("/api/show?what=gpio&" + t, host + "Origin: http://attacker.example\r\n"), 403,
+         "cross-origin requests are refused (Origin 'http://attacker.example')"},
+        {"a null Origin", post("/api/command?" + t, json + "Origin: null\r\n", R"({"line":"gpio input 0.4 0"})"),
+         403, "cross-origin"},
+        {"a cross-site fetch", get("/events?" + t, host + "Sec-Fetch-Site: cross-site\r\n"), 403, "Sec-Fetch-Site"},
+        {"the page's own Origin", post("/api/command?" + t, json + "Origin: http://" + self + "\r\n",
+                                      R"({"line":"gpio input 0.4 1"})"), 200, R"("ok":true)"},
+        {"a directive the board refuses", post("/api/command?" + t, json, R"({"line":"gpio input 9.99 1"})"),
+         200, R"("ok":false)"},
+        {"a form's text", post("/api/command?" + t, "Content-Type: text/plain\r\n", "gpio input 0.4 0"), 415,
+         "a command comes as JSON"},
+        {"no line", post("/api/command?" + t, json, R"({"lines":"x"})"), 400, "a command comes as JSON"},
+        {"broken JSON", post("/api/command?" + t, json, R"({"line":)"), 400, "a command comes as JSON"},
+        {"two lines", post("/api/command?" + t, json, R"({"line":"hello\nquit"})"), 400, "control character"},
+        {"the panel's quit", post("/api/command?" + t, json, R"({"line":"quit"})"), 400,
+         "'quit' belongs to the panel's own connection"},
+        {"the panel's watch", post("/api/command?" + t, json, R"({"line":" watch trace"})"), 400,
+         "'watch' belongs"},
+        {"a body over 64 KiB", post("/api/command?" + t, json, std::string(70000, ' ')), 413, ""},
+        {"a show of something else", get("/api/show?what=gpio%0aquit&" + t, host), 400, "show what?"},
+        {"a path it does not serve", get("/../../etc/passwd?" + t, host), 404, ""},
+        {"no HTTP at all", "HELLO\r\n\r\n", 400, ""},
+    };
+    for (const Case& c : cases) {
+        const std::string answer = ask(p.port, c.request);
+        const std::string expected = "HTTP/1.1 " + std::to_string(c.status) + " ";
+        EXPECT_EQ(answer.substr(0, expected.size()), expected) << c.what << ":\n" << answer.substr(0, 300);
+        EXPECT_NE(answer.find(c.says), std::string::npos) << c.what << ": no '" << c.says << "' in\n" << answer;
+    }
+    // The directive the page's own origin sent reached the board.
+    const std::string pins = ask(p.port, get("/api/show?what=gpio&" + t, host));
+    EXPECT_NE(pins.find(R"("index":2,"pad":"0.4")"), std::string::npos) << pins;
+    EXPECT_EQ(endPanel(p, true), 0);
+}
+
+TEST(Panel, SaysWhatIsMissingOrUnreachable) {
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+    } cases[] = {
+        {{"panel"}, 2},
+        {{"panel", "--attach", "/nonexistent/board.sock", "--", LINE_CONTROLLER}, 2},
+        {{"panel", "--attach", "/nonexistent/board.sock"}, 1},
+        {{"panel", "--", "/nonexistent/application"}, 1},
+    };
+    for (const Case& c : cases) {
+        Panel p = startPanel(c.args, false);
+        EXPECT_EQ(endPanel(p, false), c.status) << c.args.back();
+    }
+}
+
+}  // namespace
