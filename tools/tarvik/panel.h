@@ -45,8 +45,9 @@ public:
     // Connects and switches the connection to JSON. False with `error` set.
     bool open(const std::string& socketPath, std::string& error);
     // Sends one line and answers the board's answer object; {"ok":false,"error":...} when the
-    // board did not answer (gone, or silent for 5 s).
-    Json command(const std::string& line);
+    // board did not answer (gone, or silent for 5 s). Events that come before the answer (on a
+    // connection that watches) go to `events` when given.
+    Json command(const std::string& line, std::vector<std::string>* events = nullptr);
     void close();
 
 private:

@@ -92,22 +92,27 @@ bool BoardConnection::readLine(std::string& line, int milliseconds) {
     }
 }
 
-Json BoardConnection::command(const std::string& line) {
+Json BoardConnection::command(const std::string& line, std::vector<std::string>* events) {
     std::lock_guard<std::mutex> hold(lock_);
     if (fd_ < 0) return failed("the board is gone");
     if (!sendLine(line)) {
         close();
         return failed("the board is gone");
     }
-    std::string answer;
-    // Only the watch connection watches, so the next line is this command's answer.
-    if (!readLine(answer, kAnswerMilliseconds)) {
-        close();
-        return failed("the board did not answer");
+    for (;;) {
+        std::string answer;
+        if (!readLine(answer, kAnswerMilliseconds)) {
+            close();
+            return failed("the board did not answer");
+        }
+        Json object = Json::parse(answer, nullptr, false);
+        if (object.is_object() && object.contains("event")) {
+            if (events != nullptr) events->push_back(answer);
+            continue;
+        }
+        if (!object.is_object() || !object.contains("ok")) return failed("the board answered '" + answer + "'");
+        return object;
     }
-    Json object = Json::parse(answer, nullptr, false);
-    if (!object.is_object() || !object.contains("ok")) return failed("the board answered '" + answer + "'");
-    return object;
 }
 
 // ---- BoardWatch ----
@@ -119,11 +124,18 @@ bool BoardWatch::start(const std::string& socketPath, EventHub& hub, VcdRecorder
     hub_ = &hub;
     vcd_ = &vcd;
     // One kind a command, so that a kind this board lacks (a port it has not) costs only itself.
+    // The events of the first kinds may come before the answers to the next.
+    std::vector<std::string> early;
     for (const char* kind : {"gpio", "debug", "can", "i2c", "serial COM1", "serial COM2"}) {
-        const Json answer = connection_.command(std::string("watch ") + kind);
-        if (!answer.value("ok", false))
+        const Json answer = connection_.command(std::string("watch ") + kind, &early);
+        if (!answer.value("ok", false) && std::string(kind).rfind("serial", 0) != 0)
             std::cerr << "tarvik panel: the board does not show '" << kind
                       << "': " << answer.value("error", std::string("no answer")) << "\n";
+    }
+    for (const std::string& line : early) {
+        const Json event = Json::parse(line);
+        if (event["event"] == "gpio") vcd.event(event);
+        hub.publish(line);
     }
     if (::pipe2(stopPipe_, O_CLOEXEC) != 0) {
         error = std::string("cannot make a pipe: ") + std::strerror(errno);
