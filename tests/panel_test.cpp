@@ -156,7 +156,7 @@ TEST(Panel, RefusesWhatIsNotItsOwnPagesAndAnswersBadRequests) {
     }
     // The directive the page's own origin sent reached the board.
     const std::string pins = ask(p.port, get("/api/show?what=gpio&" + t, host));
-    EXPECT_NE(pins.find(R"("index":2,"pad":"0.4")"), std::string::npos) << pins;
+    EXPECT_NE(pins.find(R"("index":2,"pad":"0.4","direction":"in","level":1,)"), std::string::npos) << pins;
     EXPECT_EQ(endPanel(p, true), 0);
 }
 

@@ -165,6 +165,7 @@ int runPanel(const PanelArgs& args) {
               << (child > 0 ? " and the application" : "") << "\n";
 
     int status = kExitOk;
+    bool applicationEnded = false;
     for (;;) {
         const timespec tick{0, 100 * 1000 * 1000};
         const int signal = ::sigtimedwait(&waited, nullptr, &tick);
@@ -174,6 +175,7 @@ int runPanel(const PanelArgs& args) {
             if (::waitpid(child, &raw, WNOHANG) == child) {
                 status = exitStatus(raw);
                 child = -1;
+                applicationEnded = true;
                 std::cerr << "tarvik panel: the application ended with status " << status << "\n";
                 break;
             }
@@ -181,8 +183,17 @@ int runPanel(const PanelArgs& args) {
         // The application's own end (above) says more than its socket's, so a child is awaited.
         if (watch.ended() && child <= 0) {
             std::cerr << "tarvik panel: the board closed its socket (the application ended)\n";
+            applicationEnded = true;
             break;
         }
+    }
+    // The application's last events (its goodbye on a serial line) are still on their way: the
+    // pages get them, and the board's end, before the panel goes.
+    if (applicationEnded) {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while ((!watch.ended() || !hub.drained()) && std::chrono::steady_clock::now() < limit)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
     server.stop();
     watch.stop();

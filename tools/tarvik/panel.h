@@ -33,7 +33,8 @@ void addPanelCommand(CLI::App& app, Tool& tool);
 
 namespace panel {
 
-using Json = nlohmann::json;
+// Ordered, so that the board's answers reach the page with their keys as the board wrote them.
+using Json = nlohmann::ordered_json;
 
 // ---- The board's socket ----
 
@@ -84,6 +85,8 @@ public:
     std::shared_ptr<Subscriber> subscribe();
     void unsubscribe(const std::shared_ptr<Subscriber>& subscriber);
     size_t subscribers();
+    // True when every page has taken every event published so far.
+    bool drained();
     // Ends every subscriber's stream (the panel stops).
     void close();
 

@@ -240,6 +240,15 @@ size_t EventHub::subscribers() {
     return subscribers_.size();
 }
 
+bool EventHub::drained() {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (const auto& s : subscribers_) {
+        std::lock_guard<std::mutex> own(s->lock);
+        if (!s->queue.empty()) return false;
+    }
+    return true;
+}
+
 void EventHub::close() {
     std::lock_guard<std::mutex> hold(lock_);
     closed_ = true;

@@ -362,7 +362,11 @@ async function refreshI2c() {
 async function refreshFaults() {
   const answer = await show('faults');
   if (!answer.ok) return;
-  $('#faults').replaceChildren(...answer.faults.map((f) => element('li', { text: f.text })));
+  $('#faults').replaceChildren(...answer.faults.map((f) => {
+    const clear = element('button', { type: 'button', text: 'Clear' });
+    clear.addEventListener('click', async () => { await command(`fault clear ${f.id}`); refreshFaults(); });
+    return element('li', { text: f.text }, clear);
+  }));
   if (answer.faults.length === 0) $('#faults').append(element('li', { class: 'note', text: 'none armed' }));
 }
 
@@ -388,8 +392,9 @@ function onEvent(event) {
       refreshCanSoon();
       break;
     case 'i2c':
-      appendLine($('#i2c-lines'), `(${seconds(event.t)}) bus ${event.bus}: ${event.line}`);
-      if (eeprom && event.bus === eeprom.bus) refreshEepromSoon();
+      // The line names the bus's device (I2C2:); any transfer may have written the EEPROM.
+      appendLine($('#i2c-lines'), `(${seconds(event.t)}) ${event.line}`);
+      refreshEepromSoon();
       break;
     case 'debug': appendLine($('#debug-lines'), event.line); break;
     case 'dropped':
