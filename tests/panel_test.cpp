@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <thread>
@@ -158,6 +159,40 @@ TEST(Panel, RefusesWhatIsNotItsOwnPagesAndAnswersBadRequests) {
     const std::string pins = ask(p.port, get("/api/show?what=gpio&" + t, host));
     EXPECT_NE(pins.find(R"("index":2,"pad":"0.4","direction":"in","level":1,)"), std::string::npos) << pins;
     EXPECT_EQ(endPanel(p, true), 0);
+}
+
+// An application started on its own with VBOARD_LISTEN=auto, found by its PID; the panel ends
+// when the application does.
+TEST(Panel, AttachesByPidAndEndsWithTheApplication) {
+    char folder[] = "/tmp/tarvik-panel-test-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    ::setenv("XDG_RUNTIME_DIR", folder, 1);
+    const pid_t app = ::fork();
+    if (app == 0) {
+        ::setenv("VBOARD_LISTEN", "auto", 1);
+        ::execl(LINE_CONTROLLER, LINE_CONTROLLER, static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    const std::string socket = std::string(folder) + "/tarvik/" + std::to_string(app) + ".sock";
+    for (int i = 0; i < 1000 && ::access(socket.c_str(), F_OK) != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    Panel p = startPanel({"panel", "--attach", std::to_string(app)}, true);
+    ASSERT_NE(p.port, 0) << "no address printed: " << p.text;
+    const std::string self = "127.0.0.1:" + std::to_string(p.port);
+    const std::string hello = ask(p.port, "GET /api/hello?token=" + p.token + " HTTP/1.1\r\nHost: " + self +
+                                              "\r\nConnection: close\r\n\r\n");
+    EXPECT_NE(hello.find(R"("pid":)" + std::to_string(app) + R"(,"program":"line_controller")"), std::string::npos)
+        << hello;
+    const std::string body = R"({"line":"serial write COM1 QUIT\\r"})";
+    const std::string quit = ask(p.port, "POST /api/command?token=" + p.token + " HTTP/1.1\r\nHost: " + self +
+                                             "\r\nContent-Type: application/json\r\nContent-Length: " +
+                                             std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+    EXPECT_NE(quit.find(R"("ok":true)"), std::string::npos) << quit;
+    int raw = 0;
+    ::waitpid(app, &raw, 0);
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0);
+    EXPECT_EQ(endPanel(p, false), 0);
+    std::filesystem::remove_all(folder);
 }
 
 TEST(Panel, SaysWhatIsMissingOrUnreachable) {

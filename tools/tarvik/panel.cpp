@@ -31,10 +31,12 @@ struct PanelArgs {
 };
 
 // The socket of a board that listens with `auto`: in the user's runtime folder, named by PID.
+// (The same folder as attach_client.h's liveBoardFolder(), which this file may use once that
+// file is part of the tool.)
 std::string autoSocket(const std::string& pid) {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime != nullptr && *runtime != 0) return std::string(runtime) + "/tarvik/" + pid + ".sock";
-    return "/tmp/tarvik-" + std::to_string(::getuid()) + "/" + pid + ".sock";
+    if (runtime != nullptr && *runtime == '/') return std::string(runtime) + "/tarvik/" + pid + ".sock";
+    return "/tmp/tarvik-" + std::to_string(::geteuid()) + "/" + pid + ".sock";
 }
 
 std::string socketOf(const std::string& attach) {
