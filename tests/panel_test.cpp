@@ -1,6 +1,7 @@
 // tarvik panel without a browser: the tool started as a person starts it, on
 // examples/line_controller, and its HTTP server asked with raw requests: who gets in (the token,
-// the Host, the Origin), what a page may send, and how bad requests are answered.
+// the Host, the Origin), what a page may send, and how bad requests are answered. Then the
+// panel's own parts: the bounded queue of a page, the waveform's file.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -18,6 +19,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "panel.h"
 
 namespace {
 
@@ -209,6 +212,52 @@ TEST(Panel, SaysWhatIsMissingOrUnreachable) {
         Panel p = startPanel(c.args, false);
         EXPECT_EQ(endPanel(p, false), c.status) << c.args.back();
     }
+}
+
+// A page that does not read (a background tab) costs the board nothing: publishing never waits,
+// the page's queue keeps the newest events within its bounds, and the page is told how many went.
+TEST(PanelEvents, APageThatDoesNotReadLosesTheOldestAndIsTold) {
+    using tarvik_tool::panel::EventHub;
+    EventHub hub;
+    const auto page = hub.subscribe();
+    const size_t sent = EventHub::kMaxEvents + 904;
+    for (size_t i = 0; i < sent; ++i) hub.publish(R"({"event":"gpio","t":)" + std::to_string(i) + "}");
+    EXPECT_EQ(page->queue.size(), EventHub::kMaxEvents);
+    EXPECT_EQ(page->dropped, 904u);
+    EXPECT_EQ(page->queue.front(), R"({"event":"gpio","t":904})");
+    // A page opened now starts with the same newest events; bytes bound the queue as well.
+    EXPECT_EQ(hub.subscribe()->queue.front(), page->queue.front());
+    const auto late = hub.subscribe();
+    hub.publish(std::string(EventHub::kMaxBytes - 10, 'x'));
+    EXPECT_LE(late->bytes, EventHub::kMaxBytes);
+    EXPECT_EQ(late->queue.size(), 1u);
+}
+
+// The waveform's file has the board's recorder's layout: the pins the application set up or that
+// changed, their values when the recording began, then each change at its time.
+TEST(PanelWaveform, WritesTheBoardsLayout) {
+    using tarvik_tool::panel::Json;
+    tarvik_tool::panel::VcdRecorder vcd;
+    vcd.start(Json::parse(R"([
+        {"index":1,"pad":"0.2","direction":"out","level":0,"interrupt":null},
+        {"index":2,"pad":"0.4","direction":"in","level":1,"interrupt":{"mode":"both","armed":true}},
+        {"index":3,"pad":"0.5","direction":"in","level":0,"interrupt":null},
+        {"index":4,"pad":"5.3","direction":"in","level":0,"interrupt":null}])"), 100);
+    for (const char* event : {R"({"event":"gpio","t":150,"index":2,"pad":"0.4","level":0})",
+                              R"({"event":"gpio","t":170,"index":1,"pad":"0.2","level":1})",
+                              R"({"event":"gpio","t":170,"index":2,"pad":"0.4","level":1})",
+                              R"({"event":"gpio","t":200,"index":3,"pad":"0.5","level":0})",
+                              R"({"event":"gpio","t":210,"pad":"bad","level":1})"})
+        vcd.event(Json::parse(event));
+    EXPECT_EQ(vcd.file(),
+              "$version Tarvik virtual board $end\n$timescale 1us $end\n$scope module gpio $end\n"
+              "$scope module bank0 $end\n"
+              "$var wire 1 ! gpio0_2 $end\n$var wire 1 \" gpio0_2_dir $end\n"
+              "$var wire 1 $ gpio0_4 $end\n$var wire 1 % gpio0_4_dir $end\n"
+              "$var wire 1 ' gpio0_5 $end\n$var wire 1 ( gpio0_5_dir $end\n"
+              "$upscope $end\n$upscope $end\n$enddefinitions $end\n"
+              "#100\n$dumpvars\n0!\n1\"\n1$\n0%\n0'\n0(\n$end\n"
+              "#150\n0$\n#170\n1!\n1$\n");
 }
 
 }  // namespace
