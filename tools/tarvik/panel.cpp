@@ -2,6 +2,7 @@
 // listens on a private socket (-- APP ARGS), serves the page, and lives until the board goes
 // away or the panel is interrupted.
 #include <signal.h>
+#include <sys/prctl.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -50,6 +51,8 @@ pid_t startApplication(const std::vector<std::string>& command, const std::strin
                        const sigset_t& original) {
     const pid_t child = ::fork();
     if (child != 0) return child;
+    // A panel that is killed takes its application with it, as one that is interrupted does.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     ::sigprocmask(SIG_SETMASK, &original, nullptr);
     ::setenv("VBOARD_LISTEN", socket.c_str(), 1);
     std::vector<char*> argv;
