@@ -33,7 +33,8 @@ struct Panel {
 };
 
 // Starts `tarvik ARGS` with stdout on a pipe; when `url` is set, waits for the address line.
-Panel startPanel(const std::vector<std::string>& args, bool url) {
+// `runtime`, when given, is its XDG_RUNTIME_DIR.
+Panel startPanel(const std::vector<std::string>& args, bool url, const char* runtime = nullptr) {
     int pipes[2];
     EXPECT_EQ(::pipe(pipes), 0);
     Panel p;
@@ -42,6 +43,7 @@ Panel startPanel(const std::vector<std::string>& args, bool url) {
         ::dup2(pipes[1], 1);
         ::close(pipes[0]);
         ::setenv("VBOARD_DEBUG", "", 1);
+        if (runtime != nullptr) ::setenv("XDG_RUNTIME_DIR", runtime, 1);
         std::vector<std::string> words = {TARVIK_TOOL};
         words.insert(words.end(), args.begin(), args.end());
         std::vector<char*> argv;
@@ -169,9 +171,9 @@ TEST(Panel, RefusesWhatIsNotItsOwnPagesAndAnswersBadRequests) {
 TEST(Panel, AttachesByPidAndEndsWithTheApplication) {
     char folder[] = "/tmp/tarvik-panel-test-XXXXXX";
     ASSERT_NE(::mkdtemp(folder), nullptr);
-    ::setenv("XDG_RUNTIME_DIR", folder, 1);
     const pid_t app = ::fork();
     if (app == 0) {
+        ::setenv("XDG_RUNTIME_DIR", folder, 1);
         ::setenv("VBOARD_LISTEN", "auto", 1);
         ::execl(LINE_CONTROLLER, LINE_CONTROLLER, static_cast<char*>(nullptr));
         ::_exit(127);
@@ -179,7 +181,7 @@ TEST(Panel, AttachesByPidAndEndsWithTheApplication) {
     const std::string socket = std::string(folder) + "/tarvik/" + std::to_string(app) + ".sock";
     for (int i = 0; i < 1000 && ::access(socket.c_str(), F_OK) != 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    Panel p = startPanel({"panel", "--attach", std::to_string(app)}, true);
+    Panel p = startPanel({"panel", "--attach", std::to_string(app)}, true, folder);
     ASSERT_NE(p.port, 0) << "no address printed: " << p.text;
     const std::string self = "127.0.0.1:" + std::to_string(p.port);
     const std::string hello = ask(p.port, "GET /api/hello?token=" + p.token + " HTTP/1.1\r\nHost: " + self +
