@@ -6,6 +6,7 @@
  *   pin <index> <level>     GPIOSetDirection to an output at that level
  *   read <port> <count>     UARTRead one byte at a time, <count> times, then prints them
  *   toggle <index> <count>  drives the output to and fro, <count> level changes
+ *   write <port> <text>     UARTOpen and UARTWrite, the port left open
  *   print                   a call that fails and says so on the debug output
  */
 #include <stdio.h>
@@ -33,6 +34,11 @@ int main(void) {
             }
             UARTClose(a);
             printf("read %s\n", got);
+        } else if (sscanf(line, "write %u", &a) == 1 && strchr(line + 6, ' ') != NULL) {
+            char* text = strchr(line + 6, ' ') + 1;
+            text[strcspn(text, "\n")] = 0;
+            UARTOpen(a, 0, 115200);
+            UARTWrite(a, text);
         } else if (strncmp(line, "print", 5) == 0) {
             UARTClose(2);
         }

@@ -2,11 +2,13 @@
 // application tests/live_app.c on a board that listens, and talks to it over the socket from this
 // process, as the tool and socat do. No test measures time: every wait is for a condition, with a
 // limit far beyond what a loaded machine needs.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -115,10 +117,15 @@ public:
         if (!l.empty() && l.back() == '\n') l.pop_back();
         return l;
     }
+    // Ends its input: the application ends.
+    void closeInput() {
+        if (to_ != nullptr) std::fclose(to_);
+        to_ = nullptr;
+    }
     // Ends its input; answers its exit status.
     int end() {
         if (pid_ <= 0) return status_;
-        std::fclose(to_);
+        closeInput();
         std::fclose(from_);
         int status = 0;
         ::waitpid(pid_, &status, 0);
@@ -382,6 +389,39 @@ TEST(LiveBoard, RefusesAnotherUser) {
     const int opened = asAnotherUser();
     ::chmod(scratchFolder().c_str(), 0700);
     EXPECT_EQ(opened, 11);
+}
+
+// What the port sent just before the program ended reaches the program at the far end of its
+// pseudo-terminal: the terminal's hang-up at the end of the process would discard it unread.
+TEST(LiveBoard, APseudoTerminalDeliversTheLastBytesBeforeTheProcessEnds) {
+    const std::string config = scratchFolder() + "/pty.conf";
+    std::ofstream(config) << "serial COM1 pty\n";
+    App app({{"VBOARD_CONFIG", config}});
+    const std::string said = "is wired to the pseudo-terminal ";
+    // The whole line, its path ending in its LF.
+    std::string terminal;
+    ASSERT_TRUE(eventually([&] {
+        const std::string err = app.err();
+        const size_t at = err.find(said);
+        const size_t end = at == std::string::npos ? at : err.find('\n', at);
+        if (end != std::string::npos) terminal = err.substr(at + said.size(), end - at - said.size());
+        return end != std::string::npos;
+    }));
+    const int far = ::open(terminal.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(far, 0) << terminal;
+    termios raw{};
+    ASSERT_EQ(::tcgetattr(far, &raw), 0);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(far, TCSANOW, &raw);
+    app.run("write 1 BYE");
+    // The program ends now, with its last bytes still unread.
+    app.closeInput();
+    std::string got;
+    char buffer[64];
+    for (ssize_t n; got.size() < 3 && (n = ::read(far, buffer, sizeof buffer)) > 0;) got.append(buffer, static_cast<size_t>(n));
+    ::close(far);
+    EXPECT_EQ(got, "BYE");
+    EXPECT_EQ(app.end(), 0);
 }
 
 }  // namespace

@@ -157,6 +157,7 @@ void addCommands(CLI::App& app, Tool& tool, bool session) {
     if (!session) addSessionCommands(app, tool);
     if (!session) addPanelCommand(app, tool);
     addBoardCommands(app, tool);
+    addLiveCommands(app, tool);
 }
 
 namespace {
