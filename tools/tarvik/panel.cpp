@@ -19,6 +19,7 @@
 #include <iostream>
 #include <thread>
 
+#include "attach_client.h"
 #include "panel.h"
 #include "tool.h"
 
@@ -31,18 +32,10 @@ struct PanelArgs {
     std::vector<std::string> command;
 };
 
-// The socket of a board that listens with `auto`: in the user's runtime folder, named by PID.
-// (The same folder as attach_client.h's liveBoardFolder(), which this file may use once that
-// file is part of the tool.)
-std::string autoSocket(const std::string& pid) {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime != nullptr && *runtime == '/') return std::string(runtime) + "/tarvik/" + pid + ".sock";
-    return "/tmp/tarvik-" + std::to_string(::geteuid()) + "/" + pid + ".sock";
-}
-
 std::string socketOf(const std::string& attach) {
     const bool pid = !attach.empty() && attach.find_first_not_of("0123456789") == std::string::npos;
-    return pid ? autoSocket(attach) : attach;
+    // A board that listens with `auto` is in the user's runtime folder, named by PID.
+    return pid ? liveBoardFolder() + "/" + attach + ".sock" : attach;
 }
 
 // The application, started with its board listening on `socket`. The panel's signal mask is
@@ -210,7 +203,7 @@ int runPanel(const PanelArgs& args) {
 
 }  // namespace
 
-void addPanelCommand(CLI::App& app, Tool&) {
+void addPanelCommand(CLI::App& app, Tool& tool) {
     auto* command = app.add_subcommand("panel", "a running application's board in the browser");
     auto a = std::make_shared<PanelArgs>();
     command->add_option("--attach", a->attach, "the application's board: its PID or its socket")
@@ -220,7 +213,9 @@ void addPanelCommand(CLI::App& app, Tool&) {
     command->add_option("APP", a->command, "start this application on a listening board first (after --)");
     command->footer("The page is served on 127.0.0.1 only; the printed address carries a random token "
                     "that every request must show.");
-    command->callback([a] {
+    command->callback([a, &tool] {
+        // `tarvik --attach PID panel` names the board as `tarvik panel --attach PID` does.
+        if (a->attach.empty()) a->attach = tool.attach;
         const int status = runPanel(*a);
         if (status != kExitOk) throw SessionExit{status};
     });
