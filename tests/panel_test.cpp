@@ -236,7 +236,8 @@ TEST(PanelEvents, APageThatDoesNotReadLosesTheOldestAndIsTold) {
 }
 
 // The waveform's file has the board's recorder's layout: the pins the application set up or that
-// changed, their values when the recording began, then each change at its time.
+// changed, their levels when the recording began, then each change at its time. (The events carry
+// no directions: a direction seen when the panel attached is not written as if it lasted.)
 TEST(PanelWaveform, WritesTheBoardsLayout) {
     using tarvik_tool::panel::Json;
     tarvik_tool::panel::VcdRecorder vcd;
@@ -254,11 +255,9 @@ TEST(PanelWaveform, WritesTheBoardsLayout) {
     EXPECT_EQ(vcd.file(),
               "$version Tarvik virtual board $end\n$timescale 1us $end\n$scope module gpio $end\n"
               "$scope module bank0 $end\n"
-              "$var wire 1 ! gpio0_2 $end\n$var wire 1 \" gpio0_2_dir $end\n"
-              "$var wire 1 $ gpio0_4 $end\n$var wire 1 % gpio0_4_dir $end\n"
-              "$var wire 1 ' gpio0_5 $end\n$var wire 1 ( gpio0_5_dir $end\n"
+              "$var wire 1 ! gpio0_2 $end\n$var wire 1 $ gpio0_4 $end\n$var wire 1 ' gpio0_5 $end\n"
               "$upscope $end\n$upscope $end\n$enddefinitions $end\n"
-              "#100\n$dumpvars\n0!\n1\"\n1$\n0%\n0'\n0(\n$end\n"
+              "#100\n$dumpvars\n0!\n1$\n0'\n$end\n"
               "#150\n0$\n#170\n1!\n1$\n");
 }
 

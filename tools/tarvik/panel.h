@@ -101,8 +101,8 @@ private:
 };
 
 // The GPIO pins' levels over time, from the board's events, written out as the VCD file the
-// board's own recorder writes (scopes gpio.bank<b>, signals gpio<b>_<p> and gpio<b>_<p>_dir, the
-// board's clock in microseconds). Keeps the latest kMaxChanges changes; older ones are folded
+// board's own recorder writes (scopes gpio.bank<b>, signals gpio<b>_<p>, and gpio<b>_<p>_dir
+// when the events carry directions; the board's clock in microseconds). Keeps the latest kMaxChanges changes; older ones are folded
 // into the values the file starts with.
 class VcdRecorder {
 public:
@@ -131,6 +131,7 @@ private:
     std::mutex lock_;
     std::map<std::pair<int, int>, Pin> pins_;
     std::deque<Change> changes_;
+    bool directions_ = false;  // the events carry the pins' directions
     uint64_t startTime_ = 0;
     unsigned touched_ = 0;
 };

@@ -19,8 +19,10 @@ std::string identifier(unsigned number) {
     return text;
 }
 
-// The board's recorder has three signals a pin (level, direction, interrupt); the events carry
-// the first two, and the codes keep its numbering.
+// The board's recorder has three signals a pin (level, direction, interrupt). The board's events
+// carry levels, so those are always in the file; directions only once the events carry them
+// (a direction seen only when the panel attached would go stale unseen). The codes keep the
+// recorder's numbering.
 constexpr unsigned kSignals = 3;
 std::string levelCode(unsigned order) { return identifier(order * kSignals); }
 std::string directionCode(unsigned order) { return identifier(order * kSignals + 1); }
@@ -49,6 +51,7 @@ void VcdRecorder::start(const Json& pins, uint64_t t) {
     pins_.clear();
     changes_.clear();
     touched_ = 0;
+    directions_ = false;
     startTime_ = t;
     if (!pins.is_array()) return;
     for (const Json& entry : pins) {
@@ -71,6 +74,7 @@ void VcdRecorder::event(const Json& event) {
     touch(p);
     const bool level = levelOf(event.value("level", Json()));
     const std::string direction = event.value("direction", std::string());
+    if (!direction.empty()) directions_ = true;
     const bool output = direction.empty() ? p.output : direction == "out";
     if (level == p.level && output == p.output) return;
     const uint64_t t = std::max(startTime_, event["t"].get<uint64_t>());
@@ -101,14 +105,14 @@ std::string VcdRecorder::file() {
         }
         const std::string name = "gpio" + std::to_string(where.first) + "_" + std::to_string(where.second);
         out += "$var wire 1 " + levelCode(p.order) + " " + name + " $end\n";
-        out += "$var wire 1 " + directionCode(p.order) + " " + name + "_dir $end\n";
+        if (directions_) out += "$var wire 1 " + directionCode(p.order) + " " + name + "_dir $end\n";
     }
     if (openBank >= 0) out += "$upscope $end\n";
     out += "$upscope $end\n$enddefinitions $end\n#" + std::to_string(startTime_) + "\n$dumpvars\n";
     for (const auto& [where, p] : pins_) {
         if (!p.touched) continue;
         out += std::string(p.startLevel ? "1" : "0") + levelCode(p.order) + "\n";
-        out += std::string(p.startOutput ? "1" : "0") + directionCode(p.order) + "\n";
+        if (directions_) out += std::string(p.startOutput ? "1" : "0") + directionCode(p.order) + "\n";
     }
     out += "$end\n";
     // Replays the changes over the start values, writing what differs at each time.
@@ -123,7 +127,8 @@ std::string VcdRecorder::file() {
             stamped = c.t;
             out += "#" + std::to_string(c.t) + "\n";
         }
-        if (output != c.output) out += std::string(c.output ? "1" : "0") + directionCode(p.order) + "\n";
+        if (output != c.output && directions_)
+            out += std::string(c.output ? "1" : "0") + directionCode(p.order) + "\n";
         if (level != c.level) out += std::string(c.level ? "1" : "0") + levelCode(p.order) + "\n";
         output = c.output;
         level = c.level;

@@ -376,8 +376,9 @@ async function refreshHandles() {
   $('#handles tbody').replaceChildren(...answer.handles.map((h) => element('tr', {}, element('td', { text: h.device }), element('td', { text: h.count }))));
 }
 
-// Anything the application does may open or close a handle or meet a fault.
-const refreshOthersSoon = later(() => { refreshHandles(); refreshFaults(); }, 500);
+// Anything the application does may open or close a handle, meet a fault or turn a pin around
+// (the board's events carry levels, not directions).
+const refreshOthersSoon = later(() => { refreshHandles(); refreshFaults(); refreshGpio(); }, 500);
 
 // ---- The events ----
 
