@@ -18,7 +18,7 @@ import time
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
-from selenium.webdriver.support.ui import WebDriverWait
+from selenium.webdriver.support.ui import Select, WebDriverWait
 
 # Long enough for a loaded CI machine; a step that holds is seen at once.
 LIMIT = 30
@@ -155,6 +155,14 @@ def main():
         steps.append(("vcd", "ok" if lamp and "\n1%s\n" % lamp.group(1) in changes
                       else "FAIL (no lamp rising in the VCD:\n%s)" % vcd[:600]))
         print("%-8s %s" % steps[-1], flush=True)
+
+        # The whole page as it looks now, for the README (docs/panel.png).
+        browser.set_window_size(1400, 1900)
+        Select(css("#wave-span")).select_by_value("10000000")
+        browser.execute_script("window.scrollTo(0, 0)")
+        time.sleep(0.5)
+        browser.save_screenshot(os.path.join(args.out, "panel.png"))
+        browser.set_window_size(1400, 1100)
 
         # The application ends; the page says so. (Its BYE is not checked: the board's listener
         # closes its clients at exit without sending the events still queued for them, so the

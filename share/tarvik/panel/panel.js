@@ -139,6 +139,8 @@ const refreshGpioSoon = later(refreshGpio, 150);
 
 function gpioEvent(event) {
   const entry = pins.get(event.pad);
+  // A pin seen for the first time had its former level since the page began.
+  if (entry && !wave.traces.has(event.pad)) wave.touch(event.pad, event.index, entry.pin.level, wave.startT);
   if (entry) {
     entry.pin.level = event.level;
     $('.level', entry.row).replaceChildren(levelCell(event.level));
@@ -151,6 +153,7 @@ function gpioEvent(event) {
 
 const wave = {
   traces: new Map(),  // pad -> {index, changes: [[t, level]]}
+  startT: 0,          // the board's time when the page began
   lastT: 0,           // the latest board time seen, and when (page time)
   lastSeen: performance.now(),
   paused: false,
@@ -443,7 +446,7 @@ async function start() {
   $('#faults-clear').addEventListener('click', async () => { await command('fault clear'); refreshFaults(); });
 
   const hello = await show('clock');
-  if (hello.ok) { wave.lastT = hello.t; wave.lastSeen = performance.now(); }
+  if (hello.ok) { wave.startT = wave.lastT = hello.t; wave.lastSeen = performance.now(); }
   try {
     const who = await (await fetch(withToken('/api/hello'))).json();
     if (who.ok) $('#program').textContent = `${who.program} (pid ${who.pid})`;
