@@ -209,8 +209,10 @@ void addPanelCommand(CLI::App& app, Tool& tool) {
     command->add_option("--attach", a->attach, "the application's board: its PID or its socket")
         ->type_name("PID|PATH");
     command->add_option("--port", a->port, "serve on this port of 127.0.0.1 (default: a free one)")
+        ->type_name("PORT")
         ->check(CLI::Range(1, 65535));
-    command->add_option("APP", a->command, "start this application on a listening board first (after --)");
+    command->add_option("APP", a->command, "start this application on a listening board first (after --)")
+        ->type_name("");
     command->footer("The page is served on 127.0.0.1 only; the printed address carries a random token "
                     "that every request must show.");
     command->callback([a, &tool] {
