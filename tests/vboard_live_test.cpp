@@ -126,9 +126,10 @@ public:
     int end() {
         if (pid_ <= 0) return status_;
         closeInput();
-        std::fclose(from_);
+        // Its output stays open until it has ended: what it says at exit must not kill it.
         int status = 0;
         ::waitpid(pid_, &status, 0);
+        std::fclose(from_);
         pid_ = 0;
         status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         return status_;
@@ -150,6 +151,40 @@ std::string socketPath(const std::string& name) { return scratchFolder() + "/" +
 void connect(AttachClient& client, const std::string& path) {
     std::string problem;
     ASSERT_TRUE(client.connect(path, problem)) << problem;
+}
+
+// The board listens when the environment, its configuration or the program asks, and only then.
+TEST(LiveBoard, ListensWhenAskedAndOnlyThen) {
+    const std::string config = scratchFolder() + "/listen.conf";
+    std::ofstream(config) << "listen " << socketPath("by-config") << "  # a comment is no part of it\n";
+    struct Case {
+        std::map<std::string, std::string> env;
+        std::string command;  // for the application, before the socket is looked for
+        std::string path;     // "" when it must not listen
+    };
+    const std::vector<Case> cases = {
+        {{{"VBOARD_LISTEN", socketPath("by-env")}}, "", socketPath("by-env")},
+        {{{"VBOARD_CONFIG", config}}, "", socketPath("by-config")},
+        {{}, "listen " + socketPath("by-call"), socketPath("by-call")},
+        {{}, "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        App app(c.env);
+        if (!c.command.empty()) {
+            EXPECT_EQ(app.run(c.command), "listening");
+        }
+        if (c.path.empty()) {
+            // Two threads would be the listener's.
+            app.closeInput();
+            EXPECT_EQ(app.line(), "threads at exit 1");
+            continue;
+        }
+        AttachClient client;
+        connect(client, c.path);
+        EXPECT_EQ(client.command("hello", kPatience).value_or("").compare(0, 3, "ok "), 0);
+        EXPECT_EQ(app.run("listen /elsewhere.sock"), "the board listens on " + c.path + " already");
+    }
 }
 
 // Every answer is one line, exactly as a client reads it.
@@ -231,6 +266,9 @@ TEST(LiveBoard, StreamsWhatItWatches) {
     ASSERT_EQ(watcher.command("watch gpio debug can", kPatience), "ok watching=gpio,debug,can");
     app.run("pin 1 1");
     app.run("print");
+    ASSERT_EQ(watcher.command("unwatch debug", kPatience), "ok watching=gpio,can");
+    ASSERT_EQ(watcher.command("watch i2c", kPatience), "ok watching=gpio,can,i2c");
+    app.run("i2c 0 80");
     ASSERT_EQ(other.command("can inject 123#DEADBEEF", kPatience), "ok");
     ASSERT_EQ(watcher.command("json on", kPatience), "{\"ok\":true}");
     ASSERT_EQ(other.command("can inject 1ABCDEF0#R2", kPatience), "ok");
@@ -246,6 +284,14 @@ TEST(LiveBoard, StreamsWhatItWatches) {
         "event gpio  index=1 pad=0.2 level=1",
         "event debug  line=\"VELNA set gpio 0 pin 2 - Rout 1\"",
         "event debug  line=\"Can't Close Uart Port\"",
+        // Every call on the bus's driver, the transfer decoded.
+        "event i2c  bus=0 device=I2C2: line=\"CreateFileW \\\"I2C2:\\\" access 0xC0000000 share 3 creation 3 "
+        "flags 0x0 -> h2\"",
+        "event i2c  bus=0 device=I2C2: line=\"I2C2: SET_MASTER_MODE -> ok\"",
+        "event i2c  bus=0 device=I2C2: line=\"I2C2: SET_FREQUENCY 100000 -> ok\"",
+        "event i2c  bus=0 device=I2C2: line=\"I2C2: CONFIRM word 1 -> ok\"",
+        "event i2c  bus=0 device=I2C2: line=\"I2C2: TRANSFER [W 0x50: 00 00][R 0x50: 1 byte] -> ok\"",
+        "event i2c  bus=0 device=I2C2: line=\"CloseHandle h2 \\\"I2C2:\\\" -> ok\"",
         "event can  dir=rx id=123 extended=false rtr=false data=deadbeef accepted=true",
         "{\"event\":\"can\",,\"dir\":\"rx\",\"id\":\"1ABCDEF0\",\"extended\":true,\"rtr\":true,\"data\":\"\","
         "\"accepted\":true,\"length\":2}",
@@ -261,9 +307,14 @@ TEST(LiveBoard, SerialWriteIsPacedToTheApplicationsReads) {
     App app({{"VBOARD_LISTEN", path}});
     AttachClient client;
     connect(client, path);
+    ASSERT_EQ(client.command("watch serial COM1", kPatience), "ok watching=serial");
     app.start("read 1 7");
     ASSERT_EQ(client.command("serial write COM1 hi\\tyou\\n", kPatience), "ok bytes=7");
     EXPECT_EQ(app.line(), "read hi\tyou");
+    // Each byte reached the application's receive side on its own.
+    for (const char* expected : {"data=68 text=h", "data=69 text=i", "data=09 text=\"\\\\t\"", "data=79 text=y"})
+        EXPECT_NE(client.readLine(kPatience).value_or("").find(std::string("port=COM1 dir=rx ") + expected),
+                  std::string::npos) << expected;
 }
 
 // A watcher that reads nothing costs the application nothing: its oldest events go, and it is
@@ -340,6 +391,11 @@ TEST(LiveBoard, KeepsItsSocketToItsUserAndRemovesItAtTheEnd) {
             << second.err();
         EXPECT_NE(second.err().find(" already\n"), std::string::npos) << second.err();
     }
+    // A child the program forks and that ends with exit() leaves the socket to its parent.
+    app.run("fork");
+    AttachClient client;
+    connect(client, path);
+    EXPECT_EQ(client.command("hello", kPatience).value_or("").compare(0, 3, "ok "), 0);
     EXPECT_EQ(app.end(), 0);
     EXPECT_FALSE(exists(path));
     EXPECT_FALSE(exists(info));
@@ -353,7 +409,6 @@ TEST(LiveBoard, KeepsItsSocketToItsUserAndRemovesItAtTheEnd) {
     ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ::close(fd);
     App taker({{"VBOARD_LISTEN", stale}});
-    AttachClient client;
     connect(client, stale);
     EXPECT_EQ(client.command("hello", kPatience).value_or("").compare(0, 3, "ok "), 0);
 }
@@ -392,11 +447,14 @@ TEST(LiveBoard, RefusesAnotherUser) {
 }
 
 // What the port sent just before the program ended reaches the program at the far end of its
-// pseudo-terminal: the terminal's hang-up at the end of the process would discard it unread.
-TEST(LiveBoard, APseudoTerminalDeliversTheLastBytesBeforeTheProcessEnds) {
-    const std::string config = scratchFolder() + "/pty.conf";
-    std::ofstream(config) << "serial COM1 pty\n";
-    App app({{"VBOARD_CONFIG", config}});
+// pseudo-terminal (the terminal's hang-up at the end of the process would discard it unread), and
+// the terminal's thread has ended before the process does.
+TEST(LiveBoard, APseudoTerminalDeliversTheLastBytesAndEndsItsThreadAtTheEnd) {
+    const std::string path = socketPath("pty");
+    App app({{"VBOARD_LISTEN", path}});
+    AttachClient client;
+    connect(client, path);
+    ASSERT_EQ(client.command("serial COM1 pty", kPatience), "ok");
     const std::string said = "is wired to the pseudo-terminal ";
     // The whole line, its path ending in its LF.
     std::string terminal;
@@ -421,7 +479,47 @@ TEST(LiveBoard, APseudoTerminalDeliversTheLastBytesBeforeTheProcessEnds) {
     for (ssize_t n; got.size() < 3 && (n = ::read(far, buffer, sizeof buffer)) > 0;) got.append(buffer, static_cast<size_t>(n));
     ::close(far);
     EXPECT_EQ(got, "BYE");
+    // The main thread and the listener's, whose own exit handler comes later.
+    EXPECT_EQ(app.line(), "threads at exit 2");
     EXPECT_EQ(app.end(), 0);
 }
+
+#ifdef TARVIK_TOOL
+// The tool's side: the boards that listen, and a running board's look.
+TEST(LiveBoard, TheToolListsTheBoardsAndShowsOne) {
+    const std::string runtime = scratchFolder() + "/tool-runtime";
+    ::mkdir(runtime.c_str(), 0700);
+    App app({{"VBOARD_LISTEN", "auto"}, {"XDG_RUNTIME_DIR", runtime}});
+    app.run("pin 1 1");
+    const std::string folder = runtime + "/tarvik";
+    const std::string path = folder + "/" + std::to_string(app.pid()) + ".sock";
+    // The files of a process that ended without removing them are no board.
+    const pid_t gone = ::fork();
+    if (gone == 0) ::_exit(0);
+    ::waitpid(gone, nullptr, 0);
+    std::ofstream(folder + "/" + std::to_string(gone) + ".info")
+        << "pid=" << gone << "\nprogram=gone\nsocket=" << folder << "/" << gone << ".sock\n";
+    auto tool = [&](const std::string& words) {
+        const std::string command = "XDG_RUNTIME_DIR=" + runtime + " " + TARVIK_TOOL + " -q " + words + " 2>&1";
+        FILE* out = ::popen(command.c_str(), "r");
+        std::string text;
+        char chunk[4096];
+        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, out)) > 0;) text.append(chunk, n);
+        const int status = ::pclose(out);
+        return std::make_pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1, text);
+    };
+    EXPECT_EQ(tool("boards"), std::make_pair(0, std::to_string(app.pid()) + " live_app " + path + "\n"));
+    const auto [status, shown] = tool("--attach " + std::to_string(app.pid()) + " board show");
+    EXPECT_EQ(status, 0) << shown;
+    const std::string first = "gpio: index=1 pad=0.2 direction=out level=1 driven=false interrupt=none; ";
+    EXPECT_EQ(shown.compare(0, first.size(), first), 0) << shown;
+    EXPECT_NE(shown.find("\nserial: port=COM1 open=false baud=9600 link=\"null-modem COM2\""), std::string::npos)
+        << shown;
+    // A command that does not know a running board yet refuses, rather than run on one of its own.
+    EXPECT_EQ(tool("--attach " + path + " gpio get 1"),
+              std::make_pair(2, std::string("tarvik: --attach: 'gpio get' does not work on a running board yet; "
+                                            "'board show' does\n")));
+}
+#endif
 
 }  // namespace

@@ -169,6 +169,7 @@ private:
     std::thread thread_;
     std::vector<std::unique_ptr<Client>> clients_;  // the serving thread's alone
     bool exitHandler_ = false;
+    pid_t owner_ = 0;  // the process that listens
 };
 
 Listener& listener() {
@@ -223,6 +224,7 @@ std::string Listener::start(const std::string& where) {
     infoPath_ = infoPathOf(socketPath);
     writeInfo(infoPath_, socketPath);
     stopping_ = false;
+    owner_ = ::getpid();
     thread_ = std::thread([this] { serve(); });
     // The files go when the program ends, and the thread with them.
     if (!exitHandler_) {
@@ -233,16 +235,31 @@ std::string Listener::start(const std::string& where) {
 }
 
 void Listener::stop() {
-    std::lock_guard<std::mutex> hold(lock_);
-    if (listen_ < 0) return;
-    stopping_ = true;
-    wake();
-    if (thread_.joinable()) {
+    std::thread serving;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        // A child the program forked ends without the thread, which it does not have, and leaves
+        // the socket to its parent.
+        if (listen_ < 0 || owner_ != ::getpid()) return;
+        stopping_ = true;
+        wake();
+        serving = std::move(thread_);
+    }
+    // Joined without the lock: the thread may be applying a client's `listen`, which takes it.
+    bool joined = false;
+    if (serving.joinable()) {
         // A directive applied by a client that ends the program runs on the serving thread.
-        if (thread_.get_id() == std::this_thread::get_id())
-            thread_.detach();
+        joined = serving.get_id() != std::this_thread::get_id();
+        if (joined)
+            serving.join();
         else
-            thread_.join();
+            serving.detach();
+    }
+    std::lock_guard<std::mutex> hold(lock_);
+    // The sessions that could wake the thread went with it.
+    if (joined) {
+        ::close(wake_);
+        wake_ = -1;
     }
     ::unlink(path_.c_str());
     ::unlink(infoPath_.c_str());
@@ -358,8 +375,6 @@ void Listener::serve() {
     }
     for (auto& client : clients_) ::close(client->fd);
     clients_.clear();
-    ::close(wake_);
-    wake_ = -1;
 }
 
 }  // namespace

@@ -13,7 +13,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <vector>
 
 namespace vboard {
@@ -47,6 +46,7 @@ struct OpenLinks {
     std::mutex lock;
     std::vector<PtyLink*> links;
     bool handler = false;
+    pid_t owner = 0;  // the process whose links they are
 };
 OpenLinks& openLinks() {
     static OpenLinks* kept = new OpenLinks();  // reached from an exit handler: never destroyed
@@ -55,8 +55,6 @@ OpenLinks& openLinks() {
 
 // How long the end of the process waits for a far end that reads nothing more.
 constexpr std::chrono::milliseconds kDrainPatience(2000);
-// How long the terminal's queue must stay empty to be read (see drain()).
-constexpr std::chrono::milliseconds kSettle(20);
 
 }  // namespace
 
@@ -90,6 +88,7 @@ std::shared_ptr<PtyLink> PtyLink::open(Deliver deliver, std::string& problem) {
     OpenLinks& all = openLinks();
     std::lock_guard<std::mutex> hold(all.lock);
     all.links.push_back(self);
+    all.owner = ::getpid();
     // Without it the process would end with the thread running (a leak to memory checkers) and
     // the terminal's unread bytes discarded by its hang-up.
     if (!all.handler) {
@@ -102,6 +101,9 @@ std::shared_ptr<PtyLink> PtyLink::open(Deliver deliver, std::string& problem) {
 void PtyLink::finishAll() {
     OpenLinks& all = openLinks();
     std::lock_guard<std::mutex> hold(all.lock);
+    // A child the program forked has none of the links' threads, and leaves the terminals to
+    // its parent.
+    if (all.owner != ::getpid()) return;
     for (PtyLink* link : all.links) {
         link->drain();
         link->stopThread();
@@ -112,24 +114,20 @@ void PtyLink::drain() {
     using Clock = std::chrono::steady_clock;
     size_t last = SIZE_MAX;
     Clock::time_point progress = Clock::now();
-    std::optional<Clock::time_point> empty;
     while (!stop_) {
         size_t waiting;
         {
             std::lock_guard<std::mutex> hold(lock_);
             waiting = pending_.size();
         }
+        // Bytes written to the terminal reach its input queue through a kernel worker, a moment
+        // later; a poll of the terminal finishes that work first, so that the count is whole.
+        pollfd input{slave_, POLLIN, 0};
+        const bool pending = ::poll(&input, 1, 0) > 0 && (input.revents & POLLIN) != 0;
         int unread = 0;
-        if (::ioctl(slave_, FIONREAD, &unread) != 0) unread = 0;
-        const size_t left = waiting + static_cast<size_t>(std::max(unread, 0));
-        // Bytes written to the terminal reach its input queue through the kernel's own worker,
-        // a moment later: the queue must stay empty a while before it is taken as read.
-        if (left == 0) {
-            if (!empty) empty = Clock::now();
-            if (Clock::now() - *empty >= kSettle) return;
-        } else {
-            empty.reset();
-        }
+        if (pending && (::ioctl(slave_, FIONREAD, &unread) != 0 || unread <= 0)) unread = 1;
+        const size_t left = waiting + static_cast<size_t>(pending ? unread : 0);
+        if (left == 0) return;
         if (left < last) {
             last = left;
             progress = Clock::now();
