@@ -396,9 +396,8 @@ function onEvent(event) {
       refreshCanSoon();
       break;
     case 'i2c':
-      // The line names the bus's device (I2C2:); any transfer may have written the EEPROM.
-      appendLine($('#i2c-lines'), `(${seconds(event.t)}) ${event.line}`);
-      refreshEepromSoon();
+      appendLine($('#i2c-lines'), `(${seconds(event.t)}) bus ${event.bus}: ${event.line}`);
+      if (eeprom && event.bus === eeprom.bus) refreshEepromSoon();
       break;
     case 'debug': appendLine($('#debug-lines'), event.line); break;
     case 'dropped':
