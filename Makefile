@@ -1,6 +1,6 @@
 # A thin wrapper over the CMake presets; IDEs can use the presets directly.
 .PHONY: all deps build demo test test-default test-direct test-asan test-arm test-dll dll sdk bench \
-	clean sweep fuzz tsan memcheck
+	clean sweep fuzz tsan memcheck test-browser
 
 all: build
 
@@ -32,6 +32,16 @@ test-direct: test-default
 	    || { cat /tmp/tarvik-direct.$$$$; rm -f /tmp/tarvik-direct.$$$$; exit 1; }; \
 	  tail -n 1 /tmp/tarvik-direct.$$$$; rm -f /tmp/tarvik-direct.$$$$; \
 	done
+
+# tarvik panel in a real browser: Debian's headless Chromium, driven through its driver by
+# Selenium, on examples/line_controller. Screenshots of each step go to build/browser/.
+BROWSER_DEPS = chromium chromium-driver python3-selenium
+test-browser:
+	@scripts/install-deps $(BROWSER_DEPS)
+	cmake --preset default
+	cmake --build --preset default --target tarvik line_controller
+	/usr/bin/python3 tests/browser/panel_browser_test.py --tool build/default/tools/tarvik/tarvik \
+	  --app build/default/examples/line_controller --out build/browser
 
 # The core, the board and the whole suite for ARMv7 (32-bit pointers, as on the module), run
 # under qemu-arm: every record's size and offset assert is live there.

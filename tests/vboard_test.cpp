@@ -610,6 +610,18 @@ TEST_F(Faults, DirectivesCheckDeviceNamesAndTakeRequestsByTheirTraceNames) {
     EXPECT_EQ(vboard_disarm_fault(vboard_arm_fault("DeviceIoControl", "i2c2:", 0, 0, 0, 31)), 1);
     vboard::clearFaults();
 
+    // "fault clear" disarms one fault by its number, or all of them.
+    const int kept = vboard_arm_fault("DeviceIoControl", "I2C2:", 0, 0, 0, 31);
+    const int cleared = vboard_arm_fault("DeviceIoControl", "GIO1:", 0, 0, 0, 31);
+    EXPECT_TRUE(vboard::applyConfigLine("fault clear " + std::to_string(cleared)).empty());
+    for (const auto& [line, problem] : std::vector<std::pair<std::string, std::string>>{
+             {"fault clear " + std::to_string(cleared), "no fault " + std::to_string(cleared) + " is armed"},
+             {"fault clear x", "expected: fault clear [<id>]"},
+             {"fault clear 1 2", "expected: fault clear [<id>]"}})
+        tarvik_test::expectConfigProblem(line, problem);
+    EXPECT_TRUE(vboard::applyConfigLine("fault clear").empty());
+    EXPECT_EQ(vboard_disarm_fault(kept), 0) << "'fault clear' left it armed";
+
     // A request named as the trace names it fails that request, and only it.
     struct Named {
         const char* line;

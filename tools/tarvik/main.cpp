@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
             level = level->get_subcommands().front();
             command += (command.empty() ? "" : " ") + level->get_name();
         }
-        if (!options.attach.empty() && command != "board show")
+        if (!options.attach.empty() && command != "board show" && command != "panel")
             throw UsageError("--attach: '" + command + "' does not work on a running board yet; "
                              "'board show' does");
     });

@@ -155,6 +155,7 @@ void addCommands(CLI::App& app, Tool& tool, bool session) {
     addSystemCommands(app, tool);
     addTourCommand(app, tool);
     if (!session) addSessionCommands(app, tool);
+    if (!session) addPanelCommand(app, tool);
     addBoardCommands(app, tool);
     addLiveCommands(app, tool);
 }

@@ -115,6 +115,8 @@ void addBoardCommands(CLI::App& app, Tool& tool);
 // The live board (live_commands.cpp): `boards`, and what --attach runs on a running board.
 void addLiveCommands(CLI::App& app, Tool& tool);
 void showAttachedBoard(Tool& tool);
+// tarvik panel: a running board in the browser (panel*.cpp), only at the top level.
+void addPanelCommand(CLI::App& app, Tool& tool);
 
 // ---- What the virtual board tells uart recv and ask about a port (board_commands.cpp) ----
 // The library's read cannot say whether bytes arrived while it waits; the board can, so that the

@@ -356,6 +356,7 @@ std::string listeningPath();
 //   fault <function> [device=<name>] [code=<number or name>] [nth=<n>] [error=<number>]
 //                                      the device must be on the board for a driver's call; the
 //                                      code may be a request's name as the trace prints it
+//   fault clear [<id>]                 disarms every fault, or the one armFault numbered <id>
 //   gpio input <bank>.<pin>|<index> <0|1>    gpio reset
 //   spi attach <port> loopback|flash|none [<chip select>]             spi reset
 //   spi flash <port> <address> <hex bytes ...>

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -208,6 +209,20 @@ std::string registryDeleteDirective(const std::vector<std::string>& w, const std
 
 // A fault must name a call the board implements: a misspelt name would arm a fault that never
 // fires, and the test that relies on it would pass for the wrong reason.
+// "fault clear" disarms every fault, "fault clear <id>" the one numbered so (as the live board's
+// `show faults` lists them): a session disarms what it armed without resetting the board.
+std::string clearFaultDirective(const std::vector<std::string>& w) {
+    if (w.size() == 2) {
+        clearFaults();
+        return "";
+    }
+    char* end = nullptr;
+    const long id = w.size() == 3 ? std::strtol(w[2].c_str(), &end, 10) : -1;
+    if (w.size() != 3 || end == w[2].c_str() || *end != 0 || id <= 0 || id > INT_MAX)
+        return "expected: fault clear [<id>]";
+    return disarmFault(static_cast<int>(id)) ? "" : "no fault " + w[2] + " is armed";
+}
+
 std::string faultDirective(const std::vector<std::string>& w, const std::string& usage) {
     if (w.size() < 2) return expected(usage);
     Fault f;
@@ -401,7 +416,9 @@ void installConfiguration(Host& host) {
         [](W w, S, S usage) { return registryDeleteDirective(w, usage); });
     add(host, "fault",
         "fault <function> [device=<name>] [code=<number or name>] [nth=<n>] [error=<number>]",
-        [](W w, S, S usage) { return faultDirective(w, usage); });
+        [](W w, S, S usage) {
+            return w.size() >= 2 && w[1] == "clear" ? clearFaultDirective(w) : faultDirective(w, usage);
+        });
     add(host, "listen", "listen <path>|auto", [](W w, S rest, S usage) {
         if (w.size() < 2) return expected(usage);
         // A path may hold blanks; a comment after it is no part of it.
