@@ -3,8 +3,31 @@
 #include "global_options.h"
 #include "tool.h"
 
+#include <optional>
+#include <string>
+#include <vector>
+
 int main(int argc, char** argv) {
     using namespace tarvik_tool;
+    // --attach sends the command to a running application's board instead: another command
+    // tree, that of the commands a board reached through its socket can carry out.
+    std::vector<std::string> args;
+    std::optional<std::string> attach;
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--") {
+            args.insert(args.end(), argv + i, argv + argc);
+            break;
+        }
+        if (word == "--attach")
+            attach = i + 1 < argc ? argv[++i] : "";
+        else if (word.rfind("--attach=", 0) == 0)
+            attach = word.substr(9);
+        else
+            args.push_back(word);
+    }
+    if (attach) return runAttached(*attach, args);
+
     Tool tool;
     GlobalOptions options;
     CLI::App app{"tarvik - the VELNA module's peripherals through the Tarvik library.\n"
