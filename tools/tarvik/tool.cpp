@@ -154,7 +154,10 @@ void addCommands(CLI::App& app, Tool& tool, bool session) {
     addCanCommands(app, tool);
     addSystemCommands(app, tool);
     addTourCommand(app, tool);
-    if (!session) addSessionCommands(app, tool);
+    if (!session) {
+        addSessionCommands(app, tool);
+        addTestCommand(app, tool);
+    }
     addBoardCommands(app, tool);
 }
 

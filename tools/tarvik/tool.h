@@ -147,6 +147,8 @@ uint64_t serialBytesArrived(uint32_t port);
 // tarvik --attach TARGET ARGS...: the command in ARGS on a running application's board
 // (attach.cpp). Answers the exit status.
 int runAttached(const std::string& target, std::vector<std::string> args);
+// tarvik test SCENARIO -- APP [ARGS...]: an application run against a scenario (scenario.cpp).
+void addTestCommand(CLI::App& app, Tool& tool);
 
 // Builds the command tree. `session` leaves out run and shell and the global options.
 void addCommands(CLI::App& app, Tool& tool, bool session);
