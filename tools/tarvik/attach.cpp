@@ -37,6 +37,7 @@ struct Attached {
     std::string target;
     Tool& tool;
     BoardLink link;
+    bool quiet = false;
 
     void open(const std::string& command) {
         if (link.fd() >= 0) return;
@@ -70,6 +71,9 @@ struct Attached {
                const std::function<bool(const Json&)>& onEvent) {
         catchStopSignals();
         for (const std::string& kind : kinds) ask(command, "watch " + kind);
+        // Said once the board streams, so that a person (or a script) knows from when on
+        // nothing is missed.
+        if (!quiet) std::cerr << "tarvik: " << command << ": watching " << target << " (Ctrl-C ends)" << std::endl;
         while (!stopRequested) {
             std::string line;
             const BoardLink::Read read = link.nextEvent(line);
@@ -309,16 +313,15 @@ int runAttached(const std::string& target, std::vector<std::string> args) {
             }
     }
     CLI::App app{"tarvik --attach PID|PATH: commands on a running application's board (VBOARD_LISTEN).", "tarvik"};
-    bool quiet = false;
+    auto attached = std::make_shared<Attached>(target, tool);
     app.add_flag("--json", tool.json, "print one JSON object per result");
-    app.add_flag("-q,--quiet", quiet, "accepted for symmetry: an attached tool prints no debug lines");
+    app.add_flag("-q,--quiet", attached->quiet, "no 'watching' line when a stream starts");
     app.fallthrough();
     app.require_subcommand(1);
     if (target.empty()) {
         std::cerr << "tarvik: --attach needs a process id or a socket's path\n";
         return kExitUsage;
     }
-    auto attached = std::make_shared<Attached>(target, tool);
     addAttachedCommands(app, attached);
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     return runParsed(app, "", [&] { app.parse(reversed); });

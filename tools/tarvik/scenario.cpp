@@ -230,6 +230,7 @@ struct Run {
     std::string exitText;
     BoardLink link;
     Seen seen;
+    bool released = false;
 
     ~Run() {
         stopApplication();
@@ -281,7 +282,13 @@ struct Run {
         for (const char* command : {"json on", "watch serial COM1", "watch serial COM2", "watch can", "watch debug"})
             boardCommand(command);
         if (!vcd.empty()) boardCommand("vcd \"" + vcd + "\"");
-        // hello lets a holding board's application go on.
+    }
+
+    // The board commands before the first wait, expect or delay set the board up before the
+    // application runs; "hello" then lets the board's held application go on.
+    void release() {
+        if (released) return;
+        released = true;
         boardCommand("hello");
     }
 
@@ -455,6 +462,7 @@ struct Run {
     // Carries out one step; false with `report` set when it did not hold.
     bool carryOut(Step& step, std::string& report) {
         std::string saw;
+        if (step.kind != Step::Board) release();
         switch (step.kind) {
         case Step::Board:
             if (link.fd() < 0) {
@@ -592,6 +600,7 @@ int runTest(const TestArgs& a) {
             }
             std::cout << a.scenario << ":" << step.line << ": ok " << step.text << "\n";
         }
+        if (passed) run.release();
     } catch (const Failure& e) {
         passed = false;
         report = a.scenario + ": " + e.what();
