@@ -43,6 +43,7 @@ struct GpioPinState {
     bool input = false;      // the level the outside world drives on the pad
     uint32_t mode = kGpioNoInterrupt;
     HANDLE event = nullptr;  // registered by SET_EVENT, until CLEAR_EVENT
+    bool driven = false;     // the outside world has driven the pad since power-on
     // What a GET_PIN reads: the latch for an output, the pad for an input.
     bool level() const { return output ? latch : input; }
 };

@@ -46,6 +46,7 @@ struct SerialPortState {
     uint64_t overruns = 0; // bytes lost to a full receive queue
     uint64_t received = 0; // bytes that arrived on the receive line since power-on, kept or not
     unsigned blocked = 0;  // calls blocked in WaitCommEvent or ReadFile
+    size_t typing = 0;     // bytes of type() not delivered yet
 };
 
 class SerialControl {
@@ -60,6 +61,12 @@ public:
     virtual std::string ptyPath(const std::string& port) const = 0;
     // Bytes arriving on the port's receive line; false when there is no such port.
     virtual bool receive(const std::string& port, const std::vector<uint8_t>& bytes) = 0;
+    // The far end of the line types bytes, as a person at a terminal does: each one arrives when
+    // a call waits on the port's receive side (ReadFile, or WaitCommEvent for EV_RXCHAR) and the
+    // receive queue is empty, so that a program that clears its queue before each wait and reads
+    // a byte at a time loses none (receive() puts them all on the line at once). Bytes wait until
+    // then, up to 65,536; more are lost and counted as overruns. False when there is no such port.
+    virtual bool type(const std::string& port, const std::vector<uint8_t>& bytes) = 0;
     // The most recent bytes the port sent (up to 65,536), oldest first.
     virtual std::vector<uint8_t> transmitted(const std::string& port) const = 0;
     virtual std::optional<SerialPortState> state(const std::string& port) const = 0;

@@ -10,8 +10,10 @@
 //   VBOARD_CONFIG=<file>                apply a board configuration file (see loadConfig)
 //   VBOARD_STRICT=1                     end the process at start on any configuration problem
 //   VBOARD_DIR=<folder>                 keep storage and registry hives there (see system.h)
-// With VBOARD_STRICT or VBOARD_CONFIG set, "first use" is the library's load, before main: a
-// strict board with a configuration problem ends the process before the program does anything.
+//   VBOARD_LISTEN=<path>|auto           serve the live board's protocol on a socket (see listen)
+// With VBOARD_STRICT, VBOARD_CONFIG or VBOARD_LISTEN set, "first use" is the library's load,
+// before main: a strict board with a configuration problem ends the process before the program
+// does anything, and a listening board's socket is there before the program waits for anybody.
 // reset() puts it back to that state, so a test suite can run every test in one process.
 #pragma once
 
@@ -324,6 +326,21 @@ void advanceClock(uint64_t nanoseconds);
 bool recordVcd(const std::string& path);
 
 // ---------------------------------------------------------------------------------------------
+// The live board: programs outside the process (the tool's --attach, socat, a browser page's
+// server) drive and watch the running board over a Unix-domain stream socket, in the
+// configuration language plus queries (show ...) and subscriptions (watch ...); the protocol is
+// in the README. Off until asked for: no socket, no thread, no cost.
+
+// Starts listening at a socket path, or with "auto" at $XDG_RUNTIME_DIR/tarvik/<pid>.sock (or
+// /tmp/tarvik-<uid>/<pid>.sock), where `tarvik boards` finds it. The socket is 0600 and takes
+// connections of the same user only; a stale socket of an ended process is replaced; the socket
+// and its .info file are removed when the process ends. Asking again for the same place is done
+// already. Answers "" or the problem.
+std::string listen(const std::string& where);
+// The socket the board listens on, or "".
+std::string listeningPath();
+
+// ---------------------------------------------------------------------------------------------
 // Configuration file: one directive a line, words separated by blanks. '#' at the start of a word
 // starts a comment, in every directive. A word in double quotes may hold blanks and '#', with \"
 // and \\ for a quote and a backslash: a value that holds " #" is quoted. A UTF-8 byte-order mark
@@ -348,6 +365,7 @@ bool recordVcd(const std::string& path);
 //   can inject <frame>                 can clock <hz>
 //   can rx-wait <ms>                   can log <file>|off
 //   can reset
+//   listen <path>|auto                 serve the live board's protocol (see listen)
 //   vcd <file>|off                     a waveform of the GPIO pins (see recordVcd); the same
 //                                      file again, as at every reset, keeps it going
 // Returns one message per line it could not apply ("config:3: unknown directive 'x'").

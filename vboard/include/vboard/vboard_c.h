@@ -32,6 +32,11 @@ char* vboard_apply(const char* line);
    line, as a text to free with vboard_free. */
 char* vboard_load_config(const char* path);
 
+/* Serves the live board's protocol on a Unix-domain socket: a path, or "auto" for
+   $XDG_RUNTIME_DIR/tarvik/<pid>.sock (see vboard::listen). Returns NULL when it listens, or the
+   problem as a text to free with vboard_free. */
+char* vboard_listen(const char* where);
+
 /* What the board keeps: "off", "last <n>" or "all" (the default is "last 65536"). Returns 1 when
    the setting was taken, 0 when it was not understood. */
 int vboard_record(const char* setting);

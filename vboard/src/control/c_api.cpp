@@ -42,6 +42,11 @@ char* vboard_apply(const char* line) {
     return problems.empty() ? nullptr : giveText(problems.front());
 }
 
+char* vboard_listen(const char* where) {
+    const std::string problem = vboard::listen(orEmpty(where));
+    return problem.empty() ? nullptr : giveText(problem);
+}
+
 char* vboard_load_config(const char* path) {
     return giveLines(vboard::loadConfig(orEmpty(path)), false);
 }
@@ -105,6 +110,9 @@ extern "C" {
 void vboard_reset(void) { guardVoidControl(__func__, [] { capi::vboard_reset(); }); }
 char* vboard_apply(const char* line) {
     return guardProblem(__func__, [&] { return capi::vboard_apply(line); });
+}
+char* vboard_listen(const char* where) {
+    return guardProblem(__func__, [&] { return capi::vboard_listen(where); });
 }
 char* vboard_load_config(const char* path) {
     return guardProblem(__func__, [&] { return capi::vboard_load_config(path); });

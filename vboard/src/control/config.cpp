@@ -402,6 +402,11 @@ void installConfiguration(Host& host) {
     add(host, "fault",
         "fault <function> [device=<name>] [code=<number or name>] [nth=<n>] [error=<number>]",
         [](W w, S, S usage) { return faultDirective(w, usage); });
+    add(host, "listen", "listen <path>|auto", [](W w, S rest, S usage) {
+        if (w.size() < 2) return expected(usage);
+        // A path may hold blanks; a comment after it is no part of it.
+        return listen(configValue(rest, 0));
+    });
     host.atStart(startFromEnvironment);
     // The configuration the board started with is part of its power-on state. Its problems were
     // reported when it was first applied.
@@ -551,6 +556,11 @@ void startFromEnvironment() {
     if (const char* value = std::getenv("VBOARD_STRICT"); value && std::strcmp(value, "1") == 0) {
         applyConfigLine("strict");
         lines.push_back("strict");
+    }
+    if (const char* where = std::getenv("VBOARD_LISTEN"); where && *where) {
+        const std::string line = std::string("listen ") + where;
+        for (const std::string& p : applyConfigLine(line))
+            problems.push_back(std::string("VBOARD_LISTEN=") + where + ": " + p);
     }
     if (const char* path = std::getenv("VBOARD_CONFIG"); path && *path) {
         const std::string why = unreadable(path);

@@ -137,11 +137,14 @@ Board& buildBoard() {
 // A strict board ends the process on a configuration problem before the program has done
 // anything: it is built as the library loads (before main, for a program linked with it), not
 // at the program's first call. So is a board with a configuration file, which may itself say
-// `strict`. Without either, the board is built at its first use.
+// `strict`, and a board that listens, so that its socket is there before the program waits for
+// anybody. Without any of them, the board is built at its first use.
 __attribute__((constructor)) void buildConfiguredBoardAtLoad() {
     const char* strict = std::getenv("VBOARD_STRICT");
     const char* config = std::getenv("VBOARD_CONFIG");
-    if ((strict != nullptr && std::strcmp(strict, "1") == 0) || (config != nullptr && *config != 0))
+    const char* listen = std::getenv("VBOARD_LISTEN");
+    if ((strict != nullptr && std::strcmp(strict, "1") == 0) || (config != nullptr && *config != 0) ||
+        (listen != nullptr && *listen != 0))
         board();
 }
 }  // namespace

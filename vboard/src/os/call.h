@@ -13,11 +13,16 @@ namespace vboard {
 void setLastErrorValue(DWORD error);
 DWORD lastErrorValue();
 
+// Tells the board's watchers of a call: its trace line to those of the trace, and the line of a
+// call on an I2C bus or SPI port to theirs. `rendered` is the line when the caller has it.
+void publishTrace(const TraceEntry& entry, std::string rendered);
+
 class Call {
 public:
     explicit Call(const char* function) {
         Board& b = board();
-        keep = b.keeping.load(std::memory_order_relaxed) || b.traceEcho.active();
+        keep = b.keeping.load(std::memory_order_relaxed) || b.traceEcho.active() ||
+               liveWatched(LiveKind::Trace) || liveWatched(LiveKind::I2c) || liveWatched(LiveKind::Spi);
         entry.function = function;
     }
 
@@ -83,6 +88,7 @@ private:
                           (!b.traceEchoDriversOnly.load(std::memory_order_relaxed) ||
                            isDriverCall(entry.function));
         if (echo) line = renderTrace(entry) + "\n";
+        publishTrace(entry, echo ? line.substr(0, line.size() - 1) : std::string());
         {
             std::lock_guard<std::mutex> hold(b.lock);
             b.append(std::move(entry));

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "vboard/vboard.h"
@@ -34,5 +35,8 @@ bool removeRegistryValue(HKEY root, const std::string& path, const std::string& 
 // Points the trace echo at a target, as echoTraceTo does, but keeps whether it echoes every call
 // or only the drivers' (echoDriverTraceTo): false, with errno set, when the target can't be opened.
 bool openTraceEcho(const std::string& target);
+
+// The faults armed now, with their ids, in the order they were armed.
+std::vector<std::pair<int, Fault>> armedFaultList();
 
 }  // namespace vboard

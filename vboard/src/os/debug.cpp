@@ -151,16 +151,22 @@ void printDebugLine(LPCWSTR format, va_list args) {
     Call call("NKDbgPrintfW");
     const bool keepLine = b.keeping.load(std::memory_order_relaxed);
     const bool echo = b.debugEcho.active();
+    const bool watched = liveWatched(LiveKind::Debug);
     // Nobody keeps or echoes the line when recording is off and no echo is set: it is counted
     // and never formatted.
     std::string line;
-    if (keepLine || echo || call.keep) line = formatWide(format, args);
+    if (keepLine || echo || watched || call.keep) line = formatWide(format, args);
     if (call.keep) call.entry.args = quote(line);
     {
         std::lock_guard<std::mutex> hold(b.lock);
         b.record(b.debug, std::string(line));
     }
     if (echo) b.debugEcho.write(line);
+    if (watched) {
+        std::string shown = line;
+        while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r')) shown.pop_back();
+        publishLive(LiveEvent{LiveKind::Debug, 0, "", {{"line", std::move(shown)}}});
+    }
     call.succeed(0, "ok");
 }
 

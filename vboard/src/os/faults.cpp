@@ -40,6 +40,14 @@ int armFault(const Fault& fault) {
     return b.addFault(fault);
 }
 
+std::vector<std::pair<int, Fault>> armedFaultList() {
+    Board& b = board();
+    std::lock_guard<std::mutex> hold(b.lock);
+    std::vector<std::pair<int, Fault>> list;
+    for (const Board::ArmedFault& f : b.faults) list.emplace_back(f.id, f.fault);
+    return list;
+}
+
 bool disarmFault(int id) {
     Board& b = board();
     std::lock_guard<std::mutex> hold(b.lock);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "os/clock.h"
+#include "os/live.h"
 #include "os/text.h"
 #include "os/window.h"
 #include "vboard/vboard.h"
@@ -126,5 +127,12 @@ std::optional<SYSTEMTIME> fixedSystemTime();
 // other open is closed as a reset closes it, waiting for its calls in flight; the calling open
 // is released without that wait, since the call in flight on it is this one.
 void restartBoard(const StreamDriver* driver, uint64_t instance);
+
+// What happens on the board, for watchers outside the application (os/live.h). A model asks
+// liveWatched first, so that it builds no event nobody takes, and may publish with its own lock
+// held: publishing never waits for a watcher and never calls back into a model.
+bool liveWatched(LiveKind kind);
+// Stamps the event on the board's clock and queues it for every watcher of its kind.
+void publishLive(LiveEvent event);
 
 }  // namespace vboard

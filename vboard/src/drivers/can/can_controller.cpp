@@ -355,6 +355,32 @@ bool CanController::acceptsLocked(const CanFrame& frame) const {
     return false;
 }
 
+namespace {
+
+// A frame as the board's watchers see it: "tx" the controller sent it, "rx" it arrived at the
+// controller (`accepted`: its filters took it into the receive queue).
+LiveEvent liveFrame(const CanFrame& frame, const char* direction, bool accepted) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string data;
+    for (uint8_t byte : frame.data) {
+        data += kDigits[byte >> 4];
+        data += kDigits[byte & 15];
+    }
+    const std::string text = formatCanFrame(frame);
+    LiveEvent event;
+    event.kind = LiveKind::Can;
+    event.fields = {{"dir", direction},
+                    {"id", text.substr(0, text.find('#'))},
+                    {"extended", frame.extended ? "true" : "false", LiveField::Flag},
+                    {"rtr", frame.remote ? "true" : "false", LiveField::Flag},
+                    {"data", data},
+                    {"accepted", accepted ? "true" : "false", LiveField::Flag}};
+    if (frame.remote) event.fields.push_back({"length", std::to_string(frame.remoteLength), LiveField::Number});
+    return event;
+}
+
+}  // namespace
+
 bool CanController::putOnBusLocked(const CanFrame& frame, const std::string& stamp,
                                    bool fromBoard, bool toQueue) {
     if (log_ != nullptr) {
@@ -373,6 +399,10 @@ bool CanController::putOnBusLocked(const CanFrame& frame, const std::string& sta
         }
     }
     traffic_.push(CanBusFrame{frame, fromBoard, queued}, kDefaultRecordLimit);
+    if (liveWatched(LiveKind::Can)) {
+        if (fromBoard) publishLive(liveFrame(frame, "tx", true));
+        if (toQueue) publishLive(liveFrame(frame, "rx", queued));
+    }
     return queued;
 }
 

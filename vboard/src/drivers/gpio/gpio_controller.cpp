@@ -13,6 +13,9 @@
 namespace vboard {
 namespace {
 
+// The highest module GPIO index that has a pad (see gpioPadOf).
+constexpr uint32_t kHighestGpioIndex = 34;
+
 static_assert(sizeof(GpioDirectionRecord) == 16, "bank, pin, direction, mode");
 static_assert(sizeof(GpioLevelRecord) == 12, "bank, pin, level");
 static_assert(sizeof(GpioPinRecord) == 8, "bank, pin");
@@ -152,6 +155,23 @@ HANDLE GpioController::fireLocked(int bank, int pin, const GpioPinState& state) 
 
 void GpioController::touchLocked(int bank, int pin) {
     if (waveform_.active()) waveform_.touch(bank, pin, pins_[bank][pin], clock_.read());
+    showLocked(bank, pin);
+}
+
+void GpioController::showLocked(int bank, int pin) {
+    const bool level = pins_[bank][pin].level();
+    if (level == shown_[bank][pin]) return;
+    shown_[bank][pin] = level;
+    if (!liveWatched(LiveKind::Gpio)) return;
+    LiveEvent event;
+    event.kind = LiveKind::Gpio;
+    LiveField index{"index", "", LiveField::Null};
+    for (uint32_t i = 1; i <= kHighestGpioIndex; ++i)
+        if (const auto pad = gpioPadOf(i); pad && pad->bank == bank && pad->pin == pin)
+            index = LiveField{"index", std::to_string(i), LiveField::Number};
+    event.fields = {index, {"pad", std::to_string(bank) + "." + std::to_string(pin)},
+                    {"level", level ? "1" : "0", LiveField::Number}};
+    publishLive(std::move(event));
 }
 
 // ---- Control side ----
@@ -164,6 +184,7 @@ bool GpioController::driveInput(int bank, int pin, bool level) {
         GpioPinState& state = pins_[bank][pin];
         const bool before = state.input;
         state.input = level;
+        state.driven = true;
         touchLocked(bank, pin);
         // An output drives its own pad: what the outside world does to it is only recorded.
         if (!state.output && state.event != nullptr && raises(state.mode, before, level))
@@ -193,6 +214,7 @@ void GpioController::reset() {
         for (int pin = 0; pin < kGpioPinsPerBank; ++pin) {
             pins_[bank][pin] = GpioPinState{};
             waveform_.follow(bank, pin, pins_[bank][pin], now);
+            showLocked(bank, pin);
         }
     for (auto& bank : owners_)
         for (uint64_t& owner : bank) owner = 0;

@@ -88,14 +88,18 @@ private:
     // Records an interrupt of a pin and answers the event to set once the lock is released.
     HANDLE fireLocked(int bank, int pin, const GpioPinState& state);
 
-    // Records a pin's change into the waveform, with lock_ held.
+    // Records a pin's change into the waveform and tells the board's watchers of a new level,
+    // with lock_ held.
     void touchLocked(int bank, int pin);
+    void showLocked(int bank, int pin);
     bool recordWaveformLocked(const std::string& path);
 
     const BoardClock& clock_;
     mutable std::mutex lock_;
     GpioWaveform waveform_;
     GpioPinState pins_[kGpioBanks][kGpioPinsPerBank];
+    // The level each pin had when last touched: a watcher hears of changes only.
+    bool shown_[kGpioBanks][kGpioPinsPerBank] = {};
     // Which open registered each pin's event (0 = none).
     uint64_t owners_[kGpioBanks][kGpioPinsPerBank] = {};
     unsigned registered_ = 0;  // pins with an owner

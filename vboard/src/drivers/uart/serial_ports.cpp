@@ -97,6 +97,7 @@ void SerialPorts::resetPortLocked(Port& port) {
     port.overruns = 0;
     port.received = 0;
     port.sent.clear();
+    port.typed.clear();
 }
 
 void SerialPorts::powerOn() {
@@ -221,8 +222,14 @@ DWORD SerialPorts::waitOnMask(Port& port, Open& open, IoRequest& request,
         return static_cast<DWORD>(ERROR_INVALID_PARAMETER);
     // Events that came after SetCommMask and before this wait are latched and end it at once.
     const uint64_t changes = open.maskChanges;
+    const bool receiving = (open.mask & kEvRxChar) != 0;
+    if (receiving) {
+        if (open.events == 0) offerTypedLocked(port);
+        ++port.receiving;
+    }
     blockLocked(port, open, hold, nullptr,
                 [&] { return open.events != 0 || open.maskChanges != changes; });
+    if (receiving) --port.receiving;
     DWORD happened = 0;
     if (!open.closing && open.maskChanges == changes) {
         happened = open.events;
@@ -298,8 +305,11 @@ DWORD SerialPorts::read(int index, uint64_t instance, uint8_t* buffer, DWORD siz
             deadline = deadline ? std::min(*deadline, gap) : gap;
         }
         if (deadline && Clock::now() >= *deadline) break;
+        offerTypedLocked(port);
+        ++port.receiving;
         blockLocked(port, open, hold, deadline ? &*deadline : nullptr,
                     [&] { return !port.queue.empty() || port.readAborts != aborts; });
+        --port.receiving;
         if (open.closing) return static_cast<DWORD>(ERROR_INVALID_HANDLE);
         if (take()) {
             lastByte = Clock::now();
@@ -319,6 +329,7 @@ DWORD SerialPorts::write(int index, uint64_t instance, const uint8_t* buffer, DW
     DWORD refusal = ERROR_SUCCESS;
     if (ownerLocked(port, instance, refusal) == nullptr) return refusal;
     for (DWORD i = 0; i < size; ++i) port.sent.push(uint8_t{buffer[i]}, kDefaultRecordLimit);
+    publishBytes(port, "tx", buffer, size);
     switch (port.wiring) {
         case SerialWiring::Loopback: deliverLocked(port, buffer, size); break;
         case SerialWiring::NullModem: deliverLocked(ports_[port.peer], buffer, size); break;
@@ -341,12 +352,50 @@ void SerialPorts::deliverLocked(Port& port, const uint8_t* bytes, size_t size) {
     const size_t room = kSerialQueueLimit - std::min(kSerialQueueLimit, port.queue.size());
     const size_t kept = std::min(size, room);
     port.queue.insert(port.queue.end(), bytes, bytes + kept);
+    publishBytes(port, "rx", bytes, kept);
     DWORD events = kept > 0 ? kEvRxChar : 0;
     if (kept < size) {
         port.overruns += size - kept;
         events |= kEvErr;
     }
     raiseLocked(port, events);
+}
+
+void SerialPorts::offerTypedLocked(Port& port) {
+    if (port.typed.empty() || !port.queue.empty()) return;
+    const uint8_t byte = port.typed.front();
+    port.typed.pop_front();
+    deliverLocked(port, &byte, 1);
+}
+
+void SerialPorts::publishBytes(const Port& port, const char* direction, const uint8_t* bytes,
+                               size_t size) {
+    if (size == 0 || !liveWatched(LiveKind::Serial)) return;
+    static const char kDigits[] = "0123456789abcdef";
+    std::string data;
+    std::string text;
+    for (size_t i = 0; i < size; ++i) {
+        const uint8_t c = bytes[i];
+        data += kDigits[c >> 4];
+        data += kDigits[c & 15];
+        if (c == '\\')
+            text += "\\\\";
+        else if (c == '\r')
+            text += "\\r";
+        else if (c == '\n')
+            text += "\\n";
+        else if (c == '\t')
+            text += "\\t";
+        else if (c < 0x20 || c >= 0x7F)
+            appendHexEscape(text, c);
+        else
+            text += static_cast<char>(c);
+    }
+    LiveEvent event;
+    event.kind = LiveKind::Serial;
+    event.port = port.name.substr(0, port.name.size() - 1);  // "COM1:" -> "COM1"
+    event.fields = {{"port", event.port}, {"dir", direction}, {"data", data}, {"text", text}};
+    publishLive(std::move(event));
 }
 
 void SerialPorts::fromPty(int index, const PtyLink* link, const uint8_t* bytes, size_t size) {
@@ -456,6 +505,20 @@ bool SerialPorts::receive(const std::string& name, const std::vector<uint8_t>& b
     return true;
 }
 
+bool SerialPorts::type(const std::string& name, const std::vector<uint8_t>& bytes) {
+    const int index = portIndex(name);
+    if (index < 0) return false;
+    std::lock_guard<std::mutex> hold(lock_);
+    Port& port = ports_[index];
+    const size_t room = kSerialQueueLimit - std::min(kSerialQueueLimit, port.typed.size());
+    const size_t kept = std::min(bytes.size(), room);
+    port.typed.insert(port.typed.end(), bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(kept));
+    port.overruns += bytes.size() - kept;
+    // A call may be waiting for bytes already.
+    if (port.receiving > 0) offerTypedLocked(port);
+    return true;
+}
+
 std::vector<uint8_t> SerialPorts::transmitted(const std::string& name) const {
     const int index = portIndex(name);
     if (index < 0) return {};
@@ -483,6 +546,7 @@ std::optional<SerialPortState> SerialPorts::state(const std::string& name) const
     s.overruns = port.overruns;
     s.received = port.received;
     s.blocked = port.blocked;
+    s.typing = port.typed.size();
     return s;
 }
 

@@ -46,6 +46,7 @@ public:
     std::string unplug(const std::string& port) override;
     std::string ptyPath(const std::string& port) const override;
     bool receive(const std::string& port, const std::vector<uint8_t>& bytes) override;
+    bool type(const std::string& port, const std::vector<uint8_t>& bytes) override;
     std::vector<uint8_t> transmitted(const std::string& port) const override;
     std::optional<SerialPortState> state(const std::string& port) const override;
     bool awaitBlocked(const std::string& port, unsigned milliseconds) const override;
@@ -67,11 +68,13 @@ private:
         DCB dcb{};
         COMMTIMEOUTS timeouts{};
         std::deque<uint8_t> queue;
+        std::deque<uint8_t> typed;  // the far end's bytes not delivered yet (type())
         uint64_t overruns = 0;
         uint64_t received = 0;
         std::map<uint64_t, Open> opens;
         uint64_t readAborts = 0;
         unsigned blocked = 0;
+        unsigned receiving = 0;  // of those, calls waiting for received bytes
         Window<uint8_t> sent;
         SerialWiring wiring = SerialWiring::Unplugged;
         int peer = -1;
@@ -88,6 +91,11 @@ private:
     // Puts bytes in a port's receive queue and raises EV_RXCHAR (EV_ERR for what does not fit).
     void deliverLocked(Port& port, const uint8_t* bytes, size_t size);
     void raiseLocked(Port& port, DWORD events);
+    // A call is about to wait for received bytes: the far end types its next byte, if it has
+    // one and the receive queue is empty.
+    void offerTypedLocked(Port& port);
+    // Tells the board's watchers of bytes the port sent or received.
+    static void publishBytes(const Port& port, const char* direction, const uint8_t* bytes, size_t size);
     // Blocks on the port until `ready`, `deadline` (if any) or a close of the open.
     template <class Ready>
     void blockLocked(Port& port, Open& open, std::unique_lock<std::mutex>& hold,

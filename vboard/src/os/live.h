@@ -1,0 +1,82 @@
+// What happens on the board as it happens, for watchers outside the application (the listener of
+// control/live_listener.cpp): a pin's level changing, a CAN frame, serial bytes, a debug or trace
+// line. Models publish through os/host.h; a watcher takes events from a queue of its own.
+//
+// The application never waits for a watcher: publishing copies the event into each watcher's
+// bounded queue under a lock no model code runs under, and a full queue loses its oldest events,
+// counted, so that the watcher can be told how many. Nobody watching costs one atomic load.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace vboard {
+
+enum class LiveKind : unsigned { Gpio, Trace, Debug, Can, Serial, I2c, Spi };
+constexpr unsigned kLiveKinds = 7;
+// "gpio", "trace" ... as a watch names them.
+const char* liveKindName(LiveKind kind);
+
+// One value of an event: how it is written in JSON (a string, a number, true/false or null).
+struct LiveField {
+    enum Type { Text, Number, Flag, Null };
+    std::string key;
+    std::string value;  // Number: decimal; Flag: "true"/"false"; Null: ignored
+    Type type = Text;
+};
+
+struct LiveEvent {
+    LiveKind kind = LiveKind::Trace;
+    uint64_t nanoseconds = 0;  // the board's clock when it happened
+    std::string port;          // serial: "COM1", which `watch serial COM1` selects on
+    std::vector<LiveField> fields;
+    // Roughly what the event holds, for the queue's byte limit.
+    size_t weight() const;
+};
+
+// What a watcher keeps at most before it loses its oldest events.
+constexpr size_t kLiveQueueEvents = 4096;
+constexpr size_t kLiveQueueBytes = size_t{1} << 20;
+
+// A watcher's queue. `wake` runs (on the publishing thread, under the hub's lock: it must only
+// signal, never block or publish) when an event arrives in an empty queue.
+class LiveWatcher {
+public:
+    explicit LiveWatcher(std::function<void()> wake) : wake_(std::move(wake)) {}
+    // The kinds it takes, and for serial the ports ("" = both).
+    void watch(LiveKind kind, const std::string& port);
+    void unwatch(LiveKind kind);
+    void unwatchAll();
+    bool watches(LiveKind kind) const;
+
+    struct Taken {
+        uint64_t dropped = 0;  // lost before the first of `events`
+        std::vector<std::shared_ptr<const LiveEvent>> events;
+    };
+    // Takes up to `most` of the oldest events waiting.
+    Taken take(size_t most);
+
+private:
+    friend void publishLive(LiveEvent event);
+    bool wants(const LiveEvent& event) const;
+    void push(const std::shared_ptr<const LiveEvent>& event);
+
+    std::function<void()> wake_;
+    mutable std::mutex lock_;
+    unsigned kinds_ = 0;
+    std::vector<std::string> ports_;  // serial ports watched; empty with the kind: both
+    std::deque<std::shared_ptr<const LiveEvent>> queue_;
+    size_t bytes_ = 0;
+    uint64_t dropped_ = 0;
+};
+
+// Puts a watcher on the board / takes it off.
+void addLiveWatcher(const std::shared_ptr<LiveWatcher>& watcher);
+void removeLiveWatcher(const std::shared_ptr<LiveWatcher>& watcher);
+
+}  // namespace vboard
