@@ -6,11 +6,12 @@
 // A scenario is the board's configuration language, one line a step: a directive (or another
 // command of the board's protocol, such as "serial write COM1 STATUS\r") is sent to the board and
 // must be taken; the steps of its own are
-//   wait serial COMn TEXT | gpio PIN LEVEL | can FRAME | debug TEXT | output TEXT  [within TIME]
+//   wait serial COMn TEXT | gpio PIN LEVEL | can FRAME | debug TEXT | trace TEXT | output TEXT
+//        [within TIME]
 //   expect (the same, at once) | expect exit N [within TIME]
 //   delay TIME
-// Serial text, frames, debug lines and output are matched in order: a wait or an expect looks at
-// what came after the previous match of its kind.
+// A wait or an expect looks at what the application did after the previous step: after the last
+// board command, and after the previous match of its own kind.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -175,7 +176,7 @@ Step parseStep(const std::string& line, int lineNumber) {
         step.limitMs = 0;
     }
     const std::string usage = "expected: " + head +
-                              " serial COMn TEXT | gpio PIN LEVEL | can FRAME | debug TEXT | output TEXT" +
+                              " serial COMn TEXT | gpio PIN LEVEL | can FRAME | debug TEXT | trace TEXT | output TEXT" +
                               (head == "expect" ? " | exit N" : "") + " [within TIME]";
     if (w.size() < 2) throw ScenarioError(usage);
     step.what = w[1];
@@ -188,7 +189,7 @@ Step parseStep(const std::string& line, int lineNumber) {
         step.level = static_cast<int>(choice(w[3], "LEVEL", {"0", "1"}));
     } else if (step.what == "can" && w.size() == 3) {
         step.pattern = formatCanFrameText(parseCanFrameText(w[2]));
-    } else if ((step.what == "debug" || step.what == "output") && w.size() == 3) {
+    } else if ((step.what == "debug" || step.what == "trace" || step.what == "output") && w.size() == 3) {
         step.pattern = unescape(w[2]);
     } else if (step.what == "exit" && head == "expect" && w.size() == 3) {
         step.kind = Step::Exit;
@@ -210,6 +211,8 @@ struct Seen {
     size_t framesFrom = 0;
     std::vector<std::string> debug;
     size_t debugFrom = 0;
+    std::vector<std::string> trace;  // the platform calls, decoded
+    size_t traceFrom = 0;
     std::string output;
     size_t outputFrom = 0;
     uint64_t dropped = 0;
@@ -279,7 +282,7 @@ struct Run {
                               std::to_string(limit(kStartLimitMs) / 1000) + " s (is it linked with the virtual board?)" +
                               outputTail());
         }
-        for (const char* command : {"json on", "watch serial COM1", "watch serial COM2", "watch can", "watch debug"})
+        for (const char* command : {"json on", "watch serial COM1", "watch serial COM2", "watch can", "watch debug", "watch trace"})
             boardCommand(command);
         if (!vcd.empty()) boardCommand("vcd \"" + vcd + "\"");
     }
@@ -327,6 +330,8 @@ struct Run {
             seen.frames.push_back(formatCanFrameText(frame));
         } else if (kind == "debug") {
             seen.debug.push_back(e.value("line", std::string()));
+        } else if (kind == "trace") {
+            seen.trace.push_back(e.value("line", std::string()));
         } else if (kind == "dropped") {
             seen.dropped += e.value("count", static_cast<uint64_t>(0));
         }
@@ -414,14 +419,16 @@ struct Run {
             saw = list.empty() ? "no frame sent" : "frames sent: " + list;
             return false;
         }
-        if (step.what == "debug") {
-            for (size_t i = seen.debugFrom; i < seen.debug.size(); ++i)
-                if (seen.debug[i].find(step.pattern) != std::string::npos) {
-                    seen.debugFrom = i + 1;
+        if (step.what == "debug" || step.what == "trace") {
+            const std::vector<std::string>& lines = step.what == "debug" ? seen.debug : seen.trace;
+            size_t& from = step.what == "debug" ? seen.debugFrom : seen.traceFrom;
+            for (size_t i = from; i < lines.size(); ++i)
+                if (lines[i].find(step.pattern) != std::string::npos) {
+                    from = i + 1;
                     return true;
                 }
-            saw = seen.debug.size() == seen.debugFrom ? "no debug line"
-                                                      : "last debug line \"" + shown(seen.debug.back()) + "\"";
+            saw = lines.size() == from ? "no " + step.what + " line"
+                                       : "last " + step.what + " line \"" + shown(lines.back()) + "\"";
             return false;
         }
         if (step.what == "output") {
@@ -455,7 +462,8 @@ struct Run {
         if (step.what == "serial") return "\"" + shown(step.pattern) + "\" written to " + step.port;
         if (step.what == "gpio") return "pin " + step.pad + " at level " + std::to_string(step.level);
         if (step.what == "can") return "the frame " + step.pattern + " sent";
-        if (step.what == "debug") return "a debug line holding \"" + shown(step.pattern) + "\"";
+        if (step.what == "debug" || step.what == "trace")
+            return "a " + step.what + " line holding \"" + shown(step.pattern) + "\"";
         return "\"" + shown(step.pattern) + "\" in the application's output";
     }
 
@@ -469,6 +477,13 @@ struct Run {
                 report = "the board is gone: the application ended (" + exitText + ")";
                 return false;
             }
+            // What the application did before the command is no answer to it.
+            pump(0);
+            for (auto& [port, bytes] : seen.serial) seen.serialFrom[port] = bytes.size();
+            seen.framesFrom = seen.frames.size();
+            seen.debugFrom = seen.debug.size();
+            seen.traceFrom = seen.trace.size();
+            seen.outputFrom = seen.output.size();
             boardCommand(step.text);
             return true;
         case Step::Delay:
