@@ -11,14 +11,16 @@
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <optional>
 
-#include "board_link.h"
+#include "attach_client.h"
 #include "tool.h"
 
 namespace tarvik_tool {
 namespace {
 
 volatile sig_atomic_t stopRequested = 0;
+constexpr int kStopCheckMilliseconds = 200;
 void requestStop(int) { stopRequested = 1; }
 
 // Ctrl-C, a hang-up or a kill ends a stream cleanly: the handler only sets the flag, and without
@@ -36,15 +38,13 @@ struct Attached {
     Attached(std::string target_, Tool& tool_) : target(std::move(target_)), tool(tool_) {}
     std::string target;
     Tool& tool;
-    BoardLink link;
+    AttachClient link;
     bool quiet = false;
 
     void open(const std::string& command) {
         if (link.fd() >= 0) return;
         std::string error;
-        if (!link.connect(BoardLink::socketPath(target), error))
-            throw Failure(command + ": " + error +
-                          " (start the application with VBOARD_LISTEN=auto; tarvik boards lists the boards)");
+        if (!link.connect(target, error)) throw Failure(command + ": " + error);
         ask(command, "json on");
     }
 
@@ -52,9 +52,10 @@ struct Attached {
     // a board that went away is a failure.
     Json ask(const std::string& command, const std::string& line) {
         open(command);
-        std::string answer;
-        if (link.request(line, answer) != BoardLink::Read::Line)
+        const std::optional<std::string> reply = link.command(line);
+        if (!reply)
             throw Failure(command + ": the application's board closed the connection (the application ended)");
+        const std::string& answer = *reply;
         Json object = Json::parse(answer, nullptr, false);
         if (object.is_object() && object.contains("ok")) {
             if (object["ok"] == true) return object;
@@ -75,16 +76,16 @@ struct Attached {
         // nothing is missed.
         if (!quiet) std::cerr << "tarvik: " << command << ": watching " << target << " (Ctrl-C ends)" << std::endl;
         while (!stopRequested) {
-            std::string line;
-            const BoardLink::Read read = link.nextEvent(line);
-            if (read == BoardLink::Read::Interrupted) continue;
-            if (read != BoardLink::Read::Line) {
+            // A short wait, so that Ctrl-C is seen soon whatever the board does.
+            const std::optional<std::string> line = link.readLine(kStopCheckMilliseconds);
+            if (!line && link.fd() >= 0) continue;
+            if (!line) {
                 std::cout.flush();
                 std::cerr << "tarvik: " << command << ": the application's board closed the connection "
                           << "(the application ended)\n";
                 return kExitOk;
             }
-            const Json event = Json::parse(line, nullptr, false);
+            const Json event = Json::parse(*line, nullptr, false);
             if (!event.is_object() || !event.contains("event")) continue;
             if (event["event"] == "dropped") {
                 std::cout.flush();

@@ -29,10 +29,11 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <thread>
 
-#include "board_link.h"
+#include "attach_client.h"
 #include "tool.h"
 
 namespace tarvik_tool {
@@ -231,7 +232,7 @@ struct Run {
     bool exited = false;
     int exitStatus = 0;
     std::string exitText;
-    BoardLink link;
+    AttachClient link;
     Seen seen;
     bool released = false;
 
@@ -297,9 +298,9 @@ struct Run {
 
     // Sends one line; the board's refusal is a ScenarioError (the scenario's words are wrong).
     Json boardCommand(const std::string& line) {
-        std::string answer;
-        if (link.request(line, answer) != BoardLink::Read::Line)
-            throw Failure("the application's board closed the connection (the application ended)");
+        const std::optional<std::string> reply = link.command(line);
+        if (!reply) throw Failure("the application's board closed the connection (the application ended)");
+        const std::string& answer = *reply;
         const Json object = Json::parse(answer, nullptr, false);
         if (object.is_object() && object.value("ok", false)) return object;
         if (!object.is_object() && answer.rfind("ok", 0) == 0) return Json::object();
@@ -348,11 +349,9 @@ struct Run {
                 if (got > 0) seen.output.append(chunk, static_cast<size_t>(got));
             }
         }
-        std::string line;
-        for (;;) {
-            const BoardLink::Read read = link.nextEvent(line, 0);
-            if (read != BoardLink::Read::Line) break;
-            const Json event = Json::parse(line, nullptr, false);
+        // Every whole line already there.
+        while (const std::optional<std::string> line = link.fd() >= 0 ? link.readLine(0) : std::nullopt) {
+            const Json event = Json::parse(*line, nullptr, false);
             if (event.is_object()) take(event);
         }
         if (!exited && child > 0) {
@@ -534,6 +533,9 @@ std::string xmlEscaped(const std::string& text) {
 
 void writeJunit(const std::string& file, const std::string& scenario, bool passed, bool error,
                 const std::string& report, const std::string& output, double seconds) {
+    std::error_code ignored;
+    if (std::filesystem::path(file).has_parent_path())
+        std::filesystem::create_directories(std::filesystem::path(file).parent_path(), ignored);
     std::ofstream out(file);
     const std::string name = std::filesystem::path(scenario).stem().string();
     out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
