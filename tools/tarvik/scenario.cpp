@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
@@ -346,7 +347,13 @@ struct Run {
             if (fds[1].revents != 0) {
                 char chunk[4096];
                 const ssize_t got = ::read(output, chunk, sizeof chunk);
-                if (got > 0) seen.output.append(chunk, static_cast<size_t>(got));
+                if (got > 0) {
+                    seen.output.append(chunk, static_cast<size_t>(got));
+                } else if (got == 0 || errno != EINTR) {
+                    // Its end: a closed pipe would otherwise answer every poll at once.
+                    ::close(output);
+                    output = -1;
+                }
             }
         }
         // Every whole line already there.
@@ -504,7 +511,8 @@ struct Run {
             pump(0);
             for (;;) {
                 if (holds(step, saw)) return true;
-                if (Clock::now() >= end || (exited && link.fd() < 0 && step.what != "output")) break;
+                // Nothing more can come once the application and its board are gone.
+                if (Clock::now() >= end || (exited && link.fd() < 0 && (step.what != "output" || output < 0))) break;
                 pump(50);
             }
             report = "expected: " + expected(step) +
