@@ -75,7 +75,7 @@ sweep: deps
 # fails. A target's words, where it has them, are fuzz/<name>.dict. Run one again: build/fuzz/fuzz/tarvik_fuzz FILE, build/fuzz/fuzz/tarvik_<name>_fuzz FILE.
 FUZZ_SECONDS ?= 120
 FUZZ_BOARD_SECONDS ?= 30
-FUZZ_BOARD_TARGETS ?= config hive
+FUZZ_BOARD_TARGETS ?= config hive live
 fuzz: deps
 	cmake --preset fuzz
 	cmake --build --preset fuzz

@@ -6,8 +6,9 @@
 // problem is one line of bounded length without control bytes; and a reset brings the board back
 // to its power-on state, so the same file applied again reports the same problems.
 //
-// Directives that reach the host (board and echo files, waveforms, CAN logs, pseudo-terminals)
-// are fenced: their handlers see the words but open nothing, so that a run writes no files.
+// Directives that reach the host (board and echo files, waveforms, CAN logs, pseudo-terminals,
+// the live board's socket) are fenced: their handlers see the words but open nothing, so that a
+// run writes no files.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -22,7 +23,7 @@ namespace {
 // Whether a directive's line would open something on the host.
 bool reachesHost(const std::vector<std::string>& w) {
     const std::string& name = w[0];
-    if (name == "board" || name == "debug" || name == "trace") return w.size() >= 2;
+    if (name == "board" || name == "debug" || name == "trace" || name == "listen") return w.size() >= 2;
     if (name == "vcd") return w.size() == 2 && w[1] != "off";
     if (name == "can") return w.size() >= 3 && w[1] == "log" && w[2] != "off";
     if (name == "serial")

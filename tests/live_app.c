@@ -2,20 +2,38 @@
  * An application for the live board's tests: it runs on a board that listens (VBOARD_LISTEN) and
  * does what its standard input says, one command a line, answering "done" on its standard
  * output after each, so that a test knows what the application has done; it ends at the end of
- * its input.
+ * its input, saying how many threads the process still has once the board's exit handlers for
+ * what the program wired since it started have run.
  *   pin <index> <level>     GPIOSetDirection to an output at that level
  *   read <port> <count>     UARTRead one byte at a time, <count> times, then prints them
  *   toggle <index> <count>  drives the output to and fro, <count> level changes
+ *   write <port> <text>     UARTOpen and UARTWrite, the port left open
+ *   i2c <bus> <address>     I2CRead of register 0
+ *   listen <where>          vboard_listen, then its problem or "listening"
  *   print                   a call that fails and says so on the debug output
  */
+#include <dirent.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "Tarvik.h"
+#include "vboard/vboard_c.h"
+
+/* Registered before anything the program wires, so it runs after their exit handlers. */
+static void reportThreads(void) {
+    int threads = 0;
+    DIR* tasks = opendir("/proc/self/task");
+    for (struct dirent* e; tasks != NULL && (e = readdir(tasks)) != NULL;)
+        if (e->d_name[0] != '.') ++threads;
+    if (tasks != NULL) closedir(tasks);
+    printf("threads at exit %d\n", threads);
+}
 
 int main(void) {
     char line[256];
     setvbuf(stdout, NULL, _IOLBF, 0);
+    atexit(reportThreads);
     printf("ready\n");
     while (fgets(line, sizeof line, stdin) != NULL) {
         unsigned a = 0, b = 0;
@@ -33,6 +51,19 @@ int main(void) {
             }
             UARTClose(a);
             printf("read %s\n", got);
+        } else if (sscanf(line, "write %u", &a) == 1 && strchr(line + 6, ' ') != NULL) {
+            char* text = strchr(line + 6, ' ') + 1;
+            text[strcspn(text, "\n")] = 0;
+            UARTOpen(a, 0, 115200);
+            UARTWrite(a, text);
+        } else if (sscanf(line, "i2c %u %u", &a, &b) == 2) {
+            uint8_t value = 0;
+            I2CRead(a, 0, (uint8_t)b, 0, &value);
+        } else if (strncmp(line, "listen ", 7) == 0) {
+            line[strcspn(line, "\n")] = 0;
+            char* problem = vboard_listen(line + 7);
+            printf("%s\n", problem != NULL ? problem : "listening");
+            vboard_free(problem);
         } else if (strncmp(line, "print", 5) == 0) {
             UARTClose(2);
         }

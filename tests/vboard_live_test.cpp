@@ -2,11 +2,13 @@
 // application tests/live_app.c on a board that listens, and talks to it over the socket from this
 // process, as the tool and socat do. No test measures time: every wait is for a condition, with a
 // limit far beyond what a loaded machine needs.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -115,13 +117,19 @@ public:
         if (!l.empty() && l.back() == '\n') l.pop_back();
         return l;
     }
+    // Ends its input: the application ends.
+    void closeInput() {
+        if (to_ != nullptr) std::fclose(to_);
+        to_ = nullptr;
+    }
     // Ends its input; answers its exit status.
     int end() {
         if (pid_ <= 0) return status_;
-        std::fclose(to_);
-        std::fclose(from_);
+        closeInput();
+        // Its output stays open until it has ended: what it says at exit must not kill it.
         int status = 0;
         ::waitpid(pid_, &status, 0);
+        std::fclose(from_);
         pid_ = 0;
         status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         return status_;
@@ -143,6 +151,40 @@ std::string socketPath(const std::string& name) { return scratchFolder() + "/" +
 void connect(AttachClient& client, const std::string& path) {
     std::string problem;
     ASSERT_TRUE(client.connect(path, problem)) << problem;
+}
+
+// The board listens when the environment, its configuration or the program asks, and only then.
+TEST(LiveBoard, ListensWhenAskedAndOnlyThen) {
+    const std::string config = scratchFolder() + "/listen.conf";
+    std::ofstream(config) << "listen " << socketPath("by-config") << "  # a comment is no part of it\n";
+    struct Case {
+        std::map<std::string, std::string> env;
+        std::string command;  // for the application, before the socket is looked for
+        std::string path;     // "" when it must not listen
+    };
+    const std::vector<Case> cases = {
+        {{{"VBOARD_LISTEN", socketPath("by-env")}}, "", socketPath("by-env")},
+        {{{"VBOARD_CONFIG", config}}, "", socketPath("by-config")},
+        {{}, "listen " + socketPath("by-call"), socketPath("by-call")},
+        {{}, "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        App app(c.env);
+        if (!c.command.empty()) {
+            EXPECT_EQ(app.run(c.command), "listening");
+        }
+        if (c.path.empty()) {
+            // Two threads would be the listener's.
+            app.closeInput();
+            EXPECT_EQ(app.line(), "threads at exit 1");
+            continue;
+        }
+        AttachClient client;
+        connect(client, c.path);
+        EXPECT_EQ(client.command("hello", kPatience).value_or("").compare(0, 3, "ok "), 0);
+        EXPECT_EQ(app.run("listen /elsewhere.sock"), "the board listens on " + c.path + " already");
+    }
 }
 
 // Every answer is one line, exactly as a client reads it.
@@ -224,6 +266,9 @@ TEST(LiveBoard, StreamsWhatItWatches) {
     ASSERT_EQ(watcher.command("watch gpio debug can", kPatience), "ok watching=gpio,debug,can");
     app.run("pin 1 1");
     app.run("print");
+    ASSERT_EQ(watcher.command("unwatch debug", kPatience), "ok watching=gpio,can");
+    ASSERT_EQ(watcher.command("watch i2c", kPatience), "ok watching=gpio,can,i2c");
+    app.run("i2c 0 80");
     ASSERT_EQ(other.command("can inject 123#DEADBEEF", kPatience), "ok");
     ASSERT_EQ(watcher.command("json on", kPatience), "{\"ok\":true}");
     ASSERT_EQ(other.command("can inject 1ABCDEF0#R2", kPatience), "ok");
@@ -239,6 +284,14 @@ TEST(LiveBoard, StreamsWhatItWatches) {
         "event gpio  index=1 pad=0.2 level=1",
         "event debug  line=\"VELNA set gpio 0 pin 2 - Rout 1\"",
         "event debug  line=\"Can't Close Uart Port\"",
+        // Every call on the bus's driver, the transfer decoded.
+        "event i2c  bus=0 device=I2C2: line=\"CreateFileW \\\"I2C2:\\\" access 0xC0000000 share 3 creation 3 "
+        "flags 0x0 -> h2\"",
+        "event i2c  bus=0 device=I2C2: line=\"I2C2: SET_MASTER_MODE -> ok\"",
+        "event i2c  bus=0 device=I2C2: line=\"I2C2: SET_FREQUENCY 100000 -> ok\"",
+        "event i2c  bus=0 device=I2C2: line=\"I2C2: CONFIRM word 1 -> ok\"",
+        "event i2c  bus=0 device=I2C2: line=\"I2C2: TRANSFER [W 0x50: 00 00][R 0x50: 1 byte] -> ok\"",
+        "event i2c  bus=0 device=I2C2: line=\"CloseHandle h2 \\\"I2C2:\\\" -> ok\"",
         "event can  dir=rx id=123 extended=false rtr=false data=deadbeef accepted=true",
         "{\"event\":\"can\",,\"dir\":\"rx\",\"id\":\"1ABCDEF0\",\"extended\":true,\"rtr\":true,\"data\":\"\","
         "\"accepted\":true,\"length\":2}",
@@ -254,9 +307,14 @@ TEST(LiveBoard, SerialWriteIsPacedToTheApplicationsReads) {
     App app({{"VBOARD_LISTEN", path}});
     AttachClient client;
     connect(client, path);
+    ASSERT_EQ(client.command("watch serial COM1", kPatience), "ok watching=serial");
     app.start("read 1 7");
     ASSERT_EQ(client.command("serial write COM1 hi\\tyou\\n", kPatience), "ok bytes=7");
     EXPECT_EQ(app.line(), "read hi\tyou");
+    // Each byte reached the application's receive side on its own.
+    for (const char* expected : {"data=68 text=h", "data=69 text=i", "data=09 text=\"\\\\t\"", "data=79 text=y"})
+        EXPECT_NE(client.readLine(kPatience).value_or("").find(std::string("port=COM1 dir=rx ") + expected),
+                  std::string::npos) << expected;
 }
 
 // A watcher that reads nothing costs the application nothing: its oldest events go, and it is
@@ -382,6 +440,44 @@ TEST(LiveBoard, RefusesAnotherUser) {
     const int opened = asAnotherUser();
     ::chmod(scratchFolder().c_str(), 0700);
     EXPECT_EQ(opened, 11);
+}
+
+// What the port sent just before the program ended reaches the program at the far end of its
+// pseudo-terminal (the terminal's hang-up at the end of the process would discard it unread), and
+// the terminal's thread has ended before the process does.
+TEST(LiveBoard, APseudoTerminalDeliversTheLastBytesAndEndsItsThreadAtTheEnd) {
+    const std::string path = socketPath("pty");
+    App app({{"VBOARD_LISTEN", path}});
+    AttachClient client;
+    connect(client, path);
+    ASSERT_EQ(client.command("serial COM1 pty", kPatience), "ok");
+    const std::string said = "is wired to the pseudo-terminal ";
+    // The whole line, its path ending in its LF.
+    std::string terminal;
+    ASSERT_TRUE(eventually([&] {
+        const std::string err = app.err();
+        const size_t at = err.find(said);
+        const size_t end = at == std::string::npos ? at : err.find('\n', at);
+        if (end != std::string::npos) terminal = err.substr(at + said.size(), end - at - said.size());
+        return end != std::string::npos;
+    }));
+    const int far = ::open(terminal.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(far, 0) << terminal;
+    termios raw{};
+    ASSERT_EQ(::tcgetattr(far, &raw), 0);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(far, TCSANOW, &raw);
+    app.run("write 1 BYE");
+    // The program ends now, with its last bytes still unread.
+    app.closeInput();
+    std::string got;
+    char buffer[64];
+    for (ssize_t n; got.size() < 3 && (n = ::read(far, buffer, sizeof buffer)) > 0;) got.append(buffer, static_cast<size_t>(n));
+    ::close(far);
+    EXPECT_EQ(got, "BYE");
+    // The main thread and the listener's, whose own exit handler comes later.
+    EXPECT_EQ(app.line(), "threads at exit 2");
+    EXPECT_EQ(app.end(), 0);
 }
 
 }  // namespace

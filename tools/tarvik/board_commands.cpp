@@ -149,6 +149,11 @@ void applyBoardOptions(const GlobalOptions& options) {
     else if (std::getenv("VBOARD_DEBUG") == nullptr)
         vboard::echoDebugTo("stderr");
     if (options.trace) vboard::echoDriverTraceTo("stderr");
+    if (!options.listen.empty()) {
+        const std::string problem = vboard::listen(options.listen);
+        if (!problem.empty()) throw UsageError("--listen '" + options.listen + "': " + problem);
+        std::cerr << "tarvik: the board listens on " << vboard::listeningPath() << "\n";
+    }
     // The file is written when the recording stops, which the board does as the process ends.
     if (!options.vcd.empty() && !vboard::recordVcd(options.vcd))
         throw UsageError("--vcd '" + options.vcd + "': cannot record a waveform there");
@@ -167,6 +172,7 @@ void addBoardCommands(CLI::App& app, Tool& tool) {
     auto a = std::make_shared<BoardArgs>();
 
     board->add_subcommand("show", "devices, pins, bus nodes, storage and registry")->callback([&tool] {
+        if (!tool.attach.empty()) return showAttachedBoard(tool);
         std::string text = "devices: " + join(vboard::devices(), " ") + "\n";
         Json fields;
         fields["devices"] = vboard::devices();

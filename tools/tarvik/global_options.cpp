@@ -18,10 +18,19 @@ void addGlobalOptions(CLI::App& app, GlobalOptions& options) {
     app.add_option("--vcd", options.vcd,
                    "record the GPIO pins the run touches as a waveform (VCD: GTKWave, PulseView)")
         ->type_name("FILE");
+    app.add_option("--listen", options.listen,
+                   "let other programs drive and watch this run's board over a socket "
+                   "(a path, or auto: see tarvik boards)")
+        ->type_name("PATH|auto");
+    app.add_option("--attach", options.attach,
+                   "work on the board of a running program (its PID, or its socket's path) "
+                   "instead of a board of the tool's own")
+        ->type_name("PID|PATH");
 }
 
 void applyGlobalOptions(const GlobalOptions& options, Tool& tool) {
     tool.json = options.json;
+    tool.attach = options.attach;
     applyBoardOptions(options);
 }
 

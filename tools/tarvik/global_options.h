@@ -17,6 +17,8 @@ struct GlobalOptions {
     bool quiet = false;  // --quiet: no debug lines
     bool json = false;   // --json: one JSON object per command on stdout
     std::string vcd;     // --vcd FILE: a waveform of the GPIO pins the run touched
+    std::string listen;  // --listen PATH|auto: the tool's board serves the live protocol
+    std::string attach;  // --attach PID|PATH: the command works on a running program's board
 };
 
 void addGlobalOptions(CLI::App& app, GlobalOptions& options);

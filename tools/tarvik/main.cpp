@@ -38,7 +38,18 @@ int main(int argc, char** argv) {
     // The global options may also follow the command ("tarvik version --json").
     app.fallthrough();
     // The options are applied before the command's own callback runs.
-    app.parse_complete_callback([&] { applyGlobalOptions(options, tool); });
+    app.parse_complete_callback([&] {
+        applyGlobalOptions(options, tool);
+        // A command that does not know a running board must not run on a board of its own instead.
+        std::string command;
+        for (CLI::App* level = &app; !level->get_subcommands().empty();) {
+            level = level->get_subcommands().front();
+            command += (command.empty() ? "" : " ") + level->get_name();
+        }
+        if (!options.attach.empty() && command != "board show")
+            throw UsageError("--attach: '" + command + "' does not work on a running board yet; "
+                             "'board show' does");
+    });
     addCommands(app, tool, false);
     const int status = runParsed(app, "", [&] { app.parse(argc, argv); });
     return finishBoardOptions(options, status);

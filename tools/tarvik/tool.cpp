@@ -159,6 +159,7 @@ void addCommands(CLI::App& app, Tool& tool, bool session) {
         addTestCommand(app, tool);
     }
     addBoardCommands(app, tool);
+    addLiveCommands(app, tool);
 }
 
 namespace {

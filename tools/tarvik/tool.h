@@ -59,6 +59,8 @@ public:
     // sets up on the board lasts for the commands after it.
     bool session = false;
     SessionState state;
+    // --attach PID|PATH: the running board the command works on, instead of the tool's own.
+    std::string attach;
 
     // Prints one command's result: the text for a person, or the object (with "command" first)
     // for a script under --json.
@@ -114,6 +116,9 @@ void addTourCommand(CLI::App& app, Tool& tool);
 void addSessionCommands(CLI::App& app, Tool& tool);
 // The virtual board's own commands (board show, drive ...): board_commands.cpp, host builds only.
 void addBoardCommands(CLI::App& app, Tool& tool);
+// The live board (live_commands.cpp): `boards`, and what --attach runs on a running board.
+void addLiveCommands(CLI::App& app, Tool& tool);
+void showAttachedBoard(Tool& tool);
 
 // ---- The board commands as configuration directives (board_directives.cpp) ----
 // The tool's board commands are directives by another name, for the tool's own board as for an

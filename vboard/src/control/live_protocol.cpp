@@ -482,12 +482,12 @@ std::vector<LiveLineReader::Line> LiveLineReader::feed(const char* bytes, size_t
         const char* newline = static_cast<const char*>(std::memchr(bytes + i, '\n', size - i));
         const size_t end = newline ? static_cast<size_t>(newline - bytes) : size;
         if (!skipping_) {
-            // Only what fits is kept: the bytes past the limit tell that the line is too long.
-            const size_t room = kLiveLineLimit + 1 - partial_.size();
+            // Only what can still make a line is kept: the limit, a CR that may end the line
+            // (no part of it, taking no room), and one byte more, which tells that it is too long.
+            const size_t room = kLiveLineLimit + 2 - partial_.size();
             partial_.append(bytes + i, std::min(end - i, room));
-            // A CR that ends the line is no part of it, and takes no room.
-            if (partial_.size() > kLiveLineLimit &&
-                !(newline && partial_.size() == kLiveLineLimit + 1 && partial_.back() == '\r')) {
+            const size_t kept = partial_.size();
+            if (kept > kLiveLineLimit + 1 || (kept == kLiveLineLimit + 1 && partial_.back() != '\r')) {
                 lines.push_back(Line{"", true});
                 partial_.clear();
                 skipping_ = true;
@@ -637,9 +637,21 @@ std::string LiveSession::takeEvents(size_t most) {
 std::string renderLiveEvent(const LiveEvent& event, bool json) {
     const uint64_t micros = event.nanoseconds / 1000;
     std::string out;
+    // An I2C bus and an SPI port by the number the control API and the directives give them.
+    std::vector<LiveField> fields;
+    if (event.kind == LiveKind::I2c || event.kind == LiveKind::Spi) {
+        const bool i2c = event.kind == LiveKind::I2c;
+        LiveField number{i2c ? "bus" : "port", "", LiveField::Null};
+        for (int n = 0; n < (i2c ? kI2cBuses : kSpiPorts); ++n) {
+            const std::string device = i2c ? i2cBusDevice(n) : "SPI" + std::to_string(n + 1) + ":";
+            if (device == event.port) number = LiveField{number.key, std::to_string(n), LiveField::Number};
+        }
+        fields.push_back(number);
+    }
+    fields.insert(fields.end(), event.fields.begin(), event.fields.end());
     if (json) {
         out = "{\"event\":\"" + std::string(liveKindName(event.kind)) + "\",\"t\":" + std::to_string(micros);
-        for (const LiveField& f : event.fields) {
+        for (const LiveField& f : fields) {
             out += ',';
             appendJsonString(out, f.key);
             out += ':';
@@ -654,7 +666,7 @@ std::string renderLiveEvent(const LiveEvent& event, bool json) {
     char stamp[48];
     std::snprintf(stamp, sizeof stamp, "t=%" PRIu64 ".%06" PRIu64, micros / 1000000, micros % 1000000);
     out = "event " + std::string(liveKindName(event.kind)) + " " + stamp;
-    for (const LiveField& f : event.fields)
+    for (const LiveField& f : fields)
         out += " " + f.key + "=" + (f.type == LiveField::Null ? "none" : textWord(f.value));
     return out;
 }

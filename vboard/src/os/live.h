@@ -33,7 +33,9 @@ struct LiveField {
 struct LiveEvent {
     LiveKind kind = LiveKind::Trace;
     uint64_t nanoseconds = 0;  // the board's clock when it happened
-    std::string port;          // serial: "COM1", which `watch serial COM1` selects on
+    // serial: "COM1", which `watch serial COM1` selects on; i2c and spi: the bus's device
+    // ("I2C2:"), which the watcher's side numbers as the control API does
+    std::string port;
     std::vector<LiveField> fields;
     // Roughly what the event holds, for the queue's byte limit.
     size_t weight() const;

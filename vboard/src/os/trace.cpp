@@ -41,17 +41,15 @@ std::string renderTrace(const TraceEntry& e) {
 
 void publishTrace(const TraceEntry& entry, std::string rendered) {
     const bool trace = liveWatched(LiveKind::Trace);
-    // "I2C1:" is bus 0, "SPI2:" port 1, as the directives number them.
     const std::string& d = entry.device;
     const bool onBus = d.size() == 5 && d[4] == ':' && d[3] >= '1' && d[3] <= '9';
     const bool i2c = onBus && d.compare(0, 3, "I2C") == 0 && liveWatched(LiveKind::I2c);
     const bool spi = onBus && d.compare(0, 3, "SPI") == 0 && liveWatched(LiveKind::Spi);
     if (!trace && !i2c && !spi) return;
     if (rendered.empty()) rendered = renderTrace(entry);
+    // The watcher's side numbers the bus or port as the control API does (i2cBusDevice).
     if (i2c || spi)
-        publishLive(LiveEvent{i2c ? LiveKind::I2c : LiveKind::Spi, 0, "",
-                              {{i2c ? "bus" : "port", std::to_string(d[3] - '1'), LiveField::Number},
-                               {"line", rendered}}});
+        publishLive(LiveEvent{i2c ? LiveKind::I2c : LiveKind::Spi, 0, d, {{"device", d}, {"line", rendered}}});
     if (trace) publishLive(LiveEvent{LiveKind::Trace, 0, "", {{"line", std::move(rendered)}}});
 }
 

@@ -4,13 +4,16 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace vboard {
 namespace {
@@ -37,6 +40,20 @@ speed_t speedOf(DWORD baud) {
         default: return B0;  // no such terminal speed: the terminal keeps its own
     }
 }
+
+// The links open, for the exit handler.
+struct OpenLinks {
+    std::mutex lock;
+    std::vector<PtyLink*> links;
+    bool handler = false;
+};
+OpenLinks& openLinks() {
+    static OpenLinks* kept = new OpenLinks();  // reached from an exit handler: never destroyed
+    return *kept;
+}
+
+// How long the end of the process waits for a far end that reads nothing more.
+constexpr std::chrono::milliseconds kDrainPatience(2000);
 
 }  // namespace
 
@@ -67,15 +84,70 @@ std::shared_ptr<PtyLink> PtyLink::open(Deliver deliver, std::string& problem) {
     fcntl(link->master_, F_SETFL, fcntl(link->master_, F_GETFL) | O_NONBLOCK);
     PtyLink* self = link.get();
     link->thread_ = std::thread([self] { self->pump(); });
+    OpenLinks& all = openLinks();
+    std::lock_guard<std::mutex> hold(all.lock);
+    all.links.push_back(self);
+    // Without it the process would end with the thread running (a leak to memory checkers) and
+    // the terminal's unread bytes discarded by its hang-up.
+    if (!all.handler) {
+        all.handler = true;
+        std::atexit(finishAll);
+    }
     return link;
 }
 
-PtyLink::~PtyLink() {
+void PtyLink::finishAll() {
+    OpenLinks& all = openLinks();
+    std::lock_guard<std::mutex> hold(all.lock);
+    for (PtyLink* link : all.links) {
+        link->drain();
+        link->stopThread();
+    }
+}
+
+void PtyLink::drain() {
+    using Clock = std::chrono::steady_clock;
+    size_t last = SIZE_MAX;
+    Clock::time_point progress = Clock::now();
+    while (!stop_) {
+        size_t waiting;
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            waiting = pending_.size();
+        }
+        // Bytes written to the terminal reach its input queue through a kernel worker, a moment
+        // later; a poll of the terminal finishes that work first, so that the count is whole.
+        pollfd input{slave_, POLLIN, 0};
+        const bool pending = ::poll(&input, 1, 0) > 0 && (input.revents & POLLIN) != 0;
+        int unread = 0;
+        if (pending && (::ioctl(slave_, FIONREAD, &unread) != 0 || unread <= 0)) unread = 1;
+        const size_t left = waiting + static_cast<size_t>(pending ? unread : 0);
+        if (left == 0) return;
+        if (left < last) {
+            last = left;
+            progress = Clock::now();
+        } else if (Clock::now() - progress > kDrainPatience) {
+            return;  // nobody reads them: the bytes go as on a cable nobody listens to
+        }
+        usleep(1000);
+    }
+}
+
+void PtyLink::stopThread() {
     stop_ = true;
     if (thread_.joinable()) {
         wake();
         thread_.join();
     }
+}
+
+PtyLink::~PtyLink() {
+    {
+        OpenLinks& all = openLinks();
+        std::lock_guard<std::mutex> hold(all.lock);
+        all.links.erase(std::remove(all.links.begin(), all.links.end(), this), all.links.end());
+    }
+    stopThread();
     closeFd(master_);
     closeFd(slave_);
     closeFd(wake_[0]);

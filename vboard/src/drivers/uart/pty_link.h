@@ -27,6 +27,10 @@ public:
     static std::shared_ptr<PtyLink> open(Deliver deliver, std::string& problem);
     // Stops the link's thread and closes the terminal. Never call it from `deliver`.
     ~PtyLink();
+    // At the end of the process, for every link open: what the port sent reaches the program at
+    // the far end (the terminal's hang-up would discard what it has not read), then the link's
+    // thread ends. Run by an exit handler; the links stay usable for nothing but destruction.
+    static void finishAll();
     PtyLink(const PtyLink&) = delete;
     PtyLink& operator=(const PtyLink&) = delete;
 
@@ -45,6 +49,9 @@ private:
     PtyLink() = default;
     void pump();
     void wake();
+    // Waits while the far end reads what was sent, for as long as it makes progress.
+    void drain();
+    void stopThread();
 
     int master_ = -1;
     int slave_ = -1;  // kept open so that the terminal lives while host programs come and go
