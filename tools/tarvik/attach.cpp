@@ -172,17 +172,7 @@ void addAttachedCommands(CLI::App& app, const std::shared_ptr<Attached>& at) {
     auto* board = app.add_subcommand("board", "the application's board");
     board->require_subcommand(1);
     board->add_subcommand("show", "pins, buses, ports, CAN, handles, faults and the board's clock")
-        ->callback([at, &tool] {
-            Json fields;
-            std::string text;
-            for (const char* part : {"gpio", "i2c", "serial", "can", "handles", "faults", "clock"}) {
-                Json answer = at->ask("board show", std::string("show ") + part);
-                answer.erase("ok");
-                fields[part] = answer;
-                text += std::string(part) + ": " + answer.dump() + "\n";
-            }
-            tool.emit("board show", text, fields);
-        });
+        ->callback([&tool] { showAttachedBoard(tool); });
     addBoardArguments(board, boardArgs, [at, &tool](const std::string& command, const BoardDirective& d) {
         at->ask(command, d.directive);
         tool.emit(command, "", d.fields);
@@ -305,7 +295,7 @@ int runAttached(const std::string& target, std::vector<std::string> args) {
     // The board's own options set up a board of the tool's; the application's is already set up.
     for (const std::string& word : args) {
         if (word == "--") break;
-        for (const char* option : {"--board", "--config", "--trace", "--vcd"})
+        for (const char* option : {"--board", "--config", "--trace", "--vcd", "--listen"})
             if (word == option || word.rfind(std::string(option) + "=", 0) == 0) {
                 std::cerr << "tarvik: " << option
                           << " cannot be used with --attach: the application's board is set up by the "
@@ -314,6 +304,7 @@ int runAttached(const std::string& target, std::vector<std::string> args) {
             }
     }
     CLI::App app{"tarvik --attach PID|PATH: commands on a running application's board (VBOARD_LISTEN).", "tarvik"};
+    tool.attach = target;
     auto attached = std::make_shared<Attached>(target, tool);
     app.add_flag("--json", tool.json, "print one JSON object per result");
     app.add_flag("-q,--quiet", attached->quiet, "no 'watching' line when a stream starts");
