@@ -4,7 +4,6 @@
 // uart read, trace -f) watch the board's events until Ctrl-C, a closed pipe, a count reached or
 // the application's end.
 #include <signal.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -23,9 +22,9 @@ volatile sig_atomic_t stopRequested = 0;
 constexpr int kStopCheckMilliseconds = 200;
 void requestStop(int) { stopRequested = 1; }
 
-// Ctrl-C, a hang-up or a kill ends a stream cleanly: the handler only sets the flag, and without
-// SA_RESTART the wait for the board's next line returns at once to look at it. A reader that
-// went away (| head) is a write error on stdout, not a SIGPIPE.
+// Ctrl-C, a hang-up or a kill ends a stream cleanly, with status 0: the handler only sets the
+// flag, which the stream looks at between its short waits for the board's next line. A reader
+// that went away (| head) is a write error on stdout, not a SIGPIPE.
 void catchStopSignals() {
     struct sigaction action {};
     action.sa_handler = requestStop;
