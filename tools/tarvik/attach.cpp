@@ -186,7 +186,7 @@ void addAttachedCommands(CLI::App& app, const std::shared_ptr<Attached>& at) {
     monitor->add_option("-n,--num-events", a->count, "end after this many events");
     monitor->callback([at, a, &tool] {
         std::vector<std::string> pads;
-        for (const std::string& pin : a->pins) pads.push_back(padOf(pin, "gpio monitor: PIN"));
+        for (const std::string& pin : a->pins) pads.push_back(padOf(pin, "gpio monitor"));
         uint64_t seen = 0;
         throw SessionExit{at->stream("gpio monitor", {"gpio"}, [&](const Json& e) {
             if (e["event"] != "gpio") return true;

@@ -31,17 +31,17 @@ std::string hex(uint32_t value, int digits) {
 
 }  // namespace
 
-std::string padOf(const std::string& pin, const std::string& what) {
-    std::string pad = oneWord(pin, what);
+std::string padOf(const std::string& pin, const std::string& command) {
+    std::string pad = oneWord(pin, command + ": PIN");
     if (pad.find('.') != std::string::npos) return pad;
-    const uint32_t index = number(pin, what, UINT32_MAX);
+    const uint32_t index = number(pin, command + ": PIN", UINT32_MAX);
     const auto bankPin = gpioPad(index);
-    if (!bankPin) throw UsageError(what + ": module index " + pin + " has no GPIO pad");
+    if (!bankPin) throw UsageError(command + ": module index " + pin + " has no GPIO pad");
     return std::to_string(bankPin->first) + "." + std::to_string(bankPin->second);
 }
 
 BoardDirective driveDirective(const BoardArgs& a) {
-    const std::string pad = padOf(a.pin, "board drive: PIN");
+    const std::string pad = padOf(a.pin, "board drive");
     const size_t level = choice(a.level, "board drive: LEVEL", {"0", "1"});
     return {"gpio input " + pad + " " + a.level, {{"pin", pad}, {"level", level}}};
 }

@@ -187,7 +187,7 @@ Step parseStep(const std::string& line, int lineNumber) {
         step.port = w[2];
         step.pattern = unescape(w[3]);
     } else if (step.what == "gpio" && w.size() == 4) {
-        step.pad = padOf(w[2], "PIN");
+        step.pad = padOf(w[2], head + " gpio");
         step.level = static_cast<int>(choice(w[3], "LEVEL", {"0", "1"}));
     } else if (step.what == "can" && w.size() == 3) {
         step.pattern = formatCanFrameText(parseCanFrameText(w[2]));

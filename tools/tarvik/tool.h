@@ -130,8 +130,8 @@ struct BoardDirective {
     std::string directive;  // "gpio input 0.4 0"
     Json fields;            // what --json prints for it
 };
-// A module index ("2") or a pad ("0.4") as a pad's "bank.pin"; `what` names it in errors.
-std::string padOf(const std::string& pin, const std::string& what);
+// A module index ("2") or a pad ("0.4") as a pad's "bank.pin"; errors start with `command`.
+std::string padOf(const std::string& pin, const std::string& command);
 BoardDirective driveDirective(const BoardArgs& a);
 BoardDirective injectDirective(const BoardArgs& a);
 BoardDirective attachI2cDirective(const BoardArgs& a);
