@@ -523,10 +523,10 @@ TEST(LiveBoard, TheToolListsTheBoardsAndShowsOne) {
     EXPECT_EQ(shown.compare(0, first.size(), first), 0) << shown;
     EXPECT_NE(shown.find("\nserial: port=COM1 open=false baud=9600 link=\"null-modem COM2\""), std::string::npos)
         << shown;
-    // A command that does not know a running board yet refuses, rather than run on one of its own.
+    // A command that does not work on a running board refuses, rather than run on one of its own.
     EXPECT_EQ(tool("--attach " + path + " gpio get 1"),
-              std::make_pair(2, std::string("tarvik: --attach: 'gpio get' does not work on a running board yet; "
-                                            "'board show' does\n")));
+              std::make_pair(2, std::string("tarvik: gpio: unknown command 'get' (one of monitor)\n"
+                                            "Run with --help for more information.\n")));
 }
 #endif
 

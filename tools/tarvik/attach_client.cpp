@@ -127,11 +127,11 @@ std::optional<std::string> AttachClient::readLine(int milliseconds) {
             return line;
         }
         if (fd_ < 0) return std::nullopt;
+        // Once the time is up, what is already there is still read (0 looks without waiting).
         int wait = -1;
         if (milliseconds >= 0) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            if (left <= 0) return std::nullopt;
-            wait = static_cast<int>(left);
+            wait = left > 0 ? static_cast<int>(left) : 0;
         }
         pollfd fd{fd_, POLLIN, 0};
         const int ready = ::poll(&fd, 1, wait);
@@ -140,7 +140,11 @@ std::optional<std::string> AttachClient::readLine(int milliseconds) {
         char chunk[65536];
         const ssize_t got = ::recv(fd_, chunk, sizeof chunk, 0);
         if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return std::nullopt;
+        if (got <= 0) {
+            // Gone: fd() tells a closed board from a wait that ran out.
+            close();
+            return std::nullopt;
+        }
         buffered_.append(chunk, static_cast<size_t>(got));
     }
 }

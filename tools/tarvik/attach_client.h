@@ -36,7 +36,7 @@ public:
     // Sends one line (the LF is added). False when the board is gone.
     bool send(const std::string& line);
     // The next line from the board, without its LF; nullopt when the board closed the
-    // connection, or after `milliseconds` (-1: no limit) without a whole line.
+    // connection (fd() is then -1), or after `milliseconds` (-1: no limit) without a whole line.
     std::optional<std::string> readLine(int milliseconds = -1);
     // Sends a command and reads its answer; the events that come before it are kept for
     // readLine, in order.

@@ -19,10 +19,6 @@
 namespace tarvik_tool {
 namespace {
 
-struct BoardArgs {
-    std::string pin, level, frame, bus, address, model, size, function, device, code, nth, error;
-};
-
 std::string join(const std::vector<std::string>& lines, const std::string& separator) {
     std::string text;
     for (const std::string& line : lines) text += (text.empty() ? "" : separator) + line;
@@ -34,18 +30,6 @@ std::string join(const std::vector<std::string>& lines, const std::string& separ
 void applyDirective(const std::string& command, const std::string& directive) {
     const std::vector<std::string> problems = vboard::applyConfigLine(directive);
     if (!problems.empty()) throw UsageError(command + ": " + join(problems, "; "));
-}
-
-// An argument that becomes one word of a directive: a blank, a comment or a quote in it would
-// turn it into other words ("DeviceIoControl code=5", "16 # c"), so it is refused, named.
-const std::string& oneWord(const std::string& text, const std::string& what) {
-    const bool plain = !text.empty() && text[0] != '#' && text[0] != '"' &&
-                       std::none_of(text.begin(), text.end(), [](char c) {
-                           return static_cast<unsigned char>(c) <= ' ' || c == 0x7F;
-                       });
-    if (!plain)
-        throw UsageError(what + " '" + text + "' is not one word (no blanks, control bytes, or '#' or '\"' first)");
-    return text;
 }
 
 std::string hex(uint32_t value, int digits) {
@@ -206,85 +190,17 @@ void addBoardCommands(CLI::App& app, Tool& tool) {
         tool.emit("board show", text, fields);
     });
 
-    auto* drive = board->add_subcommand("drive", "drive an input pad from outside");
-    drive->add_option("PIN", a->pin, "module index (3) or bank.pin (0.5)")->required();
-    drive->add_option("LEVEL", a->level, "0 or 1")->required();
-    drive->callback([&tool, a] {
-        std::string pad = oneWord(a->pin, "board drive: PIN");
-        if (pad.find('.') == std::string::npos) {
-            const uint32_t index = number(a->pin, "board drive: PIN", UINT32_MAX);
-            const auto bankPin = gpioPad(index);
-            if (!bankPin) throw UsageError("board drive: module index " + a->pin + " has no GPIO pad");
-            pad = std::to_string(bankPin->first) + "." + std::to_string(bankPin->second);
-        }
-        const size_t level = choice(a->level, "board drive: LEVEL", {"0", "1"});
-        applyDirective("board drive", "gpio input " + pad + " " + a->level);
-        tool.emit("board drive", "", {{"pin", pad}, {"level", level}});
-    });
-
-    auto* inject = board->add_subcommand("inject-can", "another node on the bus sends a frame");
-    inject->add_option("FRAME", a->frame, "ID#DATA, as cansend takes it")->required();
-    inject->callback([&tool, a] {
-        const CanFrameText frame = parseCanFrameText(a->frame);
-        const std::string text = formatCanFrameText(frame);
-        applyDirective("board inject-can", "can inject " + text);
-        tool.emit("board inject-can", "", {{"frame", text}});
-    });
-
-    auto* attach = board->add_subcommand("attach-i2c", "put a device model on a bus");
-    attach->add_option("BUS", a->bus, "bus 0, 1 or 2")->required();
-    attach->add_option("ADDR", a->address, "address byte")->required();
-    attach->add_option("MODEL", a->model, "eeprom or sensor")->required();
-    attach->add_option("SIZE", a->size, "an EEPROM's size in bytes");
-    attach->callback([&tool, a] {
-        const uint32_t bus = number(a->bus, "board attach-i2c: BUS", vboard::kI2cBuses - 1);
-        const uint32_t address = number(a->address, "board attach-i2c: ADDR", 0xFF);
-        choice(a->model, "board attach-i2c: MODEL", {"eeprom", "sensor"});
-        const std::string size =
-            a->size.empty() ? "" : " " + std::to_string(number(a->size, "board attach-i2c: SIZE", 65536));
-        applyDirective("board attach-i2c", "i2c attach " + std::to_string(bus) + " " + hex(address, 2) + " " +
-                                      a->model + size);
-        tool.emit("board attach-i2c", "", {{"bus", bus}, {"address", address}, {"model", a->model}});
-    });
-
-    auto* fail = board->add_subcommand("fail", "make a platform call fail from now on");
-    fail->add_option("FUNCTION", a->function, "DeviceIoControl, CreateFileW ...")->required();
-    fail->add_option("--device", a->device, "only calls on this device (GIO1:)");
-    fail->add_option("--code", a->code, "only this request: its code or the trace's name (SET_PIN)");
-    fail->add_option("--nth", a->nth, "only the Nth matching call (1 = the next)");
-    fail->add_option("--error", a->error, "the error the call fails with");
-    fail->callback([&tool, a] {
-        std::string directive = "fault " + oneWord(a->function, "board fail: FUNCTION");
-        Json fields = {{"function", a->function}};
-        if (!a->device.empty()) {
-            directive += " device=" + oneWord(a->device, "board fail: --device");
-            fields["device"] = a->device;
-        }
-        // The numbers are checked here so that the message names the tool's option.
-        const std::pair<const char*, const std::string*> numbers[] = {
-            {"code", &a->code}, {"nth", &a->nth}, {"error", &a->error}};
-        for (const auto& [key, text] : numbers) {
-            if (text->empty()) continue;
-            // A request goes by its number or by the name the trace prints (SET_PIN), which the
-            // directive checks against the device's requests.
-            if (key == std::string("code") && !std::isdigit(static_cast<unsigned char>(text->front()))) {
-                directive += " code=" + oneWord(*text, "board fail: --code");
-                fields[key] = *text;
-                continue;
-            }
-            const uint32_t value = number(*text, std::string("board fail: --") + key);
-            directive += std::string(" ") + key + "=" + std::to_string(value);
-            fields[key] = value;
-        }
-        applyDirective("board fail", directive);
+    addBoardArguments(board, a, [&tool](const std::string& command, const BoardDirective& d) {
+        applyDirective(command, d.directive);
         // A fault lives in the process: one armed by a command that is the whole process would
         // never meet a call.
-        if (!tool.session)
+        if (command == "board fail" && !tool.session)
             throw UsageError("board fail: a fault lasts only as long as the process, and this one "
                              "ends here; arm it before the commands it should hit, in one process: "
                              "tarvik run SCRIPT, tarvik shell, or a 'fault' line in a file given "
-                             "to tarvik --config FILE COMMAND");
-        tool.emit("board fail", "", fields);
+                             "to tarvik --config FILE COMMAND, or on a running application's board "
+                             "with tarvik --attach PID board fail ...");
+        tool.emit(command, "", d.fields);
     });
 }
 

@@ -83,29 +83,6 @@ void addSettings(CLI::App* sub, CanArgs& a) {
         ->type_name("ID:MASK");
 }
 
-std::string candumpLine(const CanFrameText& f, bool log) {
-    if (log) {
-        const auto now = std::chrono::system_clock::now().time_since_epoch();
-        const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(now).count();
-        char stamp[48];
-        std::snprintf(stamp, sizeof stamp, "(%lld.%06lld) can1 ", static_cast<long long>(micros / 1000000),
-                      static_cast<long long>(micros % 1000000));
-        return stamp + formatCanFrameText(f);
-    }
-    char head[48];
-    std::snprintf(head, sizeof head, f.extended ? "  can1  %08X   [%u] " : "  can1  %03X   [%u] ",
-                  static_cast<unsigned>(f.id),
-                  static_cast<unsigned>(f.remote ? f.remoteLength : f.data.size()));
-    std::string line = head;
-    if (f.remote) return line + " remote request";
-    for (uint8_t b : f.data) {
-        char byte[4];
-        std::snprintf(byte, sizeof byte, " %02X", b);
-        line += byte;
-    }
-    return line;
-}
-
 }  // namespace
 
 CanFrameText parseCanFrameText(const std::string& text) {
@@ -139,6 +116,29 @@ CanFrameText parseCanFrameText(const std::string& text) {
     for (size_t i = 0; i < digits.size(); i += 2)
         frame.data.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
     return frame;
+}
+
+std::string candumpLine(const CanFrameText& f, bool log) {
+    if (log) {
+        const auto now = std::chrono::system_clock::now().time_since_epoch();
+        const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(now).count();
+        char stamp[48];
+        std::snprintf(stamp, sizeof stamp, "(%lld.%06lld) can1 ", static_cast<long long>(micros / 1000000),
+                      static_cast<long long>(micros % 1000000));
+        return stamp + formatCanFrameText(f);
+    }
+    char head[48];
+    std::snprintf(head, sizeof head, f.extended ? "  can1  %08X   [%u] " : "  can1  %03X   [%u] ",
+                  static_cast<unsigned>(f.id),
+                  static_cast<unsigned>(f.remote ? f.remoteLength : f.data.size()));
+    std::string line = head;
+    if (f.remote) return line + " remote request";
+    for (uint8_t b : f.data) {
+        char byte[4];
+        std::snprintf(byte, sizeof byte, " %02X", b);
+        line += byte;
+    }
+    return line;
 }
 
 std::string formatCanFrameText(const CanFrameText& f) {

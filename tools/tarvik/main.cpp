@@ -3,8 +3,32 @@
 #include "global_options.h"
 #include "tool.h"
 
+#include <optional>
+#include <string>
+#include <vector>
+
 int main(int argc, char** argv) {
     using namespace tarvik_tool;
+    // --attach sends the command to a running application's board instead: another command
+    // tree, that of the commands a board reached through its socket can carry out (attach.cpp).
+    // The global option is declared with the others all the same, so that --help lists it.
+    std::vector<std::string> args;
+    std::optional<std::string> attach;
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--") {
+            args.insert(args.end(), argv + i, argv + argc);
+            break;
+        }
+        if (word == "--attach")
+            attach = i + 1 < argc ? argv[++i] : "";
+        else if (word.rfind("--attach=", 0) == 0)
+            attach = word.substr(9);
+        else
+            args.push_back(word);
+    }
+    if (attach) return runAttached(*attach, args);
+
     Tool tool;
     GlobalOptions options;
     CLI::App app{"tarvik - the VELNA module's peripherals through the Tarvik library.\n"
@@ -15,18 +39,8 @@ int main(int argc, char** argv) {
     // The global options may also follow the command ("tarvik version --json").
     app.fallthrough();
     // The options are applied before the command's own callback runs.
-    app.parse_complete_callback([&] {
-        applyGlobalOptions(options, tool);
-        // A command that does not know a running board must not run on a board of its own instead.
-        std::string command;
-        for (CLI::App* level = &app; !level->get_subcommands().empty();) {
-            level = level->get_subcommands().front();
-            command += (command.empty() ? "" : " ") + level->get_name();
-        }
-        if (!options.attach.empty() && command != "board show" && command != "panel")
-            throw UsageError("--attach: '" + command + "' does not work on a running board yet; "
-                             "'board show' does");
-    });
+    // (--attach never reaches it: runAttached has the commands that work on a running board.)
+    app.parse_complete_callback([&] { applyGlobalOptions(options, tool); });
     addCommands(app, tool, false);
     const int status = runParsed(app, "", [&] { app.parse(argc, argv); });
     return finishBoardOptions(options, status);

@@ -154,8 +154,11 @@ void addCommands(CLI::App& app, Tool& tool, bool session) {
     addCanCommands(app, tool);
     addSystemCommands(app, tool);
     addTourCommand(app, tool);
-    if (!session) addSessionCommands(app, tool);
-    if (!session) addPanelCommand(app, tool);
+    if (!session) {
+        addSessionCommands(app, tool);
+        addTestCommand(app, tool);
+        addPanelCommand(app, tool);
+    }
     addBoardCommands(app, tool);
     addLiveCommands(app, tool);
 }

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -98,6 +99,9 @@ struct CanFrameText {
 };
 CanFrameText parseCanFrameText(const std::string& text);  // UsageError when it is none
 std::string formatCanFrameText(const CanFrameText& frame);
+// candump's line for a frame ("  can1  123   [4]  DE AD BE EF"), or with `log` its log form
+// stamped with the host's clock ("(1700000000.123456) can1 123#DEADBEEF").
+std::string candumpLine(const CanFrameText& frame, bool log);
 
 // ---- Command groups ----
 void addVersionCommands(CLI::App& app, Tool& tool);
@@ -118,6 +122,27 @@ void showAttachedBoard(Tool& tool);
 // tarvik panel: a running board in the browser (panel*.cpp), only at the top level.
 void addPanelCommand(CLI::App& app, Tool& tool);
 
+// ---- The board commands as configuration directives (board_directives.cpp) ----
+// The tool's board commands are directives by another name, for the tool's own board as for an
+// application's board reached with --attach.
+struct BoardArgs {
+    std::string pin, level, frame, bus, address, model, size, function, device, code, nth, error;
+};
+struct BoardDirective {
+    std::string directive;  // "gpio input 0.4 0"
+    Json fields;            // what --json prints for it
+};
+// A module index ("2") or a pad ("0.4") as a pad's "bank.pin"; errors start with `command`.
+std::string padOf(const std::string& pin, const std::string& command);
+BoardDirective driveDirective(const BoardArgs& a);
+BoardDirective injectDirective(const BoardArgs& a);
+BoardDirective attachI2cDirective(const BoardArgs& a);
+BoardDirective failDirective(const BoardArgs& a);
+// Adds drive, inject-can, attach-i2c and fail to `board`; each calls `run` with its command's
+// name and its directive once its words were checked.
+using BoardCommands = std::function<void(const std::string& command, const BoardDirective& d)>;
+void addBoardArguments(CLI::App* board, const std::shared_ptr<BoardArgs>& args, const BoardCommands& run);
+
 // ---- What the virtual board tells uart recv and ask about a port (board_commands.cpp) ----
 // The library's read cannot say whether bytes arrived while it waits; the board can, so that the
 // tool never cancels a read that holds bytes, nor says that nothing came when something did.
@@ -125,6 +150,12 @@ void addPanelCommand(CLI::App& app, Tool& tool);
 bool serialCallWaiting(uint32_t port, unsigned milliseconds);
 // Bytes that have arrived on the port's receive line so far.
 uint64_t serialBytesArrived(uint32_t port);
+
+// tarvik --attach TARGET ARGS...: the command in ARGS on a running application's board
+// (attach.cpp). Answers the exit status.
+int runAttached(const std::string& target, std::vector<std::string> args);
+// tarvik test SCENARIO -- APP [ARGS...]: an application run against a scenario (scenario.cpp).
+void addTestCommand(CLI::App& app, Tool& tool);
 
 // Builds the command tree. `session` leaves out run and shell and the global options.
 void addCommands(CLI::App& app, Tool& tool, bool session);

@@ -11,6 +11,7 @@
 //   VBOARD_STRICT=1                     end the process at start on any configuration problem
 //   VBOARD_DIR=<folder>                 keep storage and registry hives there (see system.h)
 //   VBOARD_LISTEN=<path>|auto           serve the live board's protocol on a socket (see listen)
+//   VBOARD_LISTEN_HOLD=1                with VBOARD_LISTEN: main waits (60 s at most) for a client's hello
 // With VBOARD_STRICT, VBOARD_CONFIG or VBOARD_LISTEN set, "first use" is the library's load,
 // before main: a strict board with a configuration problem ends the process before the program
 // does anything, and a listening board's socket is there before the program waits for anybody.

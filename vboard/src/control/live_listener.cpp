@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -34,6 +35,8 @@ namespace {
 // queue, which loses its oldest) and, at four times that, stops reading its commands.
 constexpr size_t kEventOutputLimit = size_t{256} << 10;
 constexpr size_t kCommandOutputLimit = size_t{1} << 20;
+// How long the program's end waits, at most, for its last events to reach the clients.
+constexpr int kExitFlushMilliseconds = 1000;
 
 std::string errnoText(int error) { return std::strerror(error); }
 
@@ -148,6 +151,7 @@ public:
         return path_;
     }
     void stop();
+    void flushAtExit();
 
 private:
     void serve();
@@ -373,8 +377,28 @@ void Listener::serve() {
             }
         if (fds[0].revents & POLLIN) accept();
     }
+    flushAtExit();
     for (auto& client : clients_) ::close(client->fd);
     clients_.clear();
+}
+
+// As the program ends, what its last moments published (the BYE it wrote, its last frame) still
+// reaches the clients that watch: their waiting events and answers go out, for at most
+// kExitFlushMilliseconds in all, so that a client that does not read cannot hold the exit up.
+void Listener::flushAtExit() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kExitFlushMilliseconds);
+    for (auto& client : clients_)
+        for (std::string events; !(events = client->session->takeEvents(256)).empty();) client->out += events;
+    for (;;) {
+        std::vector<pollfd> fds;
+        for (auto& client : clients_)
+            if (!client->out.empty()) fds.push_back({client->fd, POLLOUT, 0});
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (fds.empty() || left.count() <= 0 || ::poll(fds.data(), fds.size(), static_cast<int>(left.count())) <= 0)
+            return;
+        for (auto& client : clients_)
+            if (!client->out.empty() && !writeTo(*client)) client->out.clear();
+    }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The live board's protocol (see live_protocol.h): lines in, one answer a line, events out.
 #include "control/live_protocol.h"
+#include "os/live_hold.h"
 
 #include <unistd.h>
 
@@ -533,6 +534,7 @@ std::string LiveSession::command(const std::string& line) {
     Value data = Value::record();
     std::string problem;
     if (verb == "hello" && w.size() == 1) {
+        liveHoldRelease();  // a program held for its first client goes on (live_hold.h)
         data.add("pid", Value::number(static_cast<uint64_t>(::getpid())));
         data.add("program", Value::text(liveProgramName()));
         data.add("protocol", Value::number(1));

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "os/system_install.h"
+#include "os/live_hold.h"
 #include "os/text.h"
 
 namespace vboard {
@@ -144,8 +145,10 @@ __attribute__((constructor)) void buildConfiguredBoardAtLoad() {
     const char* config = std::getenv("VBOARD_CONFIG");
     const char* listen = std::getenv("VBOARD_LISTEN");
     if ((strict != nullptr && std::strcmp(strict, "1") == 0) || (config != nullptr && *config != 0) ||
-        (listen != nullptr && *listen != 0))
+        (listen != nullptr && *listen != 0)) {
         board();
+        liveHoldAtStart();
+    }
 }
 }  // namespace
 
