@@ -103,27 +103,11 @@ std::vector<std::string> words(const std::string& line, std::string& text) {
     return out;
 }
 
-// C escapes in a text to match: \r \n \t \\ \xHH.
+// A text to match, its C escapes read.
 std::string unescape(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\' || i + 1 == text.size()) {
-            out += text[i];
-            continue;
-        }
-        const char c = text[++i];
-        if (c == 'r') out += '\r';
-        else if (c == 'n') out += '\n';
-        else if (c == 't') out += '\t';
-        else if (c == '\\') out += '\\';
-        else if (c == 'x' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
-                 std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
-            out += static_cast<char>(std::stoul(text.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else
-            throw ScenarioError(std::string("unknown escape '\\") + c + "' (known: \\r \\n \\t \\\\ \\xHH)");
-    }
-    return out;
+    std::string bytes, problem;
+    if (!unescapeText(text, bytes, problem)) throw ScenarioError(problem);
+    return bytes;
 }
 
 // Bytes as a person reads them in a report: printable text, the rest escaped.

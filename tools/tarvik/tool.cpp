@@ -106,6 +106,30 @@ Json byteArray(const std::vector<uint8_t>& bytes) {
     return array;
 }
 
+bool unescapeText(const std::string& text, std::string& bytes, std::string& problem) {
+    bytes.clear();
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            bytes += text[i];
+            continue;
+        }
+        const char c = text[++i];
+        if (c == 'r') bytes += '\r';
+        else if (c == 'n') bytes += '\n';
+        else if (c == 't') bytes += '\t';
+        else if (c == '\\') bytes += '\\';
+        else if (c == 'x' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+                 std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            bytes += static_cast<char>(std::stoul(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            problem = std::string("unknown escape '\\") + c + "' (known: \\r \\n \\t \\\\ \\xHH)";
+            return false;
+        }
+    }
+    return true;
+}
+
 bool splitWords(const std::string& line, std::vector<std::string>& words, std::string& error) {
     words.clear();
     std::string word;

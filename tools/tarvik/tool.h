@@ -86,6 +86,10 @@ Json byteArray(const std::vector<uint8_t>& bytes);
 // False with `error` set for an unterminated quote.
 bool splitWords(const std::string& line, std::vector<std::string>& words, std::string& error);
 
+// C escapes in a text typed on a command line or in a scenario: \r \n \t \\ \xHH. False with
+// `problem` set ("unknown escape '\q' (known: ...)") for any other escape.
+bool unescapeText(const std::string& text, std::string& bytes, std::string& problem);
+
 // ---- The GPIO pads behind the module's indices (the table of Tarvik.h) ----
 std::optional<std::pair<int, int>> gpioPad(uint32_t index);
 

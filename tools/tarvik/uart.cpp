@@ -43,31 +43,14 @@ Format parseFormat(const std::string& text) {
             text[2] == '1' ? ONESTOPBIT : TWOSTOPBITS};
 }
 
-// C escapes in the text to send: \r \n \t \\ \xHH. The library sends a zero-terminated string,
-// so a zero byte cannot be sent.
+// The text to send, its C escapes read. The library sends a zero-terminated string, so a zero
+// byte cannot be sent.
 std::string unescape(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\' || i + 1 == text.size()) {
-            out += text[i];
-            continue;
-        }
-        const char c = text[++i];
-        if (c == 'r') out += '\r';
-        else if (c == 'n') out += '\n';
-        else if (c == 't') out += '\t';
-        else if (c == '\\') out += '\\';
-        else if (c == 'x' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
-                 std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
-            const auto value = static_cast<char>(std::stoul(text.substr(i + 1, 2), nullptr, 16));
-            if (value == 0) throw UsageError("uart send: TEXT cannot hold a zero byte (\\x00)");
-            out += value;
-            i += 2;
-        } else
-            throw UsageError(std::string("uart send: TEXT has an unknown escape '\\") + c +
-                             "' (known: \\r \\n \\t \\\\ \\xHH)");
-    }
-    return out;
+    std::string bytes, problem;
+    if (!unescapeText(text, bytes, problem)) throw UsageError("uart send: TEXT has an " + problem);
+    if (bytes.find('\0') != std::string::npos)
+        throw UsageError("uart send: TEXT cannot hold a zero byte (\\x00)");
+    return bytes;
 }
 
 std::string printable(const std::string& bytes) {
