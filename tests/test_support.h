@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -18,6 +20,12 @@ namespace tarvik_test {
 
 using vboard::Bytes;
 using Lines = std::vector<std::string>;
+
+// A path in the test's temporary folder that no other test process uses at the same time (CTest
+// runs tests in parallel, and two checkouts may run the same suite at once).
+inline std::string scratchPath(const std::string& name) {
+    return ::testing::TempDir() + std::to_string(::getpid()) + "-" + name;
+}
 
 // The names on the export list, in the list's order.
 inline std::vector<std::string> exportList() {

@@ -310,7 +310,7 @@ TEST_F(Handles, AResetClosesWhatIsOpenAndLaterUseIsAMisuse) {
 TEST_F(Drivers, TheDeviceDecodesItsCallsAndMayAskTheBoardWhileEchoing) {
     vboard::addDriver("ECH1:", std::make_shared<EchoDriver>());
     vboard::addDriver("ECH2:", std::make_shared<IntrospectiveDriver>());
-    const std::string echo = ::testing::TempDir() + "vboard_trace_echo.txt";
+    const std::string echo = tarvik_test::scratchPath("vboard_trace_echo.txt");
     std::remove(echo.c_str());
     ASSERT_TRUE(vboard::echoTraceTo(echo));
     HANDLE plain = openEcho();
@@ -334,7 +334,7 @@ TEST_F(Drivers, TheDeviceDecodesItsCallsAndMayAskTheBoardWhileEchoing) {
 
 TEST_F(Drivers, TheDriverEchoLeavesOutEveryOtherCall) {
     vboard::addDriver("ECH1:", std::make_shared<EchoDriver>());
-    const std::string echo = ::testing::TempDir() + "vboard_driver_echo.txt";
+    const std::string echo = tarvik_test::scratchPath("vboard_driver_echo.txt");
     std::remove(echo.c_str());
     ASSERT_TRUE(vboard::echoDriverTraceTo(echo));
     HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
@@ -912,7 +912,7 @@ TEST_F(Registry, CallsRefuseWhatTheRegistryCannotHold) {
 }
 
 TEST_F(Config, RegistryLinesBeyondTheLimitsNameTheirLineAndWhy) {
-    const std::string path = ::testing::TempDir() + "vboard_registry_limits.cfg";
+    const std::string path = tarvik_test::scratchPath("vboard_registry_limits.cfg");
     const std::string longName(256, 'n');
     {
         std::ofstream out(path);
@@ -1064,7 +1064,7 @@ TEST_F(Config, RecordingKeepsAWindowWithExactCounts) {
 }
 
 TEST_F(Config, AnEchoTargetEndsBeforeItsComment) {
-    const std::string path = ::testing::TempDir() + "vboard debug echo.txt";
+    const std::string path = tarvik_test::scratchPath("vboard debug echo.txt");
     std::remove(path.c_str());
     EXPECT_TRUE(vboard::applyConfigLine("debug " + path + "   # the echo, with a blank in its name").empty());
     NKDbgPrintfW(L"echoed\r\n");
@@ -1076,7 +1076,7 @@ TEST_F(Config, AnEchoTargetEndsBeforeItsComment) {
 }
 
 TEST_F(Config, FileProblemsNameTheLine) {
-    std::string path = ::testing::TempDir() + "vboard_config_test.cfg";
+    std::string path = tarvik_test::scratchPath("vboard_config_test.cfg");
     {
         std::ofstream out(path);
         out << "# board for a test\nsleep virtual\nsleep sometimes\n";
@@ -1088,7 +1088,7 @@ TEST_F(Config, FileProblemsNameTheLine) {
 }
 
 TEST_F(Config, OneCommentRuleForEveryDirectiveAndQuotesForWhatHoldsOne) {
-    const std::string folder = ::testing::TempDir() + "vboard board folder";
+    const std::string folder = tarvik_test::scratchPath("vboard board folder");
     struct Row {
         std::string line;
         std::function<std::string()> result;  // what the line left, or its problem
@@ -1129,7 +1129,7 @@ TEST_F(Config, OneCommentRuleForEveryDirectiveAndQuotesForWhatHoldsOne) {
 }
 
 TEST_F(Config, FilesAreReadWithinTheirLimits) {
-    const std::string path = ::testing::TempDir() + "vboard_limits.cfg";
+    const std::string path = tarvik_test::scratchPath("vboard_limits.cfg");
     struct Row {
         const char* what;
         std::function<std::string()> file;  // writes the file and answers its path
