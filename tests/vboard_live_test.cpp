@@ -86,7 +86,7 @@ public:
             std::vector<char*> argv;
             for (std::string& w : words) argv.push_back(w.data());
             argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
+            ::execvp(argv[0], argv.data());  // the emulator is found on PATH
             ::_exit(127);
         }
         ::close(in[0]);
