@@ -28,13 +28,13 @@ int readCount(const wchar_t*& p) {
 
 std::string formatNumber(const std::string& flags, int width, int precision, char conversion,
                          long long value) {
-    std::string spec = "%" + flags;
-    if (width > 0) spec += std::to_string(std::min(width, kFieldLimit));
-    if (precision >= 0) spec += "." + std::to_string(std::min(precision, kFieldLimit));
-    spec += "ll";
-    spec += conversion;
+    std::string directive = "%" + flags;
+    if (width > 0) directive += std::to_string(std::min(width, kFieldLimit));
+    if (precision >= 0) directive += "." + std::to_string(std::min(precision, kFieldLimit));
+    directive += "ll";
+    directive += conversion;
     char text[2 * kFieldLimit + 32];
-    std::snprintf(text, sizeof text, spec.c_str(), value);
+    std::snprintf(text, sizeof text, directive.c_str(), value);
     return text;
 }
 
@@ -50,7 +50,7 @@ std::string formatWide(const wchar_t* format, va_list args) {
                 appendUtf8(out, static_cast<uint32_t>(*p));
             continue;
         }
-        const wchar_t* const spec = p;
+        const wchar_t* const directive = p;  // the whole "%...x", shown as written when unknown
         ++p;
         std::string flags;
         while (*p == L'-' || *p == L'0' || *p == L'+' || *p == L' ' || *p == L'#')
@@ -132,7 +132,7 @@ std::string formatWide(const wchar_t* format, va_list args) {
                 out += '%';
                 break;
             default:  // unknown conversion: shown as written
-                for (const wchar_t* c = spec; c <= p; ++c)
+                for (const wchar_t* c = directive; c <= p; ++c)
                     appendUtf8(out, static_cast<uint32_t>(*c));
         }
     }
