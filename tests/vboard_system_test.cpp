@@ -20,6 +20,7 @@
 #include <sstream>
 #include <tuple>
 
+#include "os/text.h"
 #include "system_test_support.h"
 #include "vboard/gtest.h"
 #include "vboard/vboard_c.h"
@@ -359,28 +360,8 @@ TEST_F(StorageModel, AStagedHiveThatCannotBeUsedIsSetAsideAndTheSystemHiveKept) 
 
 namespace {
 
-std::string utf8(const std::wstring& text) {
-    std::string out;
-    for (wchar_t w : text) {
-        const uint32_t c = static_cast<uint32_t>(w);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
+// Names as the control API takes them (the names drawn here hold no surrogate).
+std::string utf8(const std::wstring& text) { return vboard::toUtf8(text); }
 
 // How the registry compares names: without regard to ASCII case.
 std::wstring folded(std::wstring text) {
