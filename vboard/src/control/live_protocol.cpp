@@ -122,23 +122,31 @@ void appendJson(std::string& out, const Value& v) {
 
 // A word of a text answer: bare when it can be, else in double quotes as a configuration line
 // quotes (\" and \\), with control bytes as \xHH.
-std::string textWord(const std::string& s) {
+void appendTextWord(std::string& out, const std::string& s) {
     bool bare = !s.empty();
     for (unsigned char c : s)
         if (c <= ' ' || c == '"' || c == '\\' || c == ';' || c == 0x7F) bare = false;
-    if (bare) return s;
-    std::string out = "\"";
-    for (unsigned char c : s) {
+    if (bare) {
+        out += s;
+        return;
+    }
+    out += '"';
+    // Runs of plain bytes go in whole: a watched trace is mostly such runs.
+    size_t plain = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c != '"' && c != '\\' && c >= 0x20 && c != 0x7F) continue;
+        out.append(s, plain, i - plain);
+        plain = i + 1;
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
-        } else if (c < 0x20 || c == 0x7F) {
-            appendHexEscape(out, c);
         } else {
-            out += static_cast<char>(c);
+            appendHexEscape(out, c);
         }
     }
-    return out + "\"";
+    out.append(s, plain, s.size() - plain);
+    out += '"';
 }
 
 void appendText(std::string& out, const std::string& prefix, const Value& v);
@@ -165,11 +173,11 @@ void appendText(std::string& out, const std::string& key, const Value& v) {
                 if (v.items[i].type == Value::Record)
                     appendWords(out, "", v.items[i]);
                 else
-                    out += textWord(v.items[i].scalar);
+                    appendTextWord(out, v.items[i].scalar);
             }
             out += ']';
             break;
-        default: out += textWord(v.scalar);
+        default: appendTextWord(out, v.scalar);
     }
 }
 
@@ -622,38 +630,24 @@ std::string LiveSession::serialWrite(const std::vector<std::string>& w, const st
 }
 
 std::string LiveSession::takeEvents(size_t most) {
-    LiveWatcher::Taken taken = watcher_->take(most);
+    const LiveWatcher::Taken taken = watcher_->take(most, taken_);
     std::string out;
     if (taken.dropped > 0) {
         out += json_ ? "{\"event\":\"dropped\",\"count\":" + std::to_string(taken.dropped) + "}"
                      : "event dropped " + std::to_string(taken.dropped);
         out += '\n';
     }
-    for (const auto& event : taken.events) {
-        out += renderLiveEvent(*event, json_);
+    for (size_t i = 0; i < taken.count; ++i) {
+        appendLiveEvent(out, taken_[i], json_);
         out += '\n';
     }
     return out;
 }
 
-std::string renderLiveEvent(const LiveEvent& event, bool json) {
+void appendLiveEvent(std::string& out, const LiveEvent& event, bool json) {
     const uint64_t micros = event.nanoseconds / 1000;
-    std::string out;
-    // An I2C bus and an SPI port by the number the control API and the directives give them.
-    std::vector<LiveField> fields;
-    if (event.kind == LiveKind::I2c || event.kind == LiveKind::Spi) {
-        const bool i2c = event.kind == LiveKind::I2c;
-        LiveField number{i2c ? "bus" : "port", "", LiveField::Null};
-        for (int n = 0; n < (i2c ? kI2cBuses : kSpiPorts); ++n) {
-            const std::string device = i2c ? i2cBusDevice(n) : "SPI" + std::to_string(n + 1) + ":";
-            if (device == event.port) number = LiveField{number.key, std::to_string(n), LiveField::Number};
-        }
-        fields.push_back(number);
-    }
-    fields.insert(fields.end(), event.fields.begin(), event.fields.end());
-    if (json) {
-        out = "{\"event\":\"" + std::string(liveKindName(event.kind)) + "\",\"t\":" + std::to_string(micros);
-        for (const LiveField& f : fields) {
+    auto append = [&](const LiveField& f) {
+        if (json) {
             out += ',';
             appendJsonString(out, f.key);
             out += ':';
@@ -662,15 +656,40 @@ std::string renderLiveEvent(const LiveEvent& event, bool json) {
                 case LiveField::Null: out += "null"; break;
                 default: out += f.value;
             }
+        } else {
+            out += ' ';
+            out += f.key;
+            out += '=';
+            if (f.type == LiveField::Null)
+                out += "none";
+            else
+                appendTextWord(out, f.value);
         }
-        return out + "}";
+    };
+    if (json) {
+        out += "{\"event\":\"";
+        out += liveKindName(event.kind);
+        out += "\",\"t\":";
+        out += std::to_string(micros);
+    } else {
+        char stamp[48];
+        std::snprintf(stamp, sizeof stamp, " t=%" PRIu64 ".%06" PRIu64, micros / 1000000, micros % 1000000);
+        out += "event ";
+        out += liveKindName(event.kind);
+        out += stamp;
     }
-    char stamp[48];
-    std::snprintf(stamp, sizeof stamp, "t=%" PRIu64 ".%06" PRIu64, micros / 1000000, micros % 1000000);
-    out = "event " + std::string(liveKindName(event.kind)) + " " + stamp;
-    for (const LiveField& f : fields)
-        out += " " + f.key + "=" + (f.type == LiveField::Null ? "none" : textWord(f.value));
-    return out;
+    // An I2C bus and an SPI port by the number the control API and the directives give them.
+    if (event.kind == LiveKind::I2c || event.kind == LiveKind::Spi) {
+        const bool i2c = event.kind == LiveKind::I2c;
+        LiveField number{i2c ? "bus" : "port", "", LiveField::Null};
+        for (int n = 0; n < (i2c ? kI2cBuses : kSpiPorts); ++n) {
+            const std::string device = i2c ? i2cBusDevice(n) : "SPI" + std::to_string(n + 1) + ":";
+            if (device == event.port) number = LiveField{number.key, std::to_string(n), LiveField::Number};
+        }
+        append(number);
+    }
+    for (const LiveField& f : event.fields) append(f);
+    if (json) out += '}';
 }
 
 bool unescapeLiveText(const std::string& text, std::vector<uint8_t>& bytes, std::string& problem) {

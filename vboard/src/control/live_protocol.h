@@ -72,11 +72,12 @@ private:
     bool json_ = false;
     bool ended_ = false;
     std::shared_ptr<LiveWatcher> watcher_;
+    std::vector<LiveEvent> taken_;  // the events last taken, their room kept for the next
 };
 
 // An event as a client reads it: "event gpio t=1.000250 index=1 pad=0.2 level=1", or one JSON
-// object; without LF.
-std::string renderLiveEvent(const LiveEvent& event, bool json);
+// object; without LF, after what `out` holds.
+void appendLiveEvent(std::string& out, const LiveEvent& event, bool json);
 
 // The text of `serial write`: C escapes \r \n \t \\ \" \0 and \xHH read into bytes; false, with
 // the reason, for a bad escape.

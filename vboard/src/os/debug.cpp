@@ -165,7 +165,7 @@ void printDebugLine(LPCWSTR format, va_list args) {
     if (watched) {
         std::string shown = line;
         while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r')) shown.pop_back();
-        publishLive(LiveEvent{LiveKind::Debug, 0, "", {{"line", std::move(shown)}}});
+        publishLiveLine(LiveKind::Debug, "", shown);
     }
     call.succeed(0, "ok");
 }

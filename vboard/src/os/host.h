@@ -173,6 +173,9 @@ void restartBoard(const StreamDriver* driver, uint64_t instance);
 // held: publishing never waits for a watcher and never calls back into a model.
 bool liveWatched(LiveKind kind);
 // Stamps the event on the board's clock and queues it for every watcher of its kind.
-void publishLive(LiveEvent event);
+void publishLive(const LiveEvent& event);
+// A line of text as an event of `kind` (trace, debug, a bus's requests): its "line", and its
+// "device" when it has one, which is also the event's port.
+void publishLiveLine(LiveKind kind, const std::string& device, const std::string& line);
 
 }  // namespace vboard

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <utility>
 
 #include "os/board.h"
 #include "os/host.h"
@@ -96,35 +97,73 @@ bool LiveWatcher::wants(const LiveEvent& event) const {
            std::find(ports_.begin(), ports_.end(), event.port) != ports_.end();
 }
 
-void LiveWatcher::push(const std::shared_ptr<const LiveEvent>& event) {
+void LiveWatcher::release(LiveEvent& left) {
+    constexpr size_t kKeptRoom = 256;
+    auto trim = [](std::string& text) {
+        if (text.capacity() > kKeptRoom) std::string().swap(text);
+    };
+    trim(left.port);
+    for (LiveField& f : left.fields) {
+        trim(f.key);
+        trim(f.value);
+    }
+}
+
+void LiveWatcher::push(const LiveEvent& event, uint64_t nanoseconds) {
     bool wasEmpty;
     {
         std::lock_guard<std::mutex> hold(lock_);
-        if (!wants(*event)) return;
-        wasEmpty = queue_.empty();
-        const size_t weight = event->weight();
+        if (!wants(event)) return;
+        wasEmpty = count_ == 0;
+        const size_t weight = event.weight();
         // A slow watcher loses its oldest events, never the application its time.
-        while (!queue_.empty() && (queue_.size() >= kLiveQueueEvents || bytes_ + weight > kLiveQueueBytes)) {
-            bytes_ -= queue_.front()->weight();
-            queue_.pop_front();
+        while (count_ > 0 && (count_ >= kLiveQueueEvents || bytes_ + weight > kLiveQueueBytes)) {
+            bytes_ -= weights_[head_];
+            release(ring_[head_]);
+            head_ = (head_ + 1) % ring_.size();
+            --count_;
             ++dropped_;
         }
-        queue_.push_back(event);
+        if (count_ == ring_.size()) {
+            // Full but below the limit: the ring grows, its events first in it.
+            std::rotate(ring_.begin(), ring_.begin() + static_cast<ptrdiff_t>(head_), ring_.end());
+            std::rotate(weights_.begin(), weights_.begin() + static_cast<ptrdiff_t>(head_), weights_.end());
+            head_ = 0;
+            const size_t size = std::min(kLiveQueueEvents, std::max<size_t>(16, 2 * ring_.size()));
+            ring_.resize(size);
+            weights_.resize(size);
+        }
+        const size_t at = (head_ + count_) % ring_.size();
+        // Assigned member by member, so that the strings reuse the room the slot has.
+        LiveEvent& slot = ring_[at];
+        slot.kind = event.kind;
+        slot.nanoseconds = nanoseconds;
+        slot.port = event.port;
+        slot.fields.resize(event.fields.size());
+        for (size_t f = 0; f < event.fields.size(); ++f) {
+            slot.fields[f].key = event.fields[f].key;
+            slot.fields[f].value = event.fields[f].value;
+            slot.fields[f].type = event.fields[f].type;
+        }
+        weights_[at] = weight;
+        ++count_;
         bytes_ += weight;
     }
     if (wasEmpty && wake_) wake_();
 }
 
-LiveWatcher::Taken LiveWatcher::take(size_t most) {
+LiveWatcher::Taken LiveWatcher::take(size_t most, std::vector<LiveEvent>& into) {
     Taken taken;
     std::lock_guard<std::mutex> hold(lock_);
     taken.dropped = std::exchange(dropped_, 0);
-    const size_t count = std::min(most, queue_.size());
-    taken.events.reserve(count);
-    for (size_t i = 0; i < count; ++i) {
-        bytes_ -= queue_.front()->weight();
-        taken.events.push_back(std::move(queue_.front()));
-        queue_.pop_front();
+    taken.count = std::min(most, count_);
+    if (into.size() < taken.count) into.resize(taken.count);
+    for (size_t i = 0; i < taken.count; ++i) {
+        bytes_ -= weights_[head_];
+        std::swap(into[i], ring_[head_]);
+        release(ring_[head_]);
+        head_ = (head_ + 1) % ring_.size();
+        --count_;
     }
     return taken;
 }
@@ -147,13 +186,31 @@ bool liveWatched(LiveKind kind) {
     return hub().counts[static_cast<unsigned>(kind)].load(std::memory_order_relaxed) != 0;
 }
 
-void publishLive(LiveEvent event) {
+void publishLive(const LiveEvent& event) {
     if (!liveWatched(event.kind)) return;
-    event.nanoseconds = board().clock.read().nanoseconds;
-    const auto shared = std::make_shared<const LiveEvent>(std::move(event));
+    const uint64_t nanoseconds = board().clock.read().nanoseconds;
     Hub& h = hub();
     std::lock_guard<std::mutex> hold(h.lock);
-    for (const auto& w : h.watchers) w->push(shared);
+    for (const auto& w : h.watchers) w->push(event, nanoseconds);
+}
+
+void publishLiveLine(LiveKind kind, const std::string& device, const std::string& line) {
+    if (!liveWatched(kind)) return;
+    // The same event on a thread every time: its strings keep their room from line to line.
+    thread_local LiveEvent event;
+    event.kind = kind;
+    event.port = device;
+    event.fields.resize(device.empty() ? 1 : 2);
+    if (!device.empty()) {
+        event.fields[0].key = "device";
+        event.fields[0].value = device;
+        event.fields[0].type = LiveField::Text;
+    }
+    LiveField& text = event.fields.back();
+    text.key = "line";
+    text.value = line;
+    text.type = LiveField::Text;
+    publishLive(event);
 }
 
 }  // namespace vboard

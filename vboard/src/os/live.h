@@ -5,10 +5,12 @@
 // The application never waits for a watcher: publishing copies the event into each watcher's
 // bounded queue under a lock no model code runs under, and a full queue loses its oldest events,
 // counted, so that the watcher can be told how many. Nobody watching costs one atomic load.
+// A queue is a ring of events whose strings keep their room from one event to the next, and the
+// watcher's side swaps events out rather than copying them, so that a watched application does
+// not allocate for each event, nor free on one thread what another allocated.
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -57,22 +59,32 @@ public:
     bool watches(LiveKind kind) const;
 
     struct Taken {
-        uint64_t dropped = 0;  // lost before the first of `events`
-        std::vector<std::shared_ptr<const LiveEvent>> events;
+        uint64_t dropped = 0;  // lost before the first of the events taken
+        size_t count = 0;      // the events taken: the first `count` of `into`
     };
-    // Takes up to `most` of the oldest events waiting.
-    Taken take(size_t most);
+    // Takes up to `most` of the oldest events waiting into the first places of `into`, which
+    // grows as needed. They change places with what `into` held there, so that neither side
+    // allocates once the strings have room for the events that come.
+    Taken take(size_t most, std::vector<LiveEvent>& into);
 
 private:
-    friend void publishLive(LiveEvent event);
+    friend void publishLive(const LiveEvent& event);
     bool wants(const LiveEvent& event) const;
-    void push(const std::shared_ptr<const LiveEvent>& event);
+    void push(const LiveEvent& event, uint64_t nanoseconds);
+    // An event that has left the queue keeps its strings' room only while it is small, so that
+    // the ring's memory follows the events it holds rather than the largest it ever saw.
+    static void release(LiveEvent& left);
 
     std::function<void()> wake_;
     mutable std::mutex lock_;
     unsigned kinds_ = 0;
     std::vector<std::string> ports_;  // serial ports watched; empty with the kind: both
-    std::deque<std::shared_ptr<const LiveEvent>> queue_;
+    // The queue: `count_` events from `head_` on, around the ring, which grows up to
+    // kLiveQueueEvents as a watcher falls behind. `weights_` are the events' weights.
+    std::vector<LiveEvent> ring_;
+    std::vector<size_t> weights_;
+    size_t head_ = 0;
+    size_t count_ = 0;
     size_t bytes_ = 0;
     uint64_t dropped_ = 0;
 };

@@ -48,9 +48,9 @@ void publishTrace(const TraceEntry& entry, std::string rendered) {
     if (!trace && !i2c && !spi) return;
     if (rendered.empty()) rendered = renderTrace(entry);
     // The watcher's side numbers the bus or port as the control API does (i2cBusDevice).
-    if (i2c || spi)
-        publishLive(LiveEvent{i2c ? LiveKind::I2c : LiveKind::Spi, 0, d, {{"device", d}, {"line", rendered}}});
-    if (trace) publishLive(LiveEvent{LiveKind::Trace, 0, "", {{"line", std::move(rendered)}}});
+    if (i2c) publishLiveLine(LiveKind::I2c, d, rendered);
+    if (spi) publishLiveLine(LiveKind::Spi, d, rendered);
+    if (trace) publishLiveLine(LiveKind::Trace, "", rendered);
 }
 
 // ---- Control API: trace ----
