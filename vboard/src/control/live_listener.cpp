@@ -170,6 +170,10 @@ private:
     int listen_ = -1;
     int wake_ = -1;
     std::atomic<bool> stopping_{false};
+    // Whether the serving thread sleeps in poll() with every queue it serves empty: only then
+    // does an event wake it, so that a client that keeps up costs the application one write to
+    // the eventfd a batch rather than one an event.
+    std::atomic<bool> asleep_{false};
     std::thread thread_;
     std::vector<std::unique_ptr<Client>> clients_;  // the serving thread's alone
     bool exitHandler_ = false;
@@ -294,7 +298,8 @@ void Listener::accept() {
         const int wakeFd = wake_;
         client->session = std::make_unique<LiveSession>(
             [](const std::string& line) { return applyConfigLine(line); },
-            [wakeFd] {
+            [this, wakeFd] {
+                if (!asleep_.exchange(false)) return;
                 const uint64_t one = 1;
                 (void)!::write(wakeFd, &one, sizeof one);
             });
@@ -352,7 +357,18 @@ void Listener::serve() {
             if (!client->out.empty()) want |= POLLOUT;
             fds.push_back({client->fd, want, 0});
         }
-        if (::poll(fds.data(), fds.size(), -1) < 0) {
+        // An event published before the flag went up woke nobody: look again before sleeping.
+        asleep_.store(true);
+        bool waiting = false;
+        for (auto& client : clients_)
+            waiting = waiting || (client->out.size() < kEventOutputLimit && client->session->hasEvents());
+        if (waiting) {
+            asleep_.store(false);
+            continue;
+        }
+        const int polled = ::poll(fds.data(), fds.size(), -1);
+        asleep_.store(false);
+        if (polled < 0) {
             if (errno == EINTR) continue;
             break;
         }

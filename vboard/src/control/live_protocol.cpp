@@ -629,6 +629,8 @@ std::string LiveSession::serialWrite(const std::vector<std::string>& w, const st
     return okAnswer(data, json_);
 }
 
+bool LiveSession::hasEvents() const { return watcher_->waiting(); }
+
 std::string LiveSession::takeEvents(size_t most) {
     const LiveWatcher::Taken taken = watcher_->take(most, taken_);
     std::string out;

@@ -62,6 +62,8 @@ public:
     bool watching() const;
     // Up to `most` events waiting for this client, rendered, each ending in LF.
     std::string takeEvents(size_t most);
+    // Whether an event waits for this client.
+    bool hasEvents() const;
 
 private:
     std::string command(const std::string& line);

@@ -163,9 +163,9 @@ void printDebugLine(LPCWSTR format, va_list args) {
     }
     if (echo) b.debugEcho.write(line);
     if (watched) {
-        std::string shown = line;
-        while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r')) shown.pop_back();
-        publishLiveLine(LiveKind::Debug, "", shown);
+        size_t shown = line.size();
+        while (shown > 0 && (line[shown - 1] == '\n' || line[shown - 1] == '\r')) --shown;
+        publishLiveLine(LiveKind::Debug, "", line.substr(0, shown));
     }
     call.succeed(0, "ok");
 }

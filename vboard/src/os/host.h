@@ -176,6 +176,6 @@ bool liveWatched(LiveKind kind);
 void publishLive(const LiveEvent& event);
 // A line of text as an event of `kind` (trace, debug, a bus's requests): its "line", and its
 // "device" when it has one, which is also the event's port.
-void publishLiveLine(LiveKind kind, const std::string& device, const std::string& line);
+void publishLiveLine(LiveKind kind, const std::string& device, std::string line);
 
 }  // namespace vboard

@@ -152,6 +152,11 @@ void LiveWatcher::push(const LiveEvent& event, uint64_t nanoseconds) {
     if (wasEmpty && wake_) wake_();
 }
 
+bool LiveWatcher::waiting() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return count_ > 0;
+}
+
 LiveWatcher::Taken LiveWatcher::take(size_t most, std::vector<LiveEvent>& into) {
     Taken taken;
     std::lock_guard<std::mutex> hold(lock_);
@@ -194,22 +199,14 @@ void publishLive(const LiveEvent& event) {
     for (const auto& w : h.watchers) w->push(event, nanoseconds);
 }
 
-void publishLiveLine(LiveKind kind, const std::string& device, const std::string& line) {
+void publishLiveLine(LiveKind kind, const std::string& device, std::string line) {
     if (!liveWatched(kind)) return;
-    // The same event on a thread every time: its strings keep their room from line to line.
-    thread_local LiveEvent event;
+    LiveEvent event;
     event.kind = kind;
     event.port = device;
-    event.fields.resize(device.empty() ? 1 : 2);
-    if (!device.empty()) {
-        event.fields[0].key = "device";
-        event.fields[0].value = device;
-        event.fields[0].type = LiveField::Text;
-    }
-    LiveField& text = event.fields.back();
-    text.key = "line";
-    text.value = line;
-    text.type = LiveField::Text;
+    event.fields.reserve(2);
+    if (!device.empty()) event.fields.push_back(LiveField{"device", device, LiveField::Text});
+    event.fields.push_back(LiveField{"line", std::move(line), LiveField::Text});
     publishLive(event);
 }
 

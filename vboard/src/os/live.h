@@ -6,8 +6,9 @@
 // bounded queue under a lock no model code runs under, and a full queue loses its oldest events,
 // counted, so that the watcher can be told how many. Nobody watching costs one atomic load.
 // A queue is a ring of events whose strings keep their room from one event to the next, and the
-// watcher's side swaps events out rather than copying them, so that a watched application does
-// not allocate for each event, nor free on one thread what another allocated.
+// watcher's side swaps events out rather than copying them: the queue allocates nothing once its
+// slots have room, and no thread frees what another allocated (which costs glibc's allocator
+// far more than a copy).
 #pragma once
 
 #include <cstdint>
@@ -66,6 +67,8 @@ public:
     // grows as needed. They change places with what `into` held there, so that neither side
     // allocates once the strings have room for the events that come.
     Taken take(size_t most, std::vector<LiveEvent>& into);
+    // Whether an event waits.
+    bool waiting() const;
 
 private:
     friend void publishLive(const LiveEvent& event);

@@ -50,7 +50,7 @@ void publishTrace(const TraceEntry& entry, std::string rendered) {
     // The watcher's side numbers the bus or port as the control API does (i2cBusDevice).
     if (i2c) publishLiveLine(LiveKind::I2c, d, rendered);
     if (spi) publishLiveLine(LiveKind::Spi, d, rendered);
-    if (trace) publishLiveLine(LiveKind::Trace, "", rendered);
+    if (trace) publishLiveLine(LiveKind::Trace, "", std::move(rendered));
 }
 
 // ---- Control API: trace ----
