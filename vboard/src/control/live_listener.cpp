@@ -37,6 +37,9 @@ constexpr size_t kEventOutputLimit = size_t{256} << 10;
 constexpr size_t kCommandOutputLimit = size_t{1} << 20;
 // How long the program's end waits, at most, for its last events to reach the clients.
 constexpr int kExitFlushMilliseconds = 1000;
+// How long events gather after the first wakes the serving thread: well within what a queue holds
+// (kLiveQueueEvents) of an application publishing as fast as it can.
+constexpr std::chrono::microseconds kEventGather(250);
 
 std::string errnoText(int error) { return std::strerror(error); }
 
@@ -343,7 +346,7 @@ void Listener::serve() {
         // them in its queue, which loses the oldest.
         for (auto& client : clients_)
             while (client->out.size() < kEventOutputLimit) {
-                const std::string events = client->session->takeEvents(256);
+                const std::string events = client->session->takeEvents();
                 if (events.empty()) break;
                 client->out += events;
             }
@@ -375,6 +378,10 @@ void Listener::serve() {
         if (fds[1].revents & POLLIN) {
             uint64_t count;
             (void)!::read(wake_, &count, sizeof count);
+            // Woken by an event: more gather for a moment before they are taken, so that an
+            // application publishing fast wakes this thread a few thousand times a second,
+            // not once an event.
+            if (!stopping_) std::this_thread::sleep_for(kEventGather);
         }
         const size_t known = clients_.size();
         std::vector<bool> gone(known, false);
@@ -404,7 +411,7 @@ void Listener::serve() {
 void Listener::flushAtExit() {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kExitFlushMilliseconds);
     for (auto& client : clients_)
-        for (std::string events; !(events = client->session->takeEvents(256)).empty();) client->out += events;
+        for (std::string events; !(events = client->session->takeEvents()).empty();) client->out += events;
     for (;;) {
         std::vector<pollfd> fds;
         for (auto& client : clients_)

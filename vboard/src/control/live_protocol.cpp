@@ -631,8 +631,8 @@ std::string LiveSession::serialWrite(const std::vector<std::string>& w, const st
 
 bool LiveSession::hasEvents() const { return watcher_->waiting(); }
 
-std::string LiveSession::takeEvents(size_t most) {
-    const LiveWatcher::Taken taken = watcher_->take(most, taken_);
+std::string LiveSession::takeEvents() {
+    const LiveWatcher::Taken taken = watcher_->take(taken_);
     std::string out;
     if (taken.dropped > 0) {
         out += json_ ? "{\"event\":\"dropped\",\"count\":" + std::to_string(taken.dropped) + "}"
@@ -640,8 +640,10 @@ std::string LiveSession::takeEvents(size_t most) {
         out += '\n';
     }
     for (size_t i = 0; i < taken.count; ++i) {
-        appendLiveEvent(out, taken_[i], json_);
+        LiveEvent& event = taken_[(taken.first + i) % taken_.size()];
+        appendLiveEvent(out, event, json_);
         out += '\n';
+        LiveWatcher::release(event);
     }
     return out;
 }

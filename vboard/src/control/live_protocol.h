@@ -60,8 +60,8 @@ public:
     bool ended() const { return ended_; }
     // Whether it watches anything.
     bool watching() const;
-    // Up to `most` events waiting for this client, rendered, each ending in LF.
-    std::string takeEvents(size_t most);
+    // The events waiting for this client, rendered, each ending in LF.
+    std::string takeEvents();
     // Whether an event waits for this client.
     bool hasEvents() const;
 
@@ -74,7 +74,7 @@ private:
     bool json_ = false;
     bool ended_ = false;
     std::shared_ptr<LiveWatcher> watcher_;
-    std::vector<LiveEvent> taken_;  // the events last taken, their room kept for the next
+    std::vector<LiveEvent> taken_;  // the ring last taken, its room kept for the queue's next turn
 };
 
 // An event as a client reads it: "event gpio t=1.000250 index=1 pad=0.2 level=1", or one JSON

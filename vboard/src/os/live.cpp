@@ -97,13 +97,13 @@ bool LiveWatcher::wants(const LiveEvent& event) const {
            std::find(ports_.begin(), ports_.end(), event.port) != ports_.end();
 }
 
-void LiveWatcher::release(LiveEvent& left) {
+void LiveWatcher::release(LiveEvent& read) {
     constexpr size_t kKeptRoom = 256;
     auto trim = [](std::string& text) {
         if (text.capacity() > kKeptRoom) std::string().swap(text);
     };
-    trim(left.port);
-    for (LiveField& f : left.fields) {
+    trim(read.port);
+    for (LiveField& f : read.fields) {
         trim(f.key);
         trim(f.value);
     }
@@ -157,19 +157,18 @@ bool LiveWatcher::waiting() const {
     return count_ > 0;
 }
 
-LiveWatcher::Taken LiveWatcher::take(size_t most, std::vector<LiveEvent>& into) {
+LiveWatcher::Taken LiveWatcher::take(std::vector<LiveEvent>& into) {
     Taken taken;
     std::lock_guard<std::mutex> hold(lock_);
     taken.dropped = std::exchange(dropped_, 0);
-    taken.count = std::min(most, count_);
-    if (into.size() < taken.count) into.resize(taken.count);
-    for (size_t i = 0; i < taken.count; ++i) {
-        bytes_ -= weights_[head_];
-        std::swap(into[i], ring_[head_]);
-        release(ring_[head_]);
-        head_ = (head_ + 1) % ring_.size();
-        --count_;
-    }
+    if (count_ == 0) return taken;
+    taken.first = head_;
+    taken.count = count_;
+    ring_.swap(into);
+    weights_.resize(ring_.size());
+    head_ = 0;
+    count_ = 0;
+    bytes_ = 0;
     return taken;
 }
 

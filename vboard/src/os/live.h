@@ -61,12 +61,17 @@ public:
 
     struct Taken {
         uint64_t dropped = 0;  // lost before the first of the events taken
-        size_t count = 0;      // the events taken: the first `count` of `into`
+        size_t first = 0;      // the events taken: `count` of `into`'s from `first` on, around it
+        size_t count = 0;
     };
-    // Takes up to `most` of the oldest events waiting into the first places of `into`, which
-    // grows as needed. They change places with what `into` held there, so that neither side
-    // allocates once the strings have room for the events that come.
-    Taken take(size_t most, std::vector<LiveEvent>& into);
+    // Takes every event waiting: the queue's ring changes places with `into`, whose events
+    // (taken before, and read) become the queue's room. Taking is one swap under the lock, so
+    // that the application never waits while a watcher takes, and neither side allocates once
+    // the strings have room for the events that come.
+    Taken take(std::vector<LiveEvent>& into);
+    // An event that has been read keeps its strings' room only while it is small, so that a
+    // ring's memory follows the events it holds rather than the largest it ever saw.
+    static void release(LiveEvent& read);
     // Whether an event waits.
     bool waiting() const;
 
@@ -74,9 +79,6 @@ private:
     friend void publishLive(const LiveEvent& event);
     bool wants(const LiveEvent& event) const;
     void push(const LiveEvent& event, uint64_t nanoseconds);
-    // An event that has left the queue keeps its strings' room only while it is small, so that
-    // the ring's memory follows the events it holds rather than the largest it ever saw.
-    static void release(LiveEvent& left);
 
     std::function<void()> wake_;
     mutable std::mutex lock_;
