@@ -226,16 +226,6 @@ std::vector<std::string> words(const std::string& line) {
     return out;
 }
 
-std::string lowerHex(const Bytes& bytes) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string out;
-    for (uint8_t b : bytes) {
-        out += kDigits[b >> 4];
-        out += kDigits[b & 15];
-    }
-    return out;
-}
-
 std::string upperHex(uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, "%" PRIX32, value);

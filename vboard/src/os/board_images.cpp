@@ -24,26 +24,6 @@ host::Fd openRoot(const std::string& folder) {
     return host::Fd(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
 }
 
-bool readExactly(int fd, uint8_t* data, size_t size) {
-    for (size_t done = 0; done < size;) {
-        const ssize_t n = ::read(fd, data + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool writeAll(int fd, const Bytes& data) {
-    for (size_t done = 0; done < data.size();) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Writes the image whole beside its place and renames it there; "" or why not.
 std::string store(const std::string& folder, const std::string& name, const Bytes& data) {
     if (data.size() > kMaxBoardImage) return "larger than the board keeps (16 MiB)";
@@ -62,7 +42,7 @@ std::string store(const std::string& folder, const std::string& name, const Byte
         if (!out.valid() && errno != EEXIST) break;
     }
     if (!out.valid()) return std::string("cannot write it: ") + std::strerror(errno);
-    const bool written = writeAll(out.get(), data) && ::close(out.release()) == 0;
+    const bool written = host::writeAll(out.get(), data.data(), data.size()) && ::close(out.release()) == 0;
     const int error = errno;
     if (!written || ::renameat(root.get(), temporary.c_str(), root.get(), name.c_str()) != 0) {
         const int renameError = written ? errno : error;
@@ -109,7 +89,7 @@ BoardImage loadBoardImage(const std::string& name, size_t size, const std::strin
         return refuse("it holds " + std::to_string(info.st_size) + " bytes, but " + part + " holds " +
                       std::to_string(size) + " (remove the file, or give the part its size)");
     image.data.resize(size);
-    if (!readExactly(file.get(), image.data.data(), size)) {
+    if (!host::readExactly(file.get(), image.data.data(), size)) {
         image.data.clear();
         return refuse(std::string("cannot read it: ") + std::strerror(errno));
     }

@@ -101,16 +101,6 @@ bool setHostAttributes(int fd, DWORD attributes) {
     return ::fstat(fd, &info) == 0 && ::fchmod(fd, hostMode(info.st_mode & 07777, attributes)) == 0;
 }
 
-bool writeAll(int fd, const Bytes& data) {
-    for (size_t done = 0; done < data.size();) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 std::optional<Bytes> readAll(int fd) {
     Bytes data;
     uint8_t chunk[65536];
@@ -429,7 +419,7 @@ DWORD BoardStorage::put(const CePath& path, const Bytes& data, DWORD attributes)
         if (!out.valid() && errno != EEXIST) break;
     }
     if (!out.valid()) return kErrorWriteFault;
-    const bool written = writeAll(out.get(), data) && setHostAttributes(out.get(), attributes) &&
+    const bool written = host::writeAll(out.get(), data.data(), data.size()) && setHostAttributes(out.get(), attributes) &&
                          ::close(out.release()) == 0;
     if (!written || ::renameat(folder, temporary.c_str(), folder, place.name.c_str()) != 0) {
         ::unlinkat(folder, temporary.c_str(), 0);

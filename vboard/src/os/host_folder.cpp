@@ -3,14 +3,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/random.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <random>
 
 #if __has_include(<linux/openat2.h>)
 #include <linux/openat2.h>
@@ -120,19 +118,26 @@ bool findEntry(int folder, const std::string& name, std::string& found, struct s
     return false;
 }
 
-std::string temporaryName(const std::string& prefix) {
-    uint8_t bytes[8];
-    if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
-        std::random_device device;
-        for (uint8_t& b : bytes) b = static_cast<uint8_t>(device());
+std::string temporaryName(const std::string& prefix) { return prefix + randomHex(8); }
+
+bool writeAll(int fd, const uint8_t* data, size_t size) {
+    for (size_t done = 0; done < size;) {
+        const ssize_t n = ::write(fd, data + done, size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
     }
-    static const char digits[] = "0123456789abcdef";
-    std::string name = prefix;
-    for (uint8_t b : bytes) {
-        name += digits[b >> 4];
-        name += digits[b & 15];
+    return true;
+}
+
+bool readExactly(int fd, uint8_t* data, size_t size) {
+    for (size_t done = 0; done < size;) {
+        const ssize_t n = ::read(fd, data + done, size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
     }
-    return name;
+    return true;
 }
 
 }  // namespace host

@@ -7,6 +7,9 @@
 
 #include <sys/stat.h>
 
+#include <cstddef>
+#include <cstdint>
+
 #include <string>
 #include <vector>
 
@@ -49,6 +52,11 @@ std::vector<std::string> entries(int folder);
 
 // A fresh name for a temporary file: `prefix` and 16 random hex digits.
 std::string temporaryName(const std::string& prefix);
+
+// Writes all of `size` bytes, or reads exactly that many, going on after a signal; false on an
+// error or (reading) an early end.
+bool writeAll(int fd, const uint8_t* data, size_t size);
+bool readExactly(int fd, uint8_t* data, size_t size);
 
 }  // namespace host
 }  // namespace vboard

@@ -1,10 +1,13 @@
 // Text helpers for the virtual board.
 #include "os/text.h"
 
+#include <sys/random.h>
+
 #include <cstdint>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 #include <vector>
 
 namespace vboard {
@@ -156,6 +159,26 @@ std::string hexBytes(const std::vector<uint8_t>& bytes) {
         out += text;
     }
     return out;
+}
+
+std::string lowerHex(const uint8_t* bytes, size_t size) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(2 * size);
+    for (size_t i = 0; i < size; ++i) {
+        out += kDigits[bytes[i] >> 4];
+        out += kDigits[bytes[i] & 15];
+    }
+    return out;
+}
+
+std::string randomHex(size_t count) {
+    std::vector<uint8_t> bytes(count);
+    if (::getrandom(bytes.data(), count, 0) != static_cast<ssize_t>(count)) {
+        std::random_device device;
+        for (uint8_t& b : bytes) b = static_cast<uint8_t>(device());
+    }
+    return lowerHex(bytes);
 }
 
 }  // namespace vboard

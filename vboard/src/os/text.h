@@ -29,5 +29,10 @@ std::string quote(const std::string& text);
 std::string hex(uint32_t value);
 // "01 02 AB": bytes as a trace shows them.
 std::string hexBytes(const std::vector<uint8_t>& bytes);
+// "0102ab": bytes as plain lowercase hex digits.
+std::string lowerHex(const uint8_t* bytes, size_t size);
+inline std::string lowerHex(const std::vector<uint8_t>& bytes) { return lowerHex(bytes.data(), bytes.size()); }
+// `count` random bytes as lowercase hex digits, for names nobody else picks.
+std::string randomHex(size_t count);
 
 }  // namespace vboard

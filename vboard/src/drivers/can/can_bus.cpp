@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -18,6 +17,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#include "os/text.h"
 
 namespace vboard {
 namespace {
@@ -53,21 +54,6 @@ bool ownFolder(const std::string& path, std::string& problem) {
         return false;
     }
     return true;
-}
-
-std::string randomHex() {
-    uint8_t bytes[4] = {};
-    if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
-        const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
-        std::memcpy(bytes, &now, sizeof bytes);
-    }
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (uint8_t b : bytes) {
-        text += digits[b >> 4];
-        text += digits[b & 15];
-    }
-    return text;
 }
 
 bool isNode(const std::string& name) {
@@ -173,7 +159,7 @@ std::unique_ptr<CanBusLink> CanBusLink::join(const std::string& name, Deliver de
     // The last member may remove the folder between its making and the bind here: made again.
     for (int attempt = 0;; ++attempt) {
         if (!ownFolder(folder, problem)) break;
-        self = std::to_string(::getpid()) + "-" + randomHex() + kNodeSuffix;
+        self = std::to_string(::getpid()) + "-" + randomHex(4) + kNodeSuffix;
         sockaddr_un at;
         if (!address(folder + "/" + self, at)) {
             problem = folder + ": the path is too long for a socket";
