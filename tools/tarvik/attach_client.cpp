@@ -83,32 +83,48 @@ bool AttachClient::connect(const std::string& target, std::string& problem) {
             return false;
         }
     }
+    fd_ = connectToBoard(path, problem);
+    return fd_ >= 0;
+}
+
+int connectToBoard(const std::string& path, std::string& problem) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path.empty() || path.size() >= sizeof address.sun_path) {
         problem = "'" + path + "' is no socket path";
-        return false;
+        return -1;
     }
     std::memcpy(address.sun_path, path.c_str(), path.size());
-    fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd_ < 0 || ::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         problem = "cannot connect to the board at " + path + ": " + std::strerror(errno);
-        close();
-        return false;
+        if (fd >= 0) ::close(fd);
+        return -1;
     }
-    return true;
+    return fd;
 }
 
-bool AttachClient::send(const std::string& line) {
+bool sendBoardLine(int fd, const std::string& line) {
     const std::string text = line + "\n";
     for (size_t at = 0; at < text.size();) {
-        const ssize_t put = ::send(fd_, text.data() + at, text.size() - at, MSG_NOSIGNAL);
+        const ssize_t put = ::send(fd, text.data() + at, text.size() - at, MSG_NOSIGNAL);
         if (put < 0 && errno == EINTR) continue;
         if (put <= 0) return false;
         at += static_cast<size_t>(put);
     }
     return true;
 }
+
+bool takeBoardLine(std::string& buffer, std::string& line) {
+    const size_t newline = buffer.find('\n');
+    if (newline == std::string::npos) return false;
+    line = buffer.substr(0, newline);
+    buffer.erase(0, newline + 1);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+}
+
+bool AttachClient::send(const std::string& line) { return sendBoardLine(fd_, line); }
 
 std::optional<std::string> AttachClient::readLine(int milliseconds) {
     using Clock = std::chrono::steady_clock;
@@ -119,13 +135,7 @@ std::optional<std::string> AttachClient::readLine(int milliseconds) {
         return event;
     }
     for (;;) {
-        const size_t newline = buffered_.find('\n');
-        if (newline != std::string::npos) {
-            std::string line = buffered_.substr(0, newline);
-            buffered_.erase(0, newline + 1);
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            return line;
-        }
+        if (std::string line; takeBoardLine(buffered_, line)) return line;
         if (fd_ < 0) return std::nullopt;
         // Once the time is up, what is already there is still read (0 looks without waiting).
         int wait = -1;

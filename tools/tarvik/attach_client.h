@@ -23,6 +23,14 @@ struct LiveBoard {
 // The boards of the folder whose processes still run, by PID; stale sockets are skipped.
 std::vector<LiveBoard> liveBoards();
 
+// Connects a stream socket to the board that listens at `path`: its descriptor, or -1 with the
+// reason.
+int connectToBoard(const std::string& path, std::string& problem);
+// Sends `line` and its LF whole; false when the board is gone.
+bool sendBoardLine(int fd, const std::string& line);
+// Takes the first whole line out of `buffer`, without its LF (or CR LF); false when it has none.
+bool takeBoardLine(std::string& buffer, std::string& line);
+
 class AttachClient {
 public:
     AttachClient() = default;

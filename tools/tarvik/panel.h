@@ -52,7 +52,6 @@ public:
     void close();
 
 private:
-    bool sendLine(const std::string& line);
     // One line within `milliseconds` (-1: as long as it takes); false at the end or the limit.
     bool readLine(std::string& line, int milliseconds);
 

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +10,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "attach_client.h"
 #include "panel.h"
 
 namespace tarvik_tool {
@@ -36,19 +36,8 @@ void BoardConnection::close() {
 }
 
 bool BoardConnection::open(const std::string& socketPath, std::string& error) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (socketPath.size() >= sizeof address.sun_path) {
-        error = "the socket path '" + socketPath + "' is too long";
-        return false;
-    }
-    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
-    fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd_ < 0 || ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        error = "cannot connect to the board at '" + socketPath + "': " + std::strerror(errno);
-        close();
-        return false;
-    }
+    fd_ = connectToBoard(socketPath, error);
+    if (fd_ < 0) return false;
     const Json answer = command("json on");
     if (!answer.value("ok", false)) {
         error = "the board at '" + socketPath + "' did not take 'json on': " +
@@ -59,26 +48,9 @@ bool BoardConnection::open(const std::string& socketPath, std::string& error) {
     return true;
 }
 
-bool BoardConnection::sendLine(const std::string& line) {
-    const std::string text = line + "\n";
-    for (size_t done = 0; done < text.size();) {
-        const ssize_t n = ::send(fd_, text.data() + done, text.size() - done, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 bool BoardConnection::readLine(std::string& line, int milliseconds) {
     for (;;) {
-        const size_t end = buffer_.find('\n');
-        if (end != std::string::npos) {
-            line = buffer_.substr(0, end);
-            buffer_.erase(0, end + 1);
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            return true;
-        }
+        if (takeBoardLine(buffer_, line)) return true;
         if (buffer_.size() > kLineLimit) return false;
         pollfd p{fd_, POLLIN, 0};
         const int ready = ::poll(&p, 1, milliseconds);
@@ -95,7 +67,7 @@ bool BoardConnection::readLine(std::string& line, int milliseconds) {
 Json BoardConnection::command(const std::string& line, std::vector<std::string>* events) {
     std::lock_guard<std::mutex> hold(lock_);
     if (fd_ < 0) return failed("the board is gone");
-    if (!sendLine(line)) {
+    if (!sendBoardLine(fd_, line)) {
         close();
         return failed("the board is gone");
     }
@@ -163,11 +135,7 @@ void BoardWatch::run() {
     std::string& buffer = connection_.buffer_;
     const int fd = connection_.fd_;
     for (;;) {
-        size_t end;
-        while ((end = buffer.find('\n')) != std::string::npos) {
-            std::string line = buffer.substr(0, end);
-            buffer.erase(0, end + 1);
-            if (!line.empty() && line.back() == '\r') line.pop_back();
+        for (std::string line; takeBoardLine(buffer, line);) {
             const Json event = Json::parse(line, nullptr, false);
             if (!event.is_object() || !event.contains("event")) continue;  // a late answer
             if (event["event"] == "gpio") vcd_->event(event);

@@ -4,28 +4,18 @@
 #include <cstdio>
 
 #include "panel.h"
+#include "vboard/gpio.h"
 
 namespace tarvik_tool {
 namespace panel {
 namespace {
 
-// Identifier codes are short strings of the printable characters '!' to '~'.
-std::string identifier(unsigned number) {
-    std::string text;
-    do {
-        text += static_cast<char>('!' + number % 94);
-        number /= 94;
-    } while (number != 0);
-    return text;
-}
-
 // The board's recorder has three signals a pin (level, direction, interrupt). The board's events
 // carry levels, so those are always in the file; directions only once the events carry them
-// (a direction seen only when the panel attached would go stale unseen). The codes keep the
-// recorder's numbering.
-constexpr unsigned kSignals = 3;
-std::string levelCode(unsigned order) { return identifier(order * kSignals); }
-std::string directionCode(unsigned order) { return identifier(order * kSignals + 1); }
+// (a direction seen only when the panel attached would go stale unseen). The codes are the
+// recorder's.
+std::string levelCode(unsigned order) { return vboard::gpioVcdCode(order, vboard::GpioVcdSignal::Level); }
+std::string directionCode(unsigned order) { return vboard::gpioVcdCode(order, vboard::GpioVcdSignal::Direction); }
 
 // "0.2" into bank and pin; false for anything else.
 bool parsePad(const Json& pad, int& bank, int& pin) {

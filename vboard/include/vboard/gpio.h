@@ -57,6 +57,12 @@ struct GpioPad {
 };
 std::optional<GpioPad> gpioPadOf(uint32_t index);
 
+// The board's VCD files name a pin's signals with short codes: the pins numbered in the order the
+// recording first touched them, three signals each. A program that writes the same layout (the
+// tool's panel does) uses these codes, so that a viewer's saved signal lists fit both files.
+enum class GpioVcdSignal : unsigned { Level, Direction, Interrupt };
+std::string gpioVcdCode(unsigned order, GpioVcdSignal signal);
+
 struct GpioInterrupt {
     int bank = 0;
     int pin = 0;

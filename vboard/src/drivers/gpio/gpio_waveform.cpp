@@ -11,16 +11,6 @@
 namespace vboard {
 namespace {
 
-// Identifier codes are short strings of the printable characters '!' to '~'.
-std::string identifier(unsigned number) {
-    std::string text;
-    do {
-        text += static_cast<char>('!' + number % 94);
-        number /= 94;
-    } while (number != 0);
-    return text;
-}
-
 // An unlinked file in the temporary folder: it goes away with the last descriptor.
 int anonymousFile() {
     const char* dir = std::getenv("TMPDIR");
@@ -31,6 +21,18 @@ int anonymousFile() {
 }
 
 }  // namespace
+
+// Identifier codes are short strings of the printable characters '!' to '~'.
+std::string gpioVcdCode(unsigned order, GpioVcdSignal signal) {
+    constexpr unsigned kSignalsAPin = 3;
+    unsigned number = order * kSignalsAPin + static_cast<unsigned>(signal);
+    std::string text;
+    do {
+        text += static_cast<char>('!' + number % 94);
+        number /= 94;
+    } while (number != 0);
+    return text;
+}
 
 GpioWaveform::~GpioWaveform() { close(); }
 
@@ -122,7 +124,7 @@ void GpioWaveform::change(const std::string& code, bool value) {
 }
 
 std::string GpioWaveform::code(const Trace& trace, Signal signal) const {
-    return identifier(trace.order * kSignals + signal);
+    return gpioVcdCode(trace.order, static_cast<GpioVcdSignal>(signal));
 }
 
 void GpioWaveform::record(int bank, int pin, const GpioPinState& state, BoardClock::Reading now,

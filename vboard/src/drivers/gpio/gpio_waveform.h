@@ -44,6 +44,7 @@ public:
     void interrupt(int bank, int pin, BoardClock::Reading now);
 
 private:
+    // In the order of GpioVcdSignal.
     enum Signal { kLevel, kDirection, kInterrupt, kSignals };
     struct Trace {
         bool touched = false;
