@@ -19,17 +19,15 @@
 
 #include <gtest/gtest.h>
 
+#include "process_support.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
 // No process may hang a test: one still running after this is killed and the test fails.
 constexpr auto kDeadline = std::chrono::seconds(60);
 
-const std::string kScratch = [] {
-    std::string d = ::testing::TempDir() + "tarvik_attach_" + std::to_string(::getpid());
-    ::mkdir(d.c_str(), 0700);
-    return d;
-}();
+const std::string kScratch = tarvik_test::processFolder("tarvik_attach_");
 
 std::string writeFile(const std::string& name, const std::string& text) {
     const std::string path = kScratch + "/" + name;
@@ -52,11 +50,7 @@ public:
                                      "VBOARD_LISTEN_HOLD", "VBOARD_RECORD", "VBOARD_DIR"})
                 ::unsetenv(name);
             for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
-            std::vector<char*> args;
-            for (std::string& word : argv) args.push_back(word.data());
-            args.push_back(nullptr);
-            ::execv(args[0], args.data());
-            ::_exit(127);
+            tarvik_test::execWords(argv);
         }
         ::close(out[1]);
         ::close(err[1]);

@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include "process_support.h"
 #include "panel.h"
 
 namespace {
@@ -46,11 +47,7 @@ Panel startPanel(const std::vector<std::string>& args, bool url, const char* run
         if (runtime != nullptr) ::setenv("XDG_RUNTIME_DIR", runtime, 1);
         std::vector<std::string> words = {TARVIK_TOOL};
         words.insert(words.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& w : words) argv.push_back(w.data());
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
+        tarvik_test::execWords(words);
     }
     ::close(pipes[1]);
     p.out = pipes[0];

@@ -26,6 +26,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "process_support.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -40,11 +42,7 @@ struct Outcome {
 
 // Made as the test program starts, so that a child (which names itself by its own pid) uses
 // the parent's folder.
-const std::string kScratch = [] {
-    std::string d = ::testing::TempDir() + "tarvik_tool_" + std::to_string(::getpid());
-    ::mkdir(d.c_str(), 0700);
-    return d;
-}();
+const std::string kScratch = tarvik_test::processFolder("tarvik_tool_");
 
 const std::string& scratchDir() { return kScratch; }
 
@@ -63,11 +61,7 @@ std::string writeFile(const std::string& name, const std::string& text) {
     ::setenv("HOME", scratchDir().c_str(), 1);
     std::vector<std::string> words = {TARVIK_TOOL};
     words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
+    tarvik_test::execWords(words);
 }
 
 int waitStatus(pid_t child, bool kill) {

@@ -14,7 +14,11 @@
 
 #include <gtest/gtest.h>
 
+#include "process_support.h"
+
 namespace {
+
+using tarvik_test::slurp;
 
 struct Outcome {
     int status = -1;
@@ -22,18 +26,7 @@ struct Outcome {
     std::string err;
 };
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::string scratch(const std::string& name) {
-    const std::string dir = ::testing::TempDir() + "vboard_env_" + std::to_string(::getpid());
-    ::mkdir(dir.c_str(), 0700);
-    return dir + "/" + name;
-}
+std::string scratch(const std::string& name) { return tarvik_test::processFolder("vboard_env_") + "/" + name; }
 
 void write(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
@@ -50,16 +43,10 @@ Outcome probe(const std::map<std::string, std::string>& env, const std::string& 
         if (!std::freopen(out.c_str(), "w", stdout) || !std::freopen(err.c_str(), "w", stderr))
             ::_exit(126);
         // The emulator's words (none on a native build), the probe, and its argument.
-        std::vector<std::string> words;
-        std::istringstream emulator(VBOARD_ENV_EMULATOR);
-        for (std::string w; emulator >> w;) words.push_back(w);
+        std::vector<std::string> words = tarvik_test::wordsOf(VBOARD_ENV_EMULATOR);
         words.push_back(VBOARD_ENV_PROBE);
         if (!argument.empty()) words.push_back(argument);
-        std::vector<char*> argv;
-        for (std::string& w : words) argv.push_back(w.data());
-        argv.push_back(nullptr);
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
+        tarvik_test::execWords(words);
     }
     Outcome run;
     int status = 0;

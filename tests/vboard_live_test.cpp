@@ -25,27 +25,19 @@
 #include <gtest/gtest.h>
 
 #include "attach_client.h"
+#include "process_support.h"
 
 namespace {
+
+using tarvik_test::slurp;
 
 using tarvik_tool::AttachClient;
 
 constexpr int kPatience = 60000;  // milliseconds: a limit for a wait that should end at once
 
 std::string scratchFolder() {
-    static const std::string folder = [] {
-        std::string dir = ::testing::TempDir() + "vboard_live_" + std::to_string(::getpid());
-        ::mkdir(dir.c_str(), 0700);
-        return dir;
-    }();
+    static const std::string folder = tarvik_test::processFolder("vboard_live_");
     return folder;
-}
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
@@ -79,15 +71,9 @@ public:
                 ::unsetenv(name);
             for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
             // The emulator's words (none on a native build), then the application.
-            std::vector<std::string> words;
-            std::istringstream emulator(LIVE_APP_EMULATOR);
-            for (std::string w; emulator >> w;) words.push_back(w);
+            std::vector<std::string> words = tarvik_test::wordsOf(LIVE_APP_EMULATOR);
             words.push_back(LIVE_APP);
-            std::vector<char*> argv;
-            for (std::string& w : words) argv.push_back(w.data());
-            argv.push_back(nullptr);
-            ::execvp(argv[0], argv.data());  // the emulator is found on PATH
-            ::_exit(127);
+            tarvik_test::execWords(words);
         }
         ::close(in[0]);
         ::close(out[1]);

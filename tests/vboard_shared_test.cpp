@@ -22,18 +22,18 @@
 
 #include <gtest/gtest.h>
 
+#include "process_support.h"
+
 namespace {
+
+using tarvik_test::slurp;
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 // No case may hang: a process still running after this is killed and the case fails.
 constexpr auto kDeadline = std::chrono::seconds(60);
 
-const std::string kScratch = [] {
-    std::string d = ::testing::TempDir() + "vboard_shared_" + std::to_string(::getpid());
-    ::mkdir(d.c_str(), 0700);
-    return d;
-}();
+const std::string kScratch = tarvik_test::processFolder("vboard_shared_");
 
 // A folder of its own for each case (a board folder, the runtime folder of its buses).
 std::string freshFolder(const std::string& name) {
@@ -41,13 +41,6 @@ std::string freshFolder(const std::string& name) {
     fs::remove_all(path);
     ::mkdir(path.c_str(), 0700);
     return path;
-}
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 std::string writeFile(const std::string& name, const std::string& text) {
@@ -84,8 +77,7 @@ Process start(const std::vector<std::string>& command, const std::map<std::strin
         for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
         std::vector<std::string> words;
         if (command.front() == "probe") {
-            std::istringstream emulator(VBOARD_SHARED_EMULATOR);
-            for (std::string w; emulator >> w;) words.push_back(w);
+            words = tarvik_test::wordsOf(VBOARD_SHARED_EMULATOR);
             words.push_back(VBOARD_SHARED_PROBE);
         } else {
 #ifdef TARVIK_TOOL
@@ -94,11 +86,7 @@ Process start(const std::vector<std::string>& command, const std::map<std::strin
 #endif
         }
         words.insert(words.end(), command.begin() + 1, command.end());
-        std::vector<char*> argv;
-        for (std::string& w : words) argv.push_back(w.data());
-        argv.push_back(nullptr);
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
+        tarvik_test::execWords(words);
     }
     ::close(out[1]);
     p.out = out[0];
